@@ -1,0 +1,62 @@
+#include "nivlet.h"
+
+#include "knrate.h"
+
+Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
+               const QString &answer)
+    : id(id), active(active), knRate(knRate), book(book), question(question), answer(answer)
+{
+    parseAnswers(answer, possibleAnswers);
+}
+
+QString Nivlet::normalized(const QString &text)
+{
+    return text.simplified().toLower();
+}
+
+void Nivlet::parseAnswers(const QString &text, QStringList &answers)
+{
+    answers.clear();
+    const qsizetype length = text.length();
+    qsizetype start = 0;
+    qsizetype end = 0;
+    bool inComment = false;
+    for (qsizetype i = 0; i <= length; ++i) {
+        const QChar c = i < length ? text.at(i) : QLatin1Char('\n');
+        if (c == QLatin1Char('\n')) {
+            if (!inComment)
+                end = i;
+            if (end > start) {
+                const QString entry = normalized(text.mid(start, end - start));
+                if (!entry.isEmpty())
+                    answers.append(entry);
+            }
+            inComment = false;
+            start = i + 1;
+        } else if (c == QLatin1Char('#') && !inComment) {
+            inComment = true;
+            end = i;
+        }
+    }
+}
+
+bool Nivlet::hasPossibleAnswers(const QString &text)
+{
+    QStringList answers;
+    parseAnswers(text, answers);
+    return !answers.isEmpty();
+}
+
+bool Nivlet::isCorrectAnswer(const QString &typed) const
+{
+    return possibleAnswers.contains(normalized(typed));
+}
+
+const QString *Nivlet::pickAnswer() const
+{
+    const qsizetype count = possibleAnswers.size();
+    if (count == 0)
+        return nullptr;
+    const int position = count == 1 ? 0 : randomIndex(static_cast<int>(count));
+    return &possibleAnswers.at(position);
+}

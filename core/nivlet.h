@@ -1,0 +1,32 @@
+#ifndef NIVLET_H
+#define NIVLET_H
+
+#include <QString>
+#include <QStringList>
+
+struct Book;
+
+struct Nivlet
+{
+    Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
+           const QString &answer);
+
+    // The answer text holds one possible answer a line; "#" starts a comment.
+    static void parseAnswers(const QString &text, QStringList &answers);
+    static bool hasPossibleAnswers(const QString &text);
+    static QString normalized(const QString &text);
+
+    bool isCorrectAnswer(const QString &typed) const;
+    // Null when the answer text gave no entry at all.
+    const QString *pickAnswer() const;
+
+    qint64 id;
+    bool active;
+    double knRate;
+    Book *book;
+    QString question;
+    QString answer;
+    QStringList possibleAnswers;
+};
+
+#endif

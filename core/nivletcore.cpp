@@ -1,0 +1,468 @@
+#include "nivletcore.h"
+
+#include "knrate.h"
+
+#include <QByteArray>
+
+namespace {
+const char nivletColumns[] =
+    "SELECT m.id, m.active, m.kn_rate, m.book_id, m.question, m.answer FROM nivlet m";
+} // namespace
+
+NivletCore::NivletCore(QObject *parent)
+    : DBHandler(parent), activeListStale(true), lastAskedId(-1), pendingNivlet(nullptr),
+      optionsCache(nullptr)
+{
+}
+
+NivletCore::~NivletCore()
+{
+    clearActiveNivlets();
+    qDeleteAll(books);
+    books.clear();
+    delete optionsCache;
+}
+
+bool NivletCore::open()
+{
+    activeListStale = true;
+    lastAskedId = -1;
+    pendingNivlet = nullptr;
+    delete optionsCache;
+    optionsCache = nullptr;
+
+    const int rc = sqlite3_open("nivlets", &db);
+    if (rc != SQLITE_OK) {
+        reportError("Could not open database.", rc);
+        return false;
+    }
+
+    const char failure[] = "Could not read books.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("SELECT id, name, active FROM book", stmt, failure))
+        return false;
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        auto *book =
+            new Book(sqlite3_column_int64(stmt, 0), columnText(stmt, 1), columnBool(stmt, 2));
+        const int count = countNivletsOfBook(book->id);
+        if (count < 0) {
+            delete book;
+            finalize(stmt);
+            return false;
+        }
+        book->nivletCount = count;
+        books.append(book);
+    }
+    if (!finishQuery(stmt, step, failure))
+        return false;
+    return reloadActiveNivlets();
+}
+
+void NivletCore::clearActiveNivlets()
+{
+    qDeleteAll(activeNivlets);
+    activeNivlets.clear();
+    pendingNivlet = nullptr;
+}
+
+bool NivletCore::reloadActiveNivlets()
+{
+    clearActiveNivlets();
+    const char failure[] = "Could not reload active nivlets.";
+    const QByteArray sql = QByteArray(nivletColumns) +
+                           ", book b WHERE (m.book_id = b.id)  AND (m.active = 1)  AND "
+                           "(b.active = 1) ORDER BY kn_rate";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare(sql.constData(), stmt, failure))
+        return false;
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+        activeNivlets.append(readNivlet(stmt));
+    if (!finishQuery(stmt, step, failure)) {
+        clearActiveNivlets();
+        return false;
+    }
+    activeListStale = false;
+    selector.reset(static_cast<int>(activeNivlets.size()));
+    return true;
+}
+
+Nivlet *NivletCore::readNivlet(sqlite3_stmt *stmt) const
+{
+    return new Nivlet(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
+                      saneKnRate(sqlite3_column_double(stmt, 2)),
+                      findBook(sqlite3_column_int64(stmt, 3)), columnText(stmt, 4),
+                      columnText(stmt, 5));
+}
+
+int NivletCore::bookCount() const
+{
+    return static_cast<int>(books.size());
+}
+
+Book *NivletCore::book(int index) const
+{
+    return books.at(index);
+}
+
+Book *NivletCore::findBook(qint64 id) const
+{
+    for (Book *b : books) {
+        if (b->id == id)
+            return b;
+    }
+    return nullptr;
+}
+
+Book *NivletCore::findBookByName(const QString &name) const
+{
+    for (Book *b : books) {
+        if (b->name == name)
+            return b;
+    }
+    return nullptr;
+}
+
+Book *NivletCore::firstActiveBook() const
+{
+    for (Book *b : books) {
+        if (b->active)
+            return b;
+    }
+    return nullptr;
+}
+
+int NivletCore::totalNivletCount() const
+{
+    int total = 0;
+    for (const Book *b : books)
+        total += b->nivletCount;
+    return total;
+}
+
+int NivletCore::activeNivletCount() const
+{
+    return static_cast<int>(activeNivlets.size());
+}
+
+Nivlet *NivletCore::randomActiveNivlet() const
+{
+    return activeNivlets.at(selector.pick());
+}
+
+Nivlet *NivletCore::nextNivlet()
+{
+    Nivlet *result = pendingNivlet;
+    if (!result) {
+        if (activeNivlets.isEmpty())
+            return nullptr;
+        result = randomActiveNivlet();
+        if (lastAskedId != -1 && activeNivlets.size() >= 2) {
+            while (result->id == lastAskedId)
+                result = randomActiveNivlet();
+        }
+    }
+    lastAskedId = result->id;
+    pendingNivlet = nullptr;
+    return result;
+}
+
+void NivletCore::setPendingNivlet(Nivlet *nivlet)
+{
+    pendingNivlet = nivlet;
+}
+
+int NivletCore::countNivletsOfBook(qint64 bookId)
+{
+    const char failure[] = "Could not count nivlets for a book.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("SELECT COUNT(id) from nivlet WHERE book_id = ?", stmt, failure))
+        return -1;
+    sqlite3_bind_int64(stmt, 1, bookId);
+    int result = -1;
+    int step = sqlite3_step(stmt);
+    if (step == SQLITE_ROW) {
+        result = sqlite3_column_int(stmt, 0);
+        step = sqlite3_step(stmt);
+    }
+    if (!finishQuery(stmt, step, failure))
+        return -1;
+    return result;
+}
+
+Nivlet *NivletCore::getNivlet(qint64 id)
+{
+    const char failure[] = "Could not get nivlet from database.";
+    const QByteArray sql = QByteArray(nivletColumns) + " WHERE m.id = ?";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare(sql.constData(), stmt, failure))
+        return nullptr;
+    sqlite3_bind_int64(stmt, 1, id);
+    Nivlet *result = nullptr;
+    int step = sqlite3_step(stmt);
+    if (step == SQLITE_ROW) {
+        result = readNivlet(stmt);
+        step = sqlite3_step(stmt);
+    }
+    if (!finishQuery(stmt, step, failure)) {
+        delete result;
+        return nullptr;
+    }
+    return result;
+}
+
+bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer,
+                           bool active)
+{
+    Q_ASSERT(book);
+    const char failure[] = "Could not add nivlet.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?);",
+                 stmt, failure))
+        return false;
+    bindBool(stmt, 1, active);
+    sqlite3_bind_int64(stmt, 2, book->id);
+    bindText(stmt, 3, question);
+    bindText(stmt, 4, answer);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (!ok)
+        return false;
+    activeListStale = true;
+    ++book->nivletCount;
+    return true;
+}
+
+bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer,
+                            bool active)
+{
+    const char failure[] = "Could not edit nivlet.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?", stmt,
+                 failure))
+        return false;
+    bindText(stmt, 1, question);
+    bindText(stmt, 2, answer);
+    bindBool(stmt, 3, active);
+    sqlite3_bind_int64(stmt, 4, id);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (ok)
+        activeListStale = true;
+    return ok;
+}
+
+bool NivletCore::setKnowledgeRate(qint64 id, double rate)
+{
+    const char failure[] = "Could not set knowledge-rate for nivlet.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("UPDATE nivlet SET kn_rate = ? WHERE id = ?", stmt, failure))
+        return false;
+    sqlite3_bind_double(stmt, 1, rate);
+    sqlite3_bind_int64(stmt, 2, id);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (ok)
+        activeListStale = true;
+    return ok;
+}
+
+bool NivletCore::deleteNivlet(qint64 id, Book *book)
+{
+    const char failure[] = "Could not delete nivlet.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("DELETE FROM nivlet WHERE id = ?", stmt, failure))
+        return false;
+    sqlite3_bind_int64(stmt, 1, id);
+    const bool ok = execute(stmt, failure);
+    // A row that was already gone must not lower the count a second time.
+    const bool removed = ok && sqlite3_changes(db) > 0;
+    finalize(stmt);
+    if (!ok)
+        return false;
+    if (book && removed)
+        --book->nivletCount;
+    activeListStale = true;
+    return true;
+}
+
+bool NivletCore::deleteNivlets(const QList<Nivlet *> &nivlets)
+{
+    for (const Nivlet *n : nivlets) {
+        if (!deleteNivlet(n->id, n->book))
+            return false;
+    }
+    return true;
+}
+
+QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyActive)
+{
+    QByteArray sql = QByteArray(nivletColumns) + ", book b WHERE (m.book_id = b.id)";
+    const bool withText = !text.isEmpty();
+    if (withText)
+        sql += " AND (m.question LIKE ?)";
+    if (book)
+        sql += " AND (m.book_id = ?)";
+    if (onlyActive)
+        sql += " AND (m.active = 1) AND (b.active = 1)";
+    sql += QStringLiteral(" ORDER BY kn_rate LIMIT %1").arg(searchLimit).toUtf8();
+
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare(sql.constData(), stmt, "Could not prepare search for nivlets."))
+        return nullptr;
+    int index = 1;
+    if (withText)
+        bindText(stmt, index++, text + QLatin1Char('%'));
+    if (book)
+        sqlite3_bind_int64(stmt, index, book->id);
+
+    auto *result = new QList<Nivlet *>;
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+        result->append(readNivlet(stmt));
+    if (!finishQuery(stmt, step, "Could not search for nivlets.")) {
+        qDeleteAll(*result);
+        delete result;
+        return nullptr;
+    }
+    return result;
+}
+
+Book *NivletCore::addBook(const QString &name, bool active)
+{
+    const char failure[] = "Could not add book.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("INSERT INTO book (name, active) VALUES (?, ?);", stmt, failure))
+        return nullptr;
+    bindText(stmt, 1, name);
+    bindBool(stmt, 2, active);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (!ok)
+        return nullptr;
+    auto *book = new Book(sqlite3_last_insert_rowid(db), name, active);
+    books.append(book);
+    emit booksChanged();
+    return book;
+}
+
+bool NivletCore::editBook(Book *book, const QString &name, bool active)
+{
+    const char failure[] = "Could not edit book.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", stmt, failure))
+        return false;
+    bindText(stmt, 1, name);
+    bindBool(stmt, 2, active);
+    sqlite3_bind_int64(stmt, 3, book->id);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (!ok)
+        return false;
+    book->name = name;
+    book->active = active;
+    emit booksChanged();
+    activeListStale = true;
+    return true;
+}
+
+bool NivletCore::deleteBook(Book *book)
+{
+    const char failure[] = "Could not delete book.";
+    if (!beginTransaction(failure))
+        return false;
+
+    sqlite3_stmt *stmt = nullptr;
+    bool ok = prepare("DELETE FROM nivlet WHERE book_id = ?", stmt, failure);
+    if (ok) {
+        sqlite3_bind_int64(stmt, 1, book->id);
+        ok = execute(stmt, failure);
+        finalize(stmt);
+    }
+    if (ok) {
+        ok = prepare("DELETE FROM book WHERE id = ?", stmt, failure);
+        if (ok) {
+            sqlite3_bind_int64(stmt, 1, book->id);
+            ok = execute(stmt, failure);
+            finalize(stmt);
+        }
+    }
+    if (ok)
+        ok = commit(failure);
+    if (!ok) {
+        finalize(stmt);
+        rollback();
+        return false;
+    }
+
+    books.removeOne(book);
+    // Records of the old active list stay until the next reload; they must
+    // not keep pointing at a book that no longer exists.
+    for (Nivlet *n : std::as_const(activeNivlets)) {
+        if (n->book == book)
+            n->book = nullptr;
+    }
+    delete book;
+    activeListStale = true;
+    emit booksChanged();
+    return true;
+}
+
+bool NivletCore::deleteBooks(const QList<Book *> &list)
+{
+    for (Book *b : list) {
+        if (!deleteBook(b))
+            return false;
+    }
+    return true;
+}
+
+Options *NivletCore::options()
+{
+    if (optionsCache)
+        return optionsCache;
+    optionsCache = new Options;
+    const char failure[] = "Could not get options from database.";
+    sqlite3_stmt *stmt = nullptr;
+    bool ok = prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options", stmt,
+                      failure);
+    if (ok) {
+        int step = sqlite3_step(stmt);
+        if (step == SQLITE_ROW) {
+            optionsCache->autoCh = columnBool(stmt, 0);
+            // A hand-edited interval could overflow the timer's arithmetic.
+            optionsCache->autoChInterval =
+                static_cast<int>(qBound(qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)),
+                                       qint64(maxInterval)));
+            optionsCache->puzzleAffectsRates = columnBool(stmt, 2);
+            step = sqlite3_step(stmt);
+        }
+        ok = finishQuery(stmt, step, failure);
+    }
+    if (!ok) {
+        delete optionsCache;
+        optionsCache = nullptr;
+    }
+    return optionsCache;
+}
+
+bool NivletCore::setOptions(const Options &options)
+{
+    const char failure[] = "Could not set options.";
+    sqlite3_stmt *stmt = nullptr;
+    if (!prepare("UPDATE options SET auto_ch = ?, auto_ch_interval = ?, puzzle_affects_rates = ?",
+                 stmt, failure))
+        return false;
+    bindBool(stmt, 1, options.autoCh);
+    sqlite3_bind_int(stmt, 2, options.autoChInterval);
+    bindBool(stmt, 3, options.puzzleAffectsRates);
+    const bool ok = execute(stmt, failure);
+    finalize(stmt);
+    if (!ok)
+        return false;
+    if (!optionsCache)
+        optionsCache = new Options;
+    *optionsCache = options;
+    return true;
+}

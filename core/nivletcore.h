@@ -1,0 +1,74 @@
+#ifndef NIVLETCORE_H
+#define NIVLETCORE_H
+
+#include "book.h"
+#include "dbhandler.h"
+#include "nivlet.h"
+#include "options.h"
+#include "rankselector.h"
+
+#include <QList>
+
+// The one owner of all persistent data. Every change goes to the database at
+// once; the active list is only marked stale and reloaded on demand.
+class NivletCore : public DBHandler
+{
+    Q_OBJECT
+
+public:
+    explicit NivletCore(QObject *parent = nullptr);
+    ~NivletCore() override;
+
+    bool open();
+    bool reloadActiveNivlets();
+
+    int bookCount() const;
+    Book *book(int index) const;
+    Book *findBook(qint64 id) const;
+    Book *findBookByName(const QString &name) const;
+    Book *firstActiveBook() const;
+    int totalNivletCount() const;
+    int activeNivletCount() const;
+
+    Nivlet *randomActiveNivlet() const;
+    Nivlet *nextNivlet();
+    void setPendingNivlet(Nivlet *nivlet);
+
+    int countNivletsOfBook(qint64 bookId);
+    Nivlet *getNivlet(qint64 id);
+    bool addNivlet(Book *book, const QString &question, const QString &answer, bool active);
+    bool editNivlet(qint64 id, const QString &question, const QString &answer, bool active);
+    bool setKnowledgeRate(qint64 id, double rate);
+    bool deleteNivlet(qint64 id, Book *book);
+    bool deleteNivlets(const QList<Nivlet *> &nivlets);
+    QList<Nivlet *> *search(const QString &text, Book *book, bool onlyActive);
+
+    Book *addBook(const QString &name, bool active);
+    bool editBook(Book *book, const QString &name, bool active);
+    bool deleteBook(Book *book);
+    bool deleteBooks(const QList<Book *> &list);
+
+    Options *options();
+    bool setOptions(const Options &options);
+
+    static constexpr int searchLimit = 200;
+    static constexpr int minInterval = 60;
+    static constexpr int maxInterval = 240 * 60;
+
+    QList<Book *> books;
+    QList<Nivlet *> activeNivlets;
+    bool activeListStale;
+    qint64 lastAskedId;
+    Nivlet *pendingNivlet;
+    Options *optionsCache;
+    RankSelector selector;
+
+signals:
+    void booksChanged();
+
+private:
+    Nivlet *readNivlet(sqlite3_stmt *stmt) const;
+    void clearActiveNivlets();
+};
+
+#endif
