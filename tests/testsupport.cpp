@@ -1,0 +1,88 @@
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+
+#include <sqlite3.h>
+
+namespace TestSupport {
+
+QString schemaSql()
+{
+    return readFile(QStringLiteral(NIVLETS_SCHEMA_SQL));
+}
+
+bool execSql(const QString &file, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK;
+    if (ok) {
+        char *error = nullptr;
+        ok = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error) == SQLITE_OK;
+        if (!ok)
+            qWarning() << "SQL failed on" << file << ":" << error;
+        sqlite3_free(error);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+bool createDatabase(const QString &dir, const QString &extraSql)
+{
+    const QString file = QDir(dir).filePath(QStringLiteral("nivlets"));
+    QFile::remove(file);
+    return execSql(file, schemaSql() + QLatin1Char('\n') + extraSql);
+}
+
+QString readFile(const QString &path)
+{
+    return QString::fromUtf8(readBytes(path));
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+WorkDir::WorkDir() : previous(QDir::currentPath())
+{
+    QDir::setCurrent(dir.path());
+}
+
+WorkDir::~WorkDir()
+{
+    QDir::setCurrent(previous);
+}
+
+BoxCatcher::BoxCatcher()
+{
+    timer.setInterval(10);
+    connect(&timer, &QTimer::timeout, this, &BoxCatcher::poll);
+    timer.start();
+}
+
+BoxCatcher::~BoxCatcher() = default;
+
+void BoxCatcher::clear()
+{
+    titles.clear();
+    texts.clear();
+}
+
+void BoxCatcher::poll()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    titles.append(box->windowTitle());
+    texts.append(box->text());
+    box->done(QMessageBox::Ok);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,60 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace TestSupport {
+
+QString schemaSql();
+
+// Runs SQL on the file through a connection of its own; false (with a
+// warning) on any failure.
+bool execSql(const QString &file, const QString &sql);
+
+// Creates "nivlets" from the delivered schema plus extraSql in dir.
+bool createDatabase(const QString &dir, const QString &extraSql = QString());
+
+QString readFile(const QString &path);
+QByteArray readBytes(const QString &path);
+
+// Makes a fresh temporary folder the working directory for as long as it
+// lives, since the store and the log open their files there.
+class WorkDir
+{
+public:
+    WorkDir();
+    ~WorkDir();
+    QString path() const { return dir.path(); }
+    QString file(const QString &name) const { return dir.filePath(name); }
+    bool isValid() const { return dir.isValid(); }
+
+private:
+    QTemporaryDir dir;
+    QString previous;
+};
+
+// Closes every modal message box that comes up while it is armed and keeps
+// what it showed, so a test can check the box texts of an operation.
+class BoxCatcher : public QObject
+{
+public:
+    BoxCatcher();
+    ~BoxCatcher() override;
+
+    QStringList titles;
+    QStringList texts;
+
+    void clear();
+
+private:
+    void poll();
+    QTimer timer;
+};
+
+} // namespace TestSupport
+
+#endif
