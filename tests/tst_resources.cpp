@@ -1,0 +1,88 @@
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTest>
+
+class TestResources : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void imageLoads_data();
+    void imageLoads();
+    void noOtherImages();
+    void wrongPathFails();
+};
+
+namespace {
+
+struct Expected
+{
+    const char *path;
+    int width;
+    int height;
+};
+
+const Expected images[] = {
+    {":/nivleticon16.png", 16, 16},
+    {":/mainheader.png", 626, 146},
+    {":/challengeheader.png", 420, 98},
+    {":/trophy.png", 16, 16},
+    {":/calendar_edit.png", 16, 16},
+    {":/book.png", 16, 16},
+    {":/cog.png", 16, 16},
+    {":/exclamation.png", 16, 16},
+    {":/door.png", 16, 16},
+    {":/magnifier.png", 16, 16},
+    {":/asterisk_orange.png", 16, 16},
+    {":/add.png", 16, 16},
+    {":/pencil.png", 16, 16},
+    {":/bin_closed.png", 16, 16},
+    {":/accept.png", 16, 16},
+    {":/alarm.png", 16, 16},
+    {":/arrow_right.png", 16, 16},
+    {":/hand_point.png", 16, 16},
+};
+
+} // namespace
+
+void TestResources::imageLoads_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QSize>("size");
+    for (const Expected &e : images)
+        QTest::newRow(e.path) << QString::fromLatin1(e.path) << QSize(e.width, e.height);
+}
+
+void TestResources::imageLoads()
+{
+    QFETCH(QString, path);
+    QFETCH(QSize, size);
+    QImage image;
+    QVERIFY2(image.load(path), qPrintable(path));
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.size(), size);
+}
+
+// A stray or forgotten file in the resource list would otherwise go unnoticed.
+void TestResources::noOtherImages()
+{
+    QStringList expected;
+    for (const Expected &e : images)
+        expected << QString::fromLatin1(e.path).mid(2);
+    expected.sort();
+    QCOMPARE(QDir(":/").entryList({"*.png"}, QDir::Files, QDir::Name), expected);
+}
+
+// Proves that the loading checks above can fail at all.
+void TestResources::wrongPathFails()
+{
+    QVERIFY(!QFile::exists(":/no_such_image.png"));
+    QImage image;
+    QVERIFY(!image.load(":/no_such_image.png"));
+    QVERIFY(image.isNull());
+    QVERIFY(!image.load(":/images/trophy.png"));
+}
+
+QTEST_GUILESS_MAIN(TestResources)
+#include "tst_resources.moc"
