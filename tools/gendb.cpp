@@ -1,0 +1,331 @@
+// nivlets_gendb OUTPUT N B SEED [SCHEMA]: writes a database of the delivered
+// schema with N nivlets in B books, the same file for the same arguments.
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef NIVLETS_SCHEMA_SQL
+#define NIVLETS_SCHEMA_SQL "schema.sql"
+#endif
+
+namespace {
+
+// Roughly in order of frequency, so that the rank-weighted choice below gives
+// the uneven spread of first letters and prefixes that real questions have.
+const char *const words[] = {
+    "the",       "of",         "and",        "to",       "in",        "is",         "what",
+    "which",     "how",        "for",        "that",     "on",        "with",       "as",
+    "was",       "by",         "at",         "from",     "word",      "name",       "called",
+    "first",     "city",       "capital",    "country",  "year",      "river",      "people",
+    "time",      "world",      "water",      "number",   "part",      "place",      "plant",
+    "animal",    "large",      "small",      "old",      "new",       "long",       "great",
+    "little",    "own",        "other",      "right",    "big",       "high",       "different",
+    "following", "means",      "mean",       "meaning",  "language",  "english",    "french",
+    "german",    "spanish",    "latin",      "greek",    "translate", "verb",       "noun",
+    "plural",    "past",       "tense",      "form",     "opposite",  "synonym",    "spell",
+    "letter",    "sound",      "colour",     "red",      "blue",      "green",      "yellow",
+    "black",     "white",      "house",      "home",     "school",    "book",       "story",
+    "history",   "king",       "queen",      "war",      "battle",    "empire",     "ancient",
+    "modern",    "century",    "born",       "died",     "wrote",     "painted",    "built",
+    "found",     "discovered", "invented",   "element",  "chemical",  "symbol",     "atomic",
+    "planet",    "star",       "moon",       "sun",      "earth",     "mountain",   "lake",
+    "sea",       "ocean",      "island",     "desert",   "forest",    "tree",       "flower",
+    "fruit",     "food",       "bird",       "fish",     "dog",       "cat",        "horse",
+    "body",      "bone",       "blood",      "heart",    "brain",     "muscle",     "cell",
+    "organ",     "disease",    "medicine",   "doctor",   "law",       "rule",       "government",
+    "president", "minister",   "parliament", "election", "money",     "price",      "bank",
+    "market",    "trade",      "company",    "music",    "song",      "composer",   "instrument",
+    "painting",  "artist",     "film",       "actor",    "author",    "poem",       "novel",
+    "character", "play",       "game",       "sport",    "team",      "ball",       "player",
+    "olympic",   "record",     "speed",      "light",    "heat",      "energy",     "force",
+    "mass",      "weight",     "length",     "unit",     "measure",   "metre",      "gram",
+    "litre",     "second",     "hour",       "day",      "week",      "month",      "season",
+    "winter",    "summer",     "spring",     "autumn",   "north",     "south",      "east",
+    "west",      "border",     "between",    "under",    "over",      "after",      "before",
+    "during",    "without",    "against",    "about",    "around",    "through",    "into",
+    "ship",      "train",      "car",        "road",     "bridge",    "tower",      "church",
+    "temple",    "castle",     "palace",     "museum",   "library",   "university", "student",
+    "teacher",   "lesson",     "exam",       "answer",   "question",  "problem",    "solution",
+    "equation",  "formula",    "square",     "circle",   "triangle",  "angle",      "line",
+    "point",     "area",       "volume",     "sum",      "product",   "prime",      "divide",
+    "multiply",  "zero",       "one",        "two",      "three",     "four",       "five",
+    "six",       "seven",      "eight",      "nine",     "ten",       "hundred",    "thousand",
+    "million",   "quick",      "slow",       "hot",      "cold",      "dry",        "wet",
+    "hard",      "soft",       "heavy",      "empty",    "full",      "dark",       "bright",
+    "deep",      "wide",       "narrow",     "young",    "strong",    "weak",       "rich",
+    "poor",      "happy",      "angry",      "afraid",   "brave",     "clever",     "famous",
+    "known",     "usually",    "often",      "never",    "always",    "sometimes",  "where",
+    "when",      "who",        "why",        "whose",    "give",      "take",       "make",
+    "keep",      "bring",      "carry",      "write",    "read",      "speak",      "listen",
+    "learn",     "teach",      "think",      "know",     "believe",   "remember",   "forget",
+    "begin",     "end",        "open",       "close",    "win",       "lose",       "grow",
+    "fall",      "rise",       "run",        "walk",     "swim",      "fly",        "drive",
+    "ride",      "eat",        "drink",      "sleep",    "wake",      "sing",       "dance",
+    "jump",      "climb",      "throw",      "catch",    "cut",       "break",      "vowel",
+    "consonant", "syllable",   "accent",     "grammar",  "sentence",  "phrase",     "idiom",
+    "proverb",   "saying",     "quote",      "zodiac",   "yacht",     "xylophone",  "zebra",
+    "volcano",   "glacier",    "canyon",     "valley",   "harbour",   "jungle",     "kingdom",
+    "knight",    "journey",    "justice",    "oxygen",   "hydrogen",  "carbon",     "iron",
+    "gold",      "silver",     "copper",     "uranium",  "quartz",    "quantum",    "velocity",
+};
+const int wordCount = sizeof(words) / sizeof(words[0]);
+
+// splitmix64: fixed arithmetic, so the same seed gives the same file with any
+// compiler and standard library.
+struct Random
+{
+    explicit Random(std::uint64_t seed) : state(seed) {}
+
+    std::uint64_t next()
+    {
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+
+    double unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+
+    int range(int low, int high) { return low + static_cast<int>(next() % (high - low + 1)); }
+
+    bool chance(double p) { return unit() < p; }
+
+    std::uint64_t state;
+};
+
+// Word ranks weighted 1/(rank+1)^0.8: a Zipf-like spread over the list.
+class WordPicker
+{
+public:
+    WordPicker()
+    {
+        double total = 0.0;
+        for (int i = 0; i < wordCount; ++i) {
+            total += 1.0 / std::pow(i + 1.0, 0.8);
+            cumulative.push_back(total);
+        }
+        for (double &c : cumulative)
+            c /= total;
+    }
+
+    const char *pick(Random &random) const
+    {
+        const double u = random.unit();
+        int low = 0;
+        int high = wordCount - 1;
+        while (low < high) {
+            const int mid = (low + high) / 2;
+            if (cumulative[mid] < u)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return words[low];
+    }
+
+private:
+    std::vector<double> cumulative;
+};
+
+std::string question(Random &random, const WordPicker &picker)
+{
+    const int target = random.range(20, 120);
+    std::string text;
+    for (;;) {
+        const char *word = picker.pick(random);
+        const std::size_t extra = std::strlen(word) + (text.empty() ? 0 : 1);
+        // One character is kept for the question mark.
+        if (text.size() + extra + 1 > static_cast<std::size_t>(target) && text.size() + 1 >= 20)
+            break;
+        if (text.size() + extra + 1 > 120)
+            break;
+        if (!text.empty())
+            text += ' ';
+        text += word;
+    }
+    while (text.size() + 1 < 20)
+        text += text.empty() ? "x" : " x";
+    text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    text += '?';
+    return text;
+}
+
+// One possible answer of 3 to 15 characters: words where they fit, letters
+// for the rest.
+std::string answerLine(Random &random, const WordPicker &picker)
+{
+    const std::size_t target = static_cast<std::size_t>(random.range(3, 15));
+    std::string line;
+    while (line.size() < target) {
+        const char *word = picker.pick(random);
+        const std::size_t extra = std::strlen(word) + (line.empty() ? 0 : 1);
+        if (line.size() + extra > target)
+            break;
+        if (!line.empty())
+            line += ' ';
+        line += word;
+    }
+    if (!line.empty() && line.size() + 2 <= target)
+        line += ' ';
+    while (line.size() < target)
+        line += static_cast<char>('a' + random.range(0, 25));
+    return line;
+}
+
+std::string answer(Random &random, const WordPicker &picker)
+{
+    const int lines = random.range(1, 3);
+    std::string text;
+    for (int i = 0; i < lines; ++i) {
+        if (i > 0)
+            text += '\n';
+        text += answerLine(random, picker);
+        if (random.chance(0.1)) {
+            text += " # ";
+            text += picker.pick(random);
+        }
+    }
+    return text;
+}
+
+bool readFile(const char *path, std::string &text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    text = out.str();
+    return true;
+}
+
+bool exec(sqlite3 *db, const char *sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK)
+        return true;
+    std::fprintf(stderr, "nivlets_gendb: %s\n", error ? error : sqlite3_errmsg(db));
+    sqlite3_free(error);
+    return false;
+}
+
+bool stepDone(sqlite3 *db, sqlite3_stmt *stmt)
+{
+    if (sqlite3_step(stmt) == SQLITE_DONE && sqlite3_reset(stmt) == SQLITE_OK)
+        return true;
+    std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
+    return false;
+}
+
+bool parseCount(const char *text, long long &value)
+{
+    errno = 0;
+    char *end = nullptr;
+    value = std::strtoll(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= 0;
+}
+
+bool generate(sqlite3 *db, long long nivlets, long long bookCount, std::uint64_t seed)
+{
+    Random random(seed);
+    const WordPicker picker;
+
+    sqlite3_stmt *addBook = nullptr;
+    sqlite3_stmt *addNivlet = nullptr;
+    bool ok = sqlite3_prepare_v2(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)", -1,
+                                 &addBook, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db,
+                                 "INSERT INTO nivlet (id, active, kn_rate, book_id, question, "
+                                 "answer) VALUES (?, ?, ?, ?, ?, ?)",
+                                 -1, &addNivlet, nullptr) == SQLITE_OK;
+    if (!ok)
+        std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
+
+    for (long long b = 1; ok && b <= bookCount; ++b) {
+        const std::string name = std::string("Book ") + std::to_string(b) + " " +
+                                 picker.pick(random) + " " + picker.pick(random);
+        sqlite3_bind_int64(addBook, 1, b);
+        sqlite3_bind_text(addBook, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(addBook, 3, random.chance(0.1) ? 0 : 1);
+        ok = stepDone(db, addBook);
+    }
+    for (long long n = 1; ok && n <= nivlets; ++n) {
+        const std::string q = question(random, picker);
+        const std::string a = answer(random, picker);
+        sqlite3_bind_int64(addNivlet, 1, n);
+        sqlite3_bind_int(addNivlet, 2, random.chance(0.1) ? 0 : 1);
+        sqlite3_bind_double(addNivlet, 3, random.unit());
+        sqlite3_bind_int64(addNivlet, 4, 1 + static_cast<long long>(random.next() % bookCount));
+        sqlite3_bind_text(addNivlet, 5, q.c_str(), static_cast<int>(q.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(addNivlet, 6, a.c_str(), static_cast<int>(a.size()), SQLITE_TRANSIENT);
+        ok = stepDone(db, addNivlet);
+    }
+    sqlite3_finalize(addBook);
+    sqlite3_finalize(addNivlet);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    long long nivlets = 0;
+    long long books = 0;
+    long long seed = 0;
+    if ((argc != 5 && argc != 6) || !parseCount(argv[2], nivlets) || !parseCount(argv[3], books) ||
+        !parseCount(argv[4], seed) || (books == 0 && nivlets > 0)) {
+        std::fprintf(stderr,
+                     "usage: nivlets_gendb OUTPUT N B SEED [SCHEMA]\n"
+                     "  N nivlets in B books (B >= 1 when N > 0); the same arguments give the "
+                     "same file\n");
+        return 2;
+    }
+    const char *schemaPath = argc == 6 ? argv[5] : NIVLETS_SCHEMA_SQL;
+    std::string schema;
+    if (!readFile(schemaPath, schema)) {
+        std::fprintf(stderr, "nivlets_gendb: cannot read %s\n", schemaPath);
+        return 1;
+    }
+
+    // Built beside the target and renamed at the end, so that an interrupted
+    // run never leaves a half-written file under the final name.
+    const std::string output = argv[1];
+    const std::string partial = output + ".partial";
+    std::remove(partial.c_str());
+    std::remove((partial + "-journal").c_str());
+
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(partial.c_str(), &db) == SQLITE_OK;
+    if (!ok)
+        std::fprintf(stderr, "nivlets_gendb: %s\n", db ? sqlite3_errmsg(db) : "out of memory");
+    // A half-built file is thrown away, so it needs no crash safety while it
+    // is written; the finished file keeps SQLite's default journal mode.
+    ok = ok && exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+                        "PRAGMA cache_size = -262144; BEGIN");
+    ok = ok && exec(db, schema.c_str());
+    ok = ok && generate(db, nivlets, books, static_cast<std::uint64_t>(seed));
+    ok = ok && exec(db, "COMMIT");
+    if (db && sqlite3_close(db) != SQLITE_OK) {
+        std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
+        ok = false;
+    }
+    if (ok && std::rename(partial.c_str(), output.c_str()) != 0) {
+        std::perror("nivlets_gendb: rename");
+        ok = false;
+    }
+    if (!ok) {
+        std::remove(partial.c_str());
+        return 1;
+    }
+    return 0;
+}
