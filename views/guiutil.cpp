@@ -1,0 +1,59 @@
+#include "guiutil.h"
+
+#include <QFont>
+#include <QGridLayout>
+#include <QLabel>
+#include <QWidget>
+
+void GuiUtil::placeLabeled(QGridLayout *grid, QWidget *widget, const char *caption, int row,
+                           int column, int span)
+{
+    auto *label = new QLabel(QString::fromUtf8(caption));
+    grid->addWidget(label, row, column, 1, 1, Qt::AlignRight);
+    grid->addWidget(widget, row, column + 1, 1, span);
+}
+
+void GuiUtil::fixWidth(QWidget *widget, int width)
+{
+    widget->setMinimumWidth(width);
+    widget->setMaximumWidth(width);
+}
+
+void GuiUtil::enlargeFont(QWidget *widget, int points)
+{
+    const QFont old = widget->font();
+    const int weight = old.weight() > QFont::Normal ? QFont::Bold : QFont::Normal;
+    if (old.pointSize() > 0) {
+        widget->setFont(QFont(old.family(), old.pointSize() + points, weight, false));
+        return;
+    }
+    // A pixel-sized font has no point size to raise; its pixel size grows instead.
+    QFont font(old.family(), -1, weight, false);
+    font.setPixelSize(old.pixelSize() + points);
+    widget->setFont(font);
+}
+
+QString GuiUtil::colorToHex(const QString &format, const QColor &color)
+{
+    const QLatin1Char zero('0');
+    return format.arg(color.red(), 2, 16, zero)
+        .arg(color.green(), 2, 16, zero)
+        .arg(color.blue(), 2, 16, zero);
+}
+
+QLabel *GuiUtil::coloredLabel(const QString &text, const QColor &color, bool bold)
+{
+    const QString open = bold ? QStringLiteral("<b>") : QString();
+    const QString close = bold ? QStringLiteral("</b>") : QString();
+    const QString withColor =
+        colorToHex(QStringLiteral("%1<font color=\"#%2%3%4\">%5</font>%6").arg(open), color);
+    return new QLabel(withColor.arg(text).arg(close));
+}
+
+QLabel *GuiUtil::coloredLabelWithBackground(const QString &text, const QColor &color, bool bold,
+                                            const QColor &background)
+{
+    QLabel *label = coloredLabel(text, color, bold);
+    label->setStyleSheet(colorToHex(QStringLiteral("background-color: #%1%2%3"), background));
+    return label;
+}
