@@ -1,0 +1,51 @@
+#ifndef CHALLENGEDIALOG_H
+#define CHALLENGEDIALOG_H
+
+#include "questiondialogbase.h"
+
+#include <QString>
+
+class NivletCore;
+class QHBoxLayout;
+class QLineEdit;
+class QPushButton;
+
+// Asks one nivlet, checks the typed answer and moves its rate at once; the
+// caller reads outcome and answerText after the modal run.
+class ChallengeDialog : public QuestionDialogBase
+{
+    Q_OBJECT
+
+public:
+    ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivlet);
+
+    QString answerText() const;
+
+public slots:
+    void check();
+    void later();
+    void answerChanged(const QString &text);
+    void next();
+    void onClose();
+    void correction();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+public:
+    NivletCore *core;
+    bool answered;
+    int outcome;
+    QLabel *answerLabel;
+    QLineEdit *answerEdit;
+    QTextEdit *correctAnswersEdit;
+    QPushButton *checkButton;
+    QPushButton *laterButton;
+    QPushButton *nextButton;
+    QPushButton *closeButton;
+    QPushButton *correctionButton;
+    QHBoxLayout *buttonLayout;
+};
+
+#endif

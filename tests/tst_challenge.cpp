@@ -1,0 +1,586 @@
+#include "book.h"
+#include "challengedialog.h"
+#include "knrate.h"
+#include "nivlet.h"
+#include "nivletcore.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpacerItem>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+const char sampleRows[] =
+    "INSERT INTO book (id, name, active) VALUES (1, 'Geography', 1);\n"
+    "INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) VALUES\n"
+    " (1, 1, 0.5, 1, 'Which city is the capital of France?', '  Paris # the capital\n"
+    "Lutetia # its old name\n\n# not Lyon'),\n"
+    " (2, 1, 0.25, 1, 'Which port lies at the mouth of the Seine?\nName the city.',"
+    " 'Le   Havre'),\n"
+    " (3, 1, 0.75, 1, 'Which river flows through Paris?', 'Seine'),\n"
+    " (4, 1, 0.0, 77, 'A question of a lost book', 'lost');\n";
+
+// Reads the rate through a connection of its own, so that what the store
+// wrote is seen as any other program would see it.
+double storedRate(qint64 id)
+{
+    sqlite3 *db = nullptr;
+    double rate = -1.0;
+    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_int64(stmt, 1, id);
+            if (sqlite3_step(stmt) == SQLITE_ROW)
+                rate = sqlite3_column_double(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rate;
+}
+
+// A second connection that holds the database locked while it lives.
+class DatabaseLock
+{
+public:
+    DatabaseLock()
+    {
+        locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
+                 sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~DatabaseLock()
+    {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    bool locked = false;
+
+private:
+    sqlite3 *db = nullptr;
+};
+
+QColor textColorAt(QTextEdit *edit, int position)
+{
+    QTextCursor cursor(edit->document());
+    cursor.setPosition(position);
+    return cursor.charFormat().foreground().color();
+}
+
+// Runs the dialog modally and acts on it once it is the active modal window.
+// A step that fails leaves the dialog open; it is then ended with -1 so that
+// the test reports the failure instead of waiting forever.
+int runModal(QDialog *dialog, const std::function<void()> &act)
+{
+    QTimer::singleShot(0, dialog, [dialog, act] {
+        if (QTest::qWaitFor(
+                [dialog] {
+                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
+                },
+                5000)) {
+            act();
+        }
+        if (dialog->isVisible())
+            dialog->done(-1);
+    });
+    return dialog->exec();
+}
+} // namespace
+
+class TestChallenge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void buildsTheAskingWindow();
+    void correctAnswerInCapitalsWithBlanks();
+    void returnKeyChecks();
+    void blankAnswerIsIncorrect_data();
+    void blankAnswerIsIncorrect();
+    void escapeBeforeCheck();
+    void escapeAfterCheck();
+    void correctionAfterIncorrectAnswer();
+    void nextChallengeAfterCorrectAnswer();
+    void laterPlease();
+    void closingBeforeCheck();
+    void closingAfterCheck();
+    void failingRateWriteKeepsTheNewRate();
+    void nivletWithoutBook();
+    void runsModallyOverItsParent();
+
+private:
+    Nivlet *record(qint64 id) const;
+    void checkAnsweredLayout(ChallengeDialog &dialog, bool correct);
+
+    std::unique_ptr<TestSupport::WorkDir> work;
+    std::unique_ptr<NivletCore> core;
+};
+
+void TestChallenge::init()
+{
+    work = std::make_unique<TestSupport::WorkDir>();
+    QVERIFY(work->isValid());
+    QVERIFY(TestSupport::createDatabase(work->path(), QString::fromUtf8(sampleRows)));
+    core = std::make_unique<NivletCore>();
+    QVERIFY(core->open());
+    seedRandom(17);
+    QCOMPARE(core->activeNivlets.size(), 3);
+}
+
+void TestChallenge::cleanup()
+{
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->close();
+        QTest::qWait(10);
+    }
+    core.reset();
+    work.reset();
+}
+
+Nivlet *TestChallenge::record(qint64 id) const
+{
+    for (Nivlet *n : core->activeNivlets) {
+        if (n->id == id)
+            return n;
+    }
+    return nullptr;
+}
+
+void TestChallenge::buildsTheAskingWindow()
+{
+    Nivlet *nivlet = record(1);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("nivlets - Challenge"));
+    QCOMPARE(dialog.size(), QSize(440, 360));
+    QCOMPARE(dialog.core, core.get());
+    QCOMPARE(dialog.nivlet, nivlet);
+    QVERIFY(!dialog.answered);
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!dialog.correctAnswersEdit);
+    QVERIFY(!dialog.nextButton);
+    QVERIFY(!dialog.closeButton);
+    QVERIFY(!dialog.correctionButton);
+
+    QVBoxLayout *main = dialog.mainLayout;
+    QCOMPARE(dialog.layout(), main);
+    QCOMPARE(main->count(), 8);
+
+    auto *header = qobject_cast<QLabel *>(main->itemAt(0)->widget());
+    QVERIFY(header);
+    QCOMPARE(header->margin(), 1);
+    QVERIFY(!header->pixmap().isNull());
+
+    auto *grid = qobject_cast<QGridLayout *>(main->itemAt(1)->layout());
+    QVERIFY(grid);
+    QCOMPARE(grid->columnStretch(1), 1);
+    QCOMPARE(grid->horizontalSpacing(), 6);
+    QCOMPARE(grid->verticalSpacing(), 6);
+    auto *bookCaption = qobject_cast<QLabel *>(grid->itemAtPosition(0, 0)->widget());
+    QVERIFY(bookCaption);
+    QCOMPARE(bookCaption->text(), QStringLiteral("Book:"));
+    QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::Alignment(Qt::AlignRight));
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), dialog.bookLabel);
+    QCOMPARE(dialog.bookLabel->text(), QStringLiteral("Geography"));
+    auto *rateCaption = qobject_cast<QLabel *>(grid->itemAtPosition(1, 0)->widget());
+    QVERIFY(rateCaption);
+    QCOMPARE(rateCaption->text(), QStringLiteral("Knowledge rate:"));
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), dialog.knRateLabel);
+    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
+
+    QSpacerItem *spacing = main->itemAt(2)->spacerItem();
+    QVERIFY(spacing);
+    QCOMPARE(spacing->sizeHint().height(), 10);
+
+    auto *questionCaption = qobject_cast<QLabel *>(main->itemAt(3)->widget());
+    QVERIFY(questionCaption);
+    QCOMPARE(questionCaption->text(), QStringLiteral("Question:"));
+    QCOMPARE(main->itemAt(4)->widget(), dialog.questionEdit);
+    QCOMPARE(dialog.questionEdit->toPlainText(),
+             QStringLiteral("Which city is the capital of France?"));
+    QVERIFY(dialog.questionEdit->isReadOnly());
+    QVERIFY(!dialog.questionEdit->isEnabled());
+    QVERIFY(dialog.questionEdit->tabChangesFocus());
+    QCOMPARE(textColorAt(dialog.questionEdit, 1), QColor(0, 0, 0, 255));
+
+    QCOMPARE(main->itemAt(5)->widget(), dialog.answerLabel);
+    QCOMPARE(dialog.answerLabel->text(), QStringLiteral("Type your answer here:"));
+    QCOMPARE(main->itemAt(6)->widget(), dialog.answerEdit);
+    QVERIFY(!dialog.answerEdit->isReadOnly());
+    QVERIFY(dialog.answerEdit->text().isEmpty());
+
+    QCOMPARE(main->itemAt(7)->layout(), dialog.buttonLayout);
+    QCOMPARE(dialog.buttonLayout->alignment(), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(dialog.buttonLayout->count(), 2);
+    QCOMPARE(dialog.buttonLayout->itemAt(0)->widget(), dialog.checkButton);
+    QCOMPARE(dialog.buttonLayout->itemAt(1)->widget(), dialog.laterButton);
+    QCOMPARE(dialog.checkButton->text(), QStringLiteral("&Check it!"));
+    QVERIFY(dialog.checkButton->isDefault());
+    QVERIFY(!dialog.checkButton->icon().isNull());
+    QCOMPARE(dialog.checkButton->minimumWidth(), 110);
+    QCOMPARE(dialog.checkButton->maximumWidth(), 110);
+    QCOMPARE(dialog.laterButton->text(), QStringLiteral("&Later please!"));
+    QVERIFY(!dialog.laterButton->isDefault());
+    QVERIFY(!dialog.laterButton->icon().isNull());
+    QCOMPARE(dialog.laterButton->minimumWidth(), 110);
+    QCOMPARE(dialog.laterButton->maximumWidth(), 110);
+}
+
+void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
+{
+    QVBoxLayout *main = dialog.mainLayout;
+    QCOMPARE(main->count(), 11);
+    QCOMPARE(main->itemAt(5)->widget(), dialog.answerLabel);
+    QCOMPARE(dialog.answerLabel->text(), QStringLiteral("Your answer:"));
+    QCOMPARE(main->itemAt(6)->widget(), dialog.answerEdit);
+    QVERIFY(dialog.answerEdit->isReadOnly());
+
+    auto *row = qobject_cast<QHBoxLayout *>(main->itemAt(7)->layout());
+    QVERIFY(row);
+    auto *verdict = qobject_cast<QLabel *>(row->itemAt(0)->widget());
+    QVERIFY(verdict);
+    QCOMPARE(verdict->text(), correct ? QStringLiteral("<font color=green>Correct!</font>")
+                                      : QStringLiteral("<font color=red>Incorrect!</font>"));
+    QCOMPARE(verdict->textFormat(), Qt::RichText);
+    QCOMPARE(verdict->font().weight(), int(QFont::Bold));
+    QCOMPARE(verdict->font().pointSize(), QLabel().font().pointSize() + 3);
+    if (correct) {
+        QCOMPARE(row->count(), 2);
+        QVERIFY(!dialog.correctionButton);
+    } else {
+        QCOMPARE(row->count(), 3);
+        QVERIFY(dialog.correctionButton);
+        QCOMPARE(row->itemAt(1)->widget(), dialog.correctionButton);
+        QCOMPARE(dialog.correctionButton->text(), QStringLiteral("Hey, my answer is good!..."));
+        QVERIFY(!dialog.correctionButton->icon().isNull());
+        QCOMPARE(dialog.correctionButton->minimumWidth(), 170);
+        QCOMPARE(dialog.correctionButton->maximumWidth(), 170);
+        QTRY_VERIFY(dialog.correctionButton->isVisible());
+    }
+    QSpacerItem *stretch = row->itemAt(row->count() - 1)->spacerItem();
+    QVERIFY(stretch);
+    QCOMPARE(row->stretch(row->count() - 1), 1);
+
+    auto *caption = qobject_cast<QLabel *>(main->itemAt(8)->widget());
+    QVERIFY(caption);
+    QCOMPARE(caption->text(), QStringLiteral("Correct answers:"));
+    QCOMPARE(main->itemAt(9)->widget(), dialog.correctAnswersEdit);
+    QCOMPARE(dialog.correctAnswersEdit->toPlainText(), dialog.nivlet->answer);
+    QVERIFY(dialog.correctAnswersEdit->isReadOnly());
+    QVERIFY(!dialog.correctAnswersEdit->isEnabled());
+    QCOMPARE(textColorAt(dialog.correctAnswersEdit, 1), QColor(0, 0, 0, 255));
+
+    QCOMPARE(main->itemAt(10)->layout(), dialog.buttonLayout);
+    QCOMPARE(dialog.buttonLayout->count(), 2);
+    QCOMPARE(dialog.buttonLayout->itemAt(0)->widget(), dialog.nextButton);
+    QCOMPARE(dialog.buttonLayout->itemAt(1)->widget(), dialog.closeButton);
+    QCOMPARE(dialog.nextButton->text(), QStringLiteral("&Next challenge!"));
+    QCOMPARE(dialog.closeButton->text(), QStringLiteral("&Close"));
+    for (QPushButton *button : {dialog.nextButton, dialog.closeButton}) {
+        QCOMPARE(button->minimumWidth(), 110);
+        QCOMPARE(button->maximumWidth(), 110);
+        QVERIFY(!button->icon().isNull());
+        QTRY_VERIFY(button->isVisible());
+    }
+    QVERIFY(!dialog.checkButton);
+    QVERIFY(!dialog.laterButton);
+    QVERIFY(dialog.answered);
+}
+
+void TestChallenge::correctAnswerInCapitalsWithBlanks()
+{
+    Nivlet *nivlet = record(1);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("   LUTETIA    "));
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
+        QPointer<QPushButton> oldCheck = dialog.checkButton;
+        QPointer<QPushButton> oldLater = dialog.laterButton;
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+
+        QVERIFY(dialog.answered);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("75%"));
+        QCOMPARE(nivlet->knRate, 0.75);
+        QCOMPARE(storedRate(1), 0.75);
+        QVERIFY(core->activeListStale);
+        QCOMPARE(dialog.answerEdit->text(), QStringLiteral("   LUTETIA    "));
+        checkAnsweredLayout(dialog, true);
+        // The old buttons vanish at once and are destroyed afterwards.
+        QVERIFY(!oldCheck || (oldCheck->isHidden() && dialog.buttonLayout->indexOf(oldCheck) < 0));
+        QVERIFY(!oldLater || (oldLater->isHidden() && dialog.buttonLayout->indexOf(oldLater) < 0));
+        QTRY_VERIFY(oldCheck.isNull());
+        QTRY_VERIFY(oldLater.isNull());
+
+        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!core->pendingNivlet);
+    QCOMPARE(storedRate(1), 0.75);
+    QCOMPARE(storedRate(2), 0.25);
+}
+
+void TestChallenge::returnKeyChecks()
+{
+    Nivlet *nivlet = record(2);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        dialog.answerEdit->setFocus();
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("le havre"));
+        QTest::keyClick(dialog.answerEdit, Qt::Key_Return);
+        QVERIFY(dialog.answered);
+        checkAnsweredLayout(dialog, true);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("63%"));
+        QCOMPARE(storedRate(2), 0.625);
+        QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!core->pendingNivlet);
+}
+
+void TestChallenge::blankAnswerIsIncorrect_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blanks") << QStringLiteral("   \t ");
+}
+
+void TestChallenge::blankAnswerIsIncorrect()
+{
+    QFETCH(QString, typed);
+    Nivlet *nivlet = record(1);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, typed);
+        QVERIFY(dialog.checkButton->isEnabled());
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("25%"));
+        QCOMPARE(nivlet->knRate, 0.25);
+        QCOMPARE(storedRate(1), 0.25);
+        checkAnsweredLayout(dialog, false);
+        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!core->pendingNivlet);
+}
+
+void TestChallenge::escapeBeforeCheck()
+{
+    Nivlet *nivlet = core->nextNivlet();
+    QVERIFY(nivlet);
+    const double rate = nivlet->knRate;
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("something"));
+        QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!dialog.answered);
+    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(storedRate(nivlet->id), rate);
+    QCOMPARE(nivlet->knRate, rate);
+    QCOMPARE(core->nextNivlet(), nivlet);
+}
+
+void TestChallenge::escapeAfterCheck()
+{
+    Nivlet *nivlet = record(3);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("Loire"));
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("38%"));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!core->pendingNivlet);
+    QCOMPARE(storedRate(3), 0.375);
+}
+
+void TestChallenge::correctionAfterIncorrectAnswer()
+{
+    Nivlet *nivlet = record(2);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral(" Harfleur  "));
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        checkAnsweredLayout(dialog, false);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("13%"));
+        QTest::mouseClick(dialog.correctionButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(dialog.outcome, 2);
+    QCOMPARE(dialog.answerText(), QStringLiteral(" Harfleur  "));
+    QCOMPARE(nivlet->knRate, 0.125);
+    QCOMPARE(storedRate(2), 0.125);
+    QVERIFY(!core->pendingNivlet);
+}
+
+void TestChallenge::nextChallengeAfterCorrectAnswer()
+{
+    Nivlet *nivlet = core->nextNivlet();
+    QVERIFY(nivlet);
+    const qint64 id = nivlet->id;
+    const double rate = nivlet->knRate;
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, nivlet->possibleAnswers.at(0).toUpper());
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        checkAnsweredLayout(dialog, true);
+        QTest::mouseClick(dialog.nextButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(dialog.outcome, 1);
+    QVERIFY(!core->pendingNivlet);
+    QCOMPARE(storedRate(id), rate * 0.5 + 0.5);
+
+    QVERIFY(core->activeListStale);
+    QVERIFY(core->reloadActiveNivlets());
+    for (int i = 0; i < 10; ++i) {
+        Nivlet *next = core->nextNivlet();
+        QVERIFY(next);
+        if (i == 0)
+            QVERIFY(next->id != id);
+    }
+}
+
+void TestChallenge::laterPlease()
+{
+    Nivlet *nivlet = record(1);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("paris"));
+        QTest::mouseClick(dialog.laterButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(rejected.count(), 1);
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!dialog.answered);
+    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(storedRate(1), 0.5);
+    QCOMPARE(nivlet->knRate, 0.5);
+    QCOMPARE(core->nextNivlet(), nivlet);
+    QCOMPARE(core->lastAskedId, qint64(1));
+}
+
+void TestChallenge::closingBeforeCheck()
+{
+    Nivlet *nivlet = record(2);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    const int result = runModal(&dialog, [&] { QVERIFY(dialog.close()); });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(rejected.count(), 0);
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(storedRate(2), 0.25);
+}
+
+void TestChallenge::closingAfterCheck()
+{
+    Nivlet *nivlet = record(2);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QVERIFY(dialog.close());
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(dialog.outcome, 0);
+    QVERIFY(!core->pendingNivlet);
+    QCOMPARE(storedRate(2), 0.125);
+}
+
+void TestChallenge::failingRateWriteKeepsTheNewRate()
+{
+    Nivlet *nivlet = record(3);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    TestSupport::BoxCatcher boxes;
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("seine"));
+        {
+            DatabaseLock lock;
+            QVERIFY(lock.locked);
+            QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        }
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral("Error")});
+        QVERIFY2(boxes.texts.value(0).startsWith(
+                     QStringLiteral("Could not set knowledge-rate for nivlet. error code: 5 ")),
+                 qPrintable(boxes.texts.value(0)));
+        QVERIFY(dialog.answered);
+        checkAnsweredLayout(dialog, true);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("88%"));
+        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(nivlet->knRate, 0.875);
+    QCOMPARE(storedRate(3), 0.75);
+}
+
+void TestChallenge::nivletWithoutBook()
+{
+    std::unique_ptr<Nivlet> lost(core->getNivlet(4));
+    QVERIFY(lost);
+    QVERIFY(!lost->book);
+    ChallengeDialog dialog(nullptr, core.get(), lost.get());
+    QVERIFY(dialog.bookLabel->text().isEmpty());
+    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("0%"));
+    const int result = runModal(&dialog, [&] {
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("LOST"));
+        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        checkAnsweredLayout(dialog, true);
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
+        QTest::mouseClick(dialog.nextButton, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(dialog.outcome, 1);
+    QCOMPARE(storedRate(4), 0.5);
+}
+
+void TestChallenge::runsModallyOverItsParent()
+{
+    QWidget parent;
+    parent.resize(600, 500);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    Nivlet *nivlet = record(1);
+    auto *dialog = new ChallengeDialog(&parent, core.get(), nivlet);
+    QCOMPARE(dialog->parentWidget(), &parent);
+    QVERIFY(dialog->isWindow());
+    bool modal = false;
+    const int result = runModal(dialog, [&] {
+        modal = dialog->isModal() && QApplication::activeModalWidget() == dialog;
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QTest::mouseClick(dialog->laterButton, Qt::LeftButton);
+    });
+    QVERIFY(modal);
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(core->pendingNivlet, nivlet);
+    delete dialog;
+}
+
+QTEST_MAIN(TestChallenge)
+#include "tst_challenge.moc"
