@@ -18,11 +18,14 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 QPushButton *makeButton(const char *icon, const char *text, int width)
 {
     auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    GuiUtil::fixWidth(button, width);
+    // The widths suit a small desktop font; a larger one must not cut the text off.
+    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
     return button;
 }
 } // namespace
@@ -62,7 +65,6 @@ ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivl
 
     mainLayout->addLayout(buttonLayout);
     setLayout(mainLayout);
-    outcome = 0;
 }
 
 QString ChallengeDialog::answerText() const
@@ -72,6 +74,9 @@ QString ChallengeDialog::answerText() const
 
 void ChallengeDialog::check()
 {
+    // The slot is public; a second call must not move the rate again.
+    if (answered)
+        return;
     const bool correct = nivlet->isCorrectAnswer(answerEdit->text());
     const double rate =
         correct ? knRateAfterCorrect(nivlet->knRate) : knRateAfterIncorrect(nivlet->knRate);

@@ -23,6 +23,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -77,6 +78,13 @@ private:
     sqlite3 *db = nullptr;
 };
 
+// The given width, or the width the text needs when the desktop font is larger.
+bool hasFixedWidth(QPushButton *button, int width)
+{
+    const int expected = std::max(width, button->sizeHint().width());
+    return button->minimumWidth() == expected && button->maximumWidth() == expected;
+}
+
 QColor textColorAt(QTextEdit *edit, int position)
 {
     QTextCursor cursor(edit->document());
@@ -127,6 +135,8 @@ private slots:
     void failingRateWriteKeepsTheNewRate();
     void nivletWithoutBook();
     void runsModallyOverItsParent();
+    void checkByKeyboard_data();
+    void checkByKeyboard();
 
 private:
     Nivlet *record(qint64 id) const;
@@ -236,13 +246,11 @@ void TestChallenge::buildsTheAskingWindow()
     QCOMPARE(dialog.checkButton->text(), QStringLiteral("&Check it!"));
     QVERIFY(dialog.checkButton->isDefault());
     QVERIFY(!dialog.checkButton->icon().isNull());
-    QCOMPARE(dialog.checkButton->minimumWidth(), 110);
-    QCOMPARE(dialog.checkButton->maximumWidth(), 110);
+    QVERIFY(hasFixedWidth(dialog.checkButton, 110));
     QCOMPARE(dialog.laterButton->text(), QStringLiteral("&Later please!"));
     QVERIFY(!dialog.laterButton->isDefault());
     QVERIFY(!dialog.laterButton->icon().isNull());
-    QCOMPARE(dialog.laterButton->minimumWidth(), 110);
-    QCOMPARE(dialog.laterButton->maximumWidth(), 110);
+    QVERIFY(hasFixedWidth(dialog.laterButton, 110));
 }
 
 void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
@@ -272,8 +280,7 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
         QCOMPARE(row->itemAt(1)->widget(), dialog.correctionButton);
         QCOMPARE(dialog.correctionButton->text(), QStringLiteral("Hey, my answer is good!..."));
         QVERIFY(!dialog.correctionButton->icon().isNull());
-        QCOMPARE(dialog.correctionButton->minimumWidth(), 170);
-        QCOMPARE(dialog.correctionButton->maximumWidth(), 170);
+        QVERIFY(hasFixedWidth(dialog.correctionButton, 170));
         QTRY_VERIFY(dialog.correctionButton->isVisible());
     }
     QSpacerItem *stretch = row->itemAt(row->count() - 1)->spacerItem();
@@ -296,8 +303,7 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
     QCOMPARE(dialog.nextButton->text(), QStringLiteral("&Next challenge!"));
     QCOMPARE(dialog.closeButton->text(), QStringLiteral("&Close"));
     for (QPushButton *button : {dialog.nextButton, dialog.closeButton}) {
-        QCOMPARE(button->minimumWidth(), 110);
-        QCOMPARE(button->maximumWidth(), 110);
+        QVERIFY(hasFixedWidth(button, 110));
         QVERIFY(!button->icon().isNull());
         QTRY_VERIFY(button->isVisible());
     }
@@ -351,6 +357,11 @@ void TestChallenge::returnKeyChecks()
         checkAnsweredLayout(dialog, true);
         QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("63%"));
         QCOMPARE(storedRate(2), 0.625);
+        QTest::keyClick(dialog.answerEdit, Qt::Key_Return);
+        dialog.check();
+        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("63%"));
+        QCOMPARE(storedRate(2), 0.625);
+        checkAnsweredLayout(dialog, true);
         QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
@@ -580,6 +591,43 @@ void TestChallenge::runsModallyOverItsParent()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(core->pendingNivlet, nivlet);
     delete dialog;
+}
+
+void TestChallenge::checkByKeyboard_data()
+{
+    QTest::addColumn<int>("way");
+    QTest::newRow("space on the button") << 0;
+    QTest::newRow("accelerator") << 1;
+}
+
+void TestChallenge::checkByKeyboard()
+{
+    QFETCH(int, way);
+    Nivlet *nivlet = record(1);
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    const int result = runModal(&dialog, [&] {
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClicks(dialog.answerEdit, QStringLiteral("paris"));
+        if (way == 0) {
+            dialog.checkButton->setFocus();
+            QTest::keyClick(dialog.checkButton, Qt::Key_Space);
+        } else {
+            QTest::keyClick(dialog.answerEdit, Qt::Key_C, Qt::AltModifier);
+        }
+        QTRY_VERIFY(dialog.answered);
+        checkAnsweredLayout(dialog, true);
+        if (way == 0) {
+            dialog.closeButton->setFocus();
+            QTest::keyClick(dialog.closeButton, Qt::Key_Space);
+        } else {
+            QTest::keyClick(dialog.answerEdit, Qt::Key_N, Qt::AltModifier);
+        }
+        QTRY_VERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(result, int(way == 0 ? QDialog::Rejected : QDialog::Accepted));
+    QCOMPARE(dialog.outcome, way == 0 ? 0 : 1);
+    QCOMPARE(storedRate(1), 0.75);
 }
 
 QTEST_MAIN(TestChallenge)
