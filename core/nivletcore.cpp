@@ -69,6 +69,9 @@ void NivletCore::clearActiveNivlets()
 bool NivletCore::reloadActiveNivlets()
 {
     clearActiveNivlets();
+    // Until the reload succeeds the emptied list does not show the file, so
+    // whoever draws from it next must try the reload again.
+    activeListStale = true;
     const char failure[] = "Could not reload active nivlets.";
     const QByteArray sql = QByteArray(nivletColumns) +
                            ", book b WHERE (m.book_id = b.id)  AND (m.active = 1)  AND "
