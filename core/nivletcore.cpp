@@ -111,6 +111,22 @@ Book *NivletCore::book(int index) const
 
 Book *NivletCore::findBook(qint64 id) const
 {
+    // Every row read looks its book up, so with thousands of books a plain
+    // scan made loading the active list grow with rows times books. The list
+    // is normally in id order (the book query returns rows by id and new
+    // books get higher ids) and ids are unique, so a binary search finds the
+    // one match; the scan below still answers for a list out of order.
+    qsizetype low = 0;
+    qsizetype high = books.size();
+    while (low < high) {
+        const qsizetype mid = low + (high - low) / 2;
+        if (books.at(mid)->id < id)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (low < books.size() && books.at(low)->id == id)
+        return books.at(low);
     for (Book *b : books) {
         if (b->id == id)
             return b;
