@@ -15,12 +15,24 @@ CREATE TABLE nivlet (
     answer TEXT NOT NULL DEFAULT ''
 );
 
--- Counting and deleting a book's nivlets, and a search within one book in rate order.
+-- The indexes were chosen by measurement (docs/performance.md). There are
+-- deliberately no ANALYZE statistics: without them the planner picks the plans
+-- shown there for files of every size.
+
+-- Counting a book's nivlets (the index alone answers it), deleting them, and a
+-- search within one book in rate order.
 CREATE INDEX nivlet_book_rate ON nivlet (book_id, kn_rate);
--- Every listing is in ascending rate order.
-CREATE INDEX nivlet_rate ON nivlet (kn_rate);
--- The question prefix search: LIKE ignores ASCII case, so the index must too.
-CREATE INDEX nivlet_question ON nivlet (question COLLATE NOCASE);
+-- Every listing is in ascending rate order. Holding every column the store
+-- reads, it lets the active list and an empty search be read in rate order
+-- without one table lookup per row, which dominated the load of a large file.
+CREATE INDEX nivlet_rate ON nivlet (kn_rate, active, book_id, question, answer);
+-- The question prefix search: LIKE ignores ASCII case, so the index must too,
+-- or SQLite cannot turn the prefix into a range. The further columns let the
+-- matches be sorted by rate without a table lookup each.
+CREATE INDEX nivlet_question ON nivlet (question COLLATE NOCASE, kn_rate, active, book_id, answer);
+-- A prefix search within one book: the range on the question follows the
+-- book, so the cost follows the book's matches, not the book's size.
+CREATE INDEX nivlet_book_question ON nivlet (book_id, question COLLATE NOCASE);
 
 CREATE TABLE options (
     auto_ch INTEGER NOT NULL DEFAULT 0,
