@@ -311,7 +311,7 @@ int main(int argc, char **argv)
     // A half-built file is thrown away, so it needs no crash safety while it
     // is written; the finished file keeps SQLite's default journal mode.
     ok = ok && exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
-                        "PRAGMA cache_size = -262144; BEGIN");
+                        "PRAGMA cache_size = -1048576; BEGIN");
     ok = ok && exec(db, schema.c_str());
     ok = ok && generate(db, nivlets, books, static_cast<std::uint64_t>(seed));
     ok = ok && exec(db, "COMMIT");
