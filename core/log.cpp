@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTextStream>
 
@@ -12,7 +13,13 @@ QTextStream *logStream = nullptr;
 void openLog()
 {
     closeLog();
-    logFile = new QFile(QStringLiteral("nivlets.log"));
+    const QString name = QStringLiteral("nivlets.log");
+    logFile = new QFile(name);
+    // A FIFO or device under the log's name would block the start until
+    // someone reads it; such a log counts as one that cannot be opened.
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile())
+        return;
     if (logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         logStream = new QTextStream(logFile);
         logStream->setEncoding(QStringConverter::Utf8);

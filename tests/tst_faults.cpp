@@ -25,11 +25,16 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <future>
 #include <memory>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -701,6 +706,7 @@ private slots:
     void logIsDirectory();
     void logIsImmutable();
     void logOnFullDevice();
+    void logIsFifo();
     void logAppendsAcrossRuns();
 
 private:
@@ -2023,6 +2029,36 @@ void TstFaults::logOnFullDevice()
     BoxCatcher boxes;
     QVERIFY(store.editNivlet(1, QStringLiteral("x"), QStringLiteral("y"), true));
     QVERIFY(boxes.texts.isEmpty());
+}
+
+void TstFaults::logIsFifo()
+{
+    WorkDir work;
+    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QCOMPARE(::mkfifo("nivlets.log", 0600), 0);
+    auto opening = std::async(std::launch::async, [] { openLog(); });
+    const bool returned = opening.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned) {
+        // Give the blocked open its reader so the test can go on and fail.
+        const int fd = ::open("nivlets.log", O_RDONLY | O_NONBLOCK);
+        opening.wait();
+        ::close(fd);
+    }
+    QVERIFY2(returned, "a FIFO named nivlets.log blocked opening the log");
+    NivletCore store;
+    QVERIFY(store.open());
+    Plain holder(work.file(QStringLiteral("nivlets")));
+    QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    {
+        BoxCatcher boxes;
+        QVERIFY(!store.setKnowledgeRate(1, 0.9));
+        CHECKED(
+            checkOneReport(boxes, report(QStringLiteral("Could not set knowledge-rate for nivlet."),
+                                         SQLITE_BUSY, lockedMessage)));
+    }
+    QCOMPARE(holder.exec("ROLLBACK"), SQLITE_OK);
+    QVERIFY(store.setKnowledgeRate(1, 0.9));
+    closeLog();
 }
 
 void TstFaults::logAppendsAcrossRuns()
