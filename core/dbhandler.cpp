@@ -2,9 +2,7 @@
 
 #include "log.h"
 
-DBHandler::DBHandler(QObject *parent) : QObject(parent), db(nullptr)
-{
-}
+DBHandler::DBHandler(QObject *parent) : QObject(parent), db(nullptr) {}
 
 DBHandler::~DBHandler()
 {

@@ -231,8 +231,7 @@ Nivlet *NivletCore::getNivlet(qint64 id)
     return result;
 }
 
-bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer,
-                           bool active)
+bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer, bool active)
 {
     Q_ASSERT(book);
     const char failure[] = "Could not add nivlet.";
@@ -253,8 +252,7 @@ bool NivletCore::addNivlet(Book *book, const QString &question, const QString &a
     return true;
 }
 
-bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer,
-                            bool active)
+bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer, bool active)
 {
     const char failure[] = "Could not edit nivlet.";
     sqlite3_stmt *stmt = nullptr;
@@ -451,9 +449,8 @@ Options *NivletCore::options()
         if (step == SQLITE_ROW) {
             optionsCache->autoCh = columnBool(stmt, 0);
             // A hand-edited interval could overflow the timer's arithmetic.
-            optionsCache->autoChInterval =
-                static_cast<int>(qBound(qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)),
-                                       qint64(maxInterval)));
+            optionsCache->autoChInterval = static_cast<int>(qBound(
+                qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)), qint64(maxInterval)));
             optionsCache->puzzleAffectsRates = columnBool(stmt, 2);
             step = sqlite3_step(stmt);
         }
