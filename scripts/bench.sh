@@ -16,9 +16,9 @@ cmake --build "$BUILD_DIR" --target nivlets_bench nivlets_gendb -j"$(nproc)"
 mkdir -p "$DATA_DIR"
 files=()
 # Sizes with their book counts: about a thousand nivlets a book.
-for spec in 1000:10 100000:100 1000000:1000; do
-    n="${spec%%:*}"
-    books="${spec##*:}"
+for size in 1000:10 100000:100 1000000:1000; do
+    n="${size%%:*}"
+    books="${size##*:}"
     file="$DATA_DIR/bench-$n.db"
     if [ ! -e "$file" ] || [ "$NIVLETS_ROOT/data/schema.sql" -nt "$file" ] \
         || [ "$BUILD_DIR/bin/nivlets_gendb" -nt "$file" ]; then
