@@ -1,3 +1,4 @@
+#include "errorboxpresenter.h"
 #include "log.h"
 #include "mainwindow.h"
 
@@ -75,6 +76,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // A box closed while the window sits in the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    installErrorBoxPresenter();
 
     const QString folder = runtimeFolder();
     if (folder.isEmpty()) {

@@ -2,12 +2,14 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QTextStream>
+
+#include <cstdio>
 
 namespace {
 QFile *logFile = nullptr;
 QTextStream *logStream = nullptr;
+ErrorPresenter presenter = nullptr;
 } // namespace
 
 void openLog()
@@ -37,19 +39,24 @@ void closeLog()
     }
 }
 
+void setErrorPresenter(ErrorPresenter errorPresenter)
+{
+    presenter = errorPresenter;
+}
+
 void logError(const QString &text, bool showBox)
 {
     if (logStream) {
         *logStream << "Error: " << text << Qt::endl;
         logStream->flush();
     }
-    if (showBox) {
-        QMessageBox box;
-        box.setWindowTitle(QStringLiteral("Error"));
-        // Messages carry user data and SQLite's words; neither is markup.
-        box.setTextFormat(Qt::PlainText);
-        box.setText(text);
-        box.exec();
+    if (!showBox)
+        return;
+    if (presenter) {
+        presenter(text);
+    } else {
+        std::fprintf(stderr, "Error: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "errorboxpresenter.h"
+
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
@@ -62,6 +64,7 @@ WorkDir::~WorkDir()
 
 BoxCatcher::BoxCatcher()
 {
+    installErrorBoxPresenter();
     timer.setInterval(10);
     connect(&timer, &QTimer::timeout, this, &BoxCatcher::poll);
     timer.start();

@@ -1,0 +1,9 @@
+#ifndef ERRORBOXPRESENTER_H
+#define ERRORBOXPRESENTER_H
+
+// Makes every error the log reports to the user come up in a modal message
+// box titled "Error". The program calls it once at start-up, before the store
+// can report anything; so does every test that expects such boxes.
+void installErrorBoxPresenter();
+
+#endif
