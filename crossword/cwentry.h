@@ -1,0 +1,27 @@
+#ifndef CWENTRY_H
+#define CWENTRY_H
+
+#include <QString>
+
+struct Nivlet;
+
+// One word laid into a crossword: an answer of a nivlet of the store's active
+// list, whose question is the word's clue.
+struct CWEntry
+{
+    enum Direction { Horizontal = 0, Vertical = 1 };
+
+    CWEntry(Nivlet *nivlet, const QString &answer, int direction, int x, int y)
+        : nivlet(nivlet), answer(answer), direction(direction), x(x), y(y), cheated(false)
+    {
+    }
+
+    Nivlet *nivlet;
+    QString answer;
+    int direction;
+    int x;
+    int y;
+    bool cheated;
+};
+
+#endif

@@ -1,0 +1,7 @@
+#include "cwpuzzle.h"
+
+CWPuzzle::~CWPuzzle()
+{
+    qDeleteAll(entries);
+    entries.clear();
+}
