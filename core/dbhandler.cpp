@@ -2,7 +2,10 @@
 
 #include "log.h"
 
-DBHandler::DBHandler(QObject *parent) : QObject(parent), db(nullptr) {}
+DBHandler::DBHandler(QObject *parent)
+    : QObject(parent), db(nullptr), busyWait(defaultBusyTimeout), holding(false)
+{
+}
 
 DBHandler::~DBHandler()
 {
@@ -10,6 +13,18 @@ DBHandler::~DBHandler()
         sqlite3_close(db);
         db = nullptr;
     }
+}
+
+void DBHandler::setBusyTimeout(int milliseconds)
+{
+    busyWait = milliseconds;
+    if (db)
+        sqlite3_busy_timeout(db, busyWait);
+}
+
+int DBHandler::busyTimeout() const
+{
+    return busyWait;
 }
 
 bool DBHandler::prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure)
@@ -27,6 +42,16 @@ bool DBHandler::execute(sqlite3_stmt *stmt, const char *failure)
     if (rc == SQLITE_DONE)
         return true;
     reportError(failure, rc);
+    return false;
+}
+
+bool DBHandler::executeChange(sqlite3_stmt *stmt, const char *failure, const QString &missing)
+{
+    if (!execute(stmt, failure))
+        return false;
+    if (sqlite3_changes(db) > 0)
+        return true;
+    reportError(QString::fromUtf8(failure), SQLITE_NOTFOUND, missing);
     return false;
 }
 
@@ -98,14 +123,39 @@ bool DBHandler::columnBool(sqlite3_stmt *stmt, int column)
     return sqlite3_column_int(stmt, column) != 0;
 }
 
+void DBHandler::holdReports()
+{
+    holding = true;
+}
+
+void DBHandler::releaseReports()
+{
+    holding = false;
+    if (heldReport.isEmpty())
+        return;
+    const QString text = heldReport;
+    heldReport.clear();
+    logError(text, true);
+}
+
 void DBHandler::reportError(const QString &failure, int code)
 {
-    const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    reportError(failure, code, QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
+void DBHandler::reportError(const QString &failure, int code, const QString &message)
+{
     // One multi-argument replacement, so a "%2" inside the failure text or
     // SQLite's message is never taken for a placeholder.
-    logError(QStringLiteral("%1 error code: %2 error message: %3")
-                 .arg(failure, QString::number(code), message),
-             true);
+    const QString text = QStringLiteral("%1 error code: %2 error message: %3")
+                             .arg(failure, QString::number(code), message);
+    if (holding) {
+        // The first failure is the one that stopped the work.
+        if (heldReport.isEmpty())
+            heldReport = text;
+        return;
+    }
+    logError(text, true);
 }
 
 void DBHandler::reportError(const char *failure, int code)

@@ -14,9 +14,19 @@ public:
     explicit DBHandler(QObject *parent = nullptr);
     ~DBHandler() override;
 
+    // How long a statement waits for a lock held by another connection: a
+    // backup or a quick look with sqlite3 passes unnoticed, only a lock that
+    // persists is reported.
+    static constexpr int defaultBusyTimeout = 3000;
+    void setBusyTimeout(int milliseconds);
+    int busyTimeout() const;
+
 protected:
     bool prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure);
     bool execute(sqlite3_stmt *stmt, const char *failure);
+    // For a change meant for one row: meeting no row did not do what was
+    // asked, so it fails with the reason given.
+    bool executeChange(sqlite3_stmt *stmt, const char *failure, const QString &missing);
     bool finishQuery(sqlite3_stmt *&stmt, int stepResult, const char *failure);
     void finalize(sqlite3_stmt *&stmt);
     bool beginTransaction(const char *failure);
@@ -28,10 +38,22 @@ protected:
     static QString columnText(sqlite3_stmt *stmt, int column);
     static bool columnBool(sqlite3_stmt *stmt, int column);
 
+    // Inside a transaction a failure is only noted: its message box runs an
+    // event loop of its own, and no event may ever find the transaction
+    // open. It is reported once the transaction has been rolled back.
+    void holdReports();
+    void releaseReports();
+
     void reportError(const QString &failure, int code);
     void reportError(const char *failure, int code);
+    void reportError(const QString &failure, int code, const QString &message);
 
     sqlite3 *db;
+    int busyWait;
+
+private:
+    bool holding;
+    QString heldReport;
 };
 
 #endif

@@ -7,6 +7,16 @@
 namespace {
 const char nivletColumns[] =
     "SELECT m.id, m.active, m.kn_rate, m.book_id, m.question, m.answer FROM nivlet m";
+
+QString missingNivlet(qint64 id)
+{
+    return QStringLiteral("no nivlet has the id %1").arg(id);
+}
+
+QString missingBook(qint64 id)
+{
+    return QStringLiteral("no book has the id %1").arg(id);
+}
 } // namespace
 
 NivletCore::NivletCore(QObject *parent)
@@ -20,6 +30,8 @@ NivletCore::~NivletCore()
     clearActiveNivlets();
     qDeleteAll(books);
     books.clear();
+    qDeleteAll(retiredBooks);
+    retiredBooks.clear();
     delete optionsCache;
 }
 
@@ -36,6 +48,7 @@ bool NivletCore::open()
         reportError("Could not open database.", rc);
         return false;
     }
+    sqlite3_busy_timeout(db, busyWait);
 
     const char failure[] = "Could not read books.";
     sqlite3_stmt *stmt = nullptr;
@@ -177,14 +190,29 @@ Nivlet *NivletCore::nextNivlet()
         if (activeNivlets.isEmpty())
             return nullptr;
         result = randomActiveNivlet();
-        if (lastAskedId != -1 && activeNivlets.size() >= 2) {
-            while (result->id == lastAskedId)
-                result = randomActiveNivlet();
-        }
+        if (lastAskedId != -1 && activeNivlets.size() >= 2)
+            result = otherThanLastAsked(result);
     }
     lastAskedId = result->id;
     pendingNivlet = nullptr;
     return result;
+}
+
+Nivlet *NivletCore::otherThanLastAsked(Nivlet *drawn) const
+{
+    // The draws favour the lowest rates, so a few more draws nearly always
+    // find another nivlet; a file whose id column is not the row id may hold
+    // only rows with the last id, so the draws cannot go on for ever.
+    constexpr int maxDraws = 64;
+    for (int i = 0; i < maxDraws && drawn->id == lastAskedId; ++i)
+        drawn = randomActiveNivlet();
+    if (drawn->id != lastAskedId)
+        return drawn;
+    for (Nivlet *n : activeNivlets) {
+        if (n->id != lastAskedId)
+            return n;
+    }
+    return drawn;
 }
 
 void NivletCore::setPendingNivlet(Nivlet *nivlet)
@@ -263,7 +291,7 @@ bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &a
     bindText(stmt, 2, answer);
     bindBool(stmt, 3, active);
     sqlite3_bind_int64(stmt, 4, id);
-    const bool ok = execute(stmt, failure);
+    const bool ok = executeChange(stmt, failure, missingNivlet(id));
     finalize(stmt);
     if (ok)
         activeListStale = true;
@@ -278,7 +306,7 @@ bool NivletCore::setKnowledgeRate(qint64 id, double rate)
         return false;
     sqlite3_bind_double(stmt, 1, rate);
     sqlite3_bind_int64(stmt, 2, id);
-    const bool ok = execute(stmt, failure);
+    const bool ok = executeChange(stmt, failure, missingNivlet(id));
     finalize(stmt);
     if (ok)
         activeListStale = true;
@@ -292,13 +320,11 @@ bool NivletCore::deleteNivlet(qint64 id, Book *book)
     if (!prepare("DELETE FROM nivlet WHERE id = ?", stmt, failure))
         return false;
     sqlite3_bind_int64(stmt, 1, id);
-    const bool ok = execute(stmt, failure);
-    // A row that was already gone must not lower the count a second time.
-    const bool removed = ok && sqlite3_changes(db) > 0;
+    const bool ok = executeChange(stmt, failure, missingNivlet(id));
     finalize(stmt);
     if (!ok)
         return false;
-    if (book && removed)
+    if (book)
         --book->nivletCount;
     activeListStale = true;
     return true;
@@ -373,7 +399,7 @@ bool NivletCore::editBook(Book *book, const QString &name, bool active)
     bindText(stmt, 1, name);
     bindBool(stmt, 2, active);
     sqlite3_bind_int64(stmt, 3, book->id);
-    const bool ok = execute(stmt, failure);
+    const bool ok = executeChange(stmt, failure, missingBook(book->id));
     finalize(stmt);
     if (!ok)
         return false;
@@ -389,6 +415,7 @@ bool NivletCore::deleteBook(Book *book)
     const char failure[] = "Could not delete book.";
     if (!beginTransaction(failure))
         return false;
+    holdReports();
 
     sqlite3_stmt *stmt = nullptr;
     bool ok = prepare("DELETE FROM nivlet WHERE book_id = ?", stmt, failure);
@@ -401,7 +428,7 @@ bool NivletCore::deleteBook(Book *book)
         ok = prepare("DELETE FROM book WHERE id = ?", stmt, failure);
         if (ok) {
             sqlite3_bind_int64(stmt, 1, book->id);
-            ok = execute(stmt, failure);
+            ok = executeChange(stmt, failure, missingBook(book->id));
             finalize(stmt);
         }
     }
@@ -410,17 +437,21 @@ bool NivletCore::deleteBook(Book *book)
     if (!ok) {
         finalize(stmt);
         rollback();
+        releaseReports();
         return false;
     }
+    releaseReports();
 
-    books.removeOne(book);
+    // Search results and records read by id may still point at the book, so
+    // it lives on, out of the list, until the store goes.
+    if (books.removeOne(book))
+        retiredBooks.append(book);
     // Records of the old active list stay until the next reload; they must
-    // not keep pointing at a book that no longer exists.
+    // not keep showing a book that no longer exists.
     for (Nivlet *n : std::as_const(activeNivlets)) {
         if (n->book == book)
             n->book = nullptr;
     }
-    delete book;
     activeListStale = true;
     emit booksChanged();
     return true;
@@ -473,7 +504,9 @@ bool NivletCore::setOptions(const Options &options)
     bindBool(stmt, 1, options.autoCh);
     sqlite3_bind_int(stmt, 2, options.autoChInterval);
     bindBool(stmt, 3, options.puzzleAffectsRates);
-    const bool ok = execute(stmt, failure);
+    // An update of an empty table would save nothing, and the choice would be
+    // lost at the next start.
+    const bool ok = executeChange(stmt, failure, QStringLiteral("the options table holds no row"));
     finalize(stmt);
     if (!ok)
         return false;

@@ -69,6 +69,11 @@ signals:
 private:
     Nivlet *readNivlet(sqlite3_stmt *stmt) const;
     void clearActiveNivlets();
+    Nivlet *otherThanLastAsked(Nivlet *drawn) const;
+
+    // Deleted books, kept until the store goes, since records handed out
+    // before the deletion may still point at them.
+    QList<Book *> retiredBooks;
 };
 
 #endif

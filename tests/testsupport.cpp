@@ -85,6 +85,8 @@ void BoxCatcher::poll()
         return;
     titles.append(box->windowTitle());
     texts.append(box->text());
+    if (whileShown)
+        whileShown();
     box->done(QMessageBox::Ok);
 }
 

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
+
 namespace TestSupport {
 
 QString schemaSql();
@@ -47,6 +49,8 @@ public:
 
     QStringList titles;
     QStringList texts;
+    // Runs while a box is on screen, inside its event loop, before it closes.
+    std::function<void()> whileShown;
 
     void clear();
 

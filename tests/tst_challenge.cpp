@@ -528,6 +528,8 @@ void TestChallenge::closingAfterCheck()
 void TestChallenge::failingRateWriteKeepsTheNewRate()
 {
     Nivlet *nivlet = record(3);
+    // The lock lasts; waiting the user's few seconds for it would prove nothing.
+    core->setBusyTimeout(50);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {

@@ -56,6 +56,9 @@ const char fixtureSql[] =
     "(4, 1, 0.4, 2, 'q4', 'a4'), (5, 1, 0.5, 3, 'q5', 'a5');";
 
 const char lockedMessage[] = "database is locked";
+// Tests that expect a lock to be reported wait this long, not the few
+// seconds a user's store waits.
+constexpr int shortWait = 50;
 const char readOnlyMessage[] = "attempt to write a readonly database";
 
 // One transaction instead of one per statement: every commit waits for the
@@ -745,6 +748,7 @@ void TstFaults::runLocked(const QString &opName, bool otherProcess)
     const QString file = work.file(QStringLiteral("nivlets"));
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     if (!withoutCache)
         QVERIFY(store.options());
@@ -816,6 +820,7 @@ void TstFaults::exclusiveLockStopsReads()
     QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     const QString memory = memoryOf(store);
     Child child({QStringLiteral("lock"), QStringLiteral("exclusive")}, work.path());
@@ -1252,6 +1257,7 @@ void TstFaults::busyCommitRollsBack()
     const QString file = work.file(QStringLiteral("nivlets"));
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     Book *alpha = store.findBook(1);
     const QString memory = memoryOf(store);
@@ -1951,6 +1957,7 @@ void TstFaults::logIsDirectory()
     QVERIFY(QDir().mkdir(QStringLiteral("nivlets.log")));
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     Plain holder(work.file(QStringLiteral("nivlets")));
     QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
@@ -1990,6 +1997,7 @@ void TstFaults::logIsImmutable()
     QVERIFY2(!canWriteFile(immutable.path), "chattr +i did not stop writing");
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     Plain holder(work.file(QStringLiteral("nivlets")));
     QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
@@ -2014,6 +2022,7 @@ void TstFaults::logOnFullDevice()
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), QStringLiteral("nivlets.log")));
     openLog();
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     Plain holder(work.file(QStringLiteral("nivlets")));
     QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
@@ -2046,6 +2055,7 @@ void TstFaults::logIsFifo()
     }
     QVERIFY2(returned, "a FIFO named nivlets.log blocked opening the log");
     NivletCore store;
+    store.setBusyTimeout(shortWait);
     QVERIFY(store.open());
     Plain holder(work.file(QStringLiteral("nivlets")));
     QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
@@ -2069,6 +2079,7 @@ void TstFaults::logAppendsAcrossRuns()
     for (int run = 0; run < 2; ++run) {
         openLog();
         NivletCore store;
+        store.setBusyTimeout(shortWait);
         QVERIFY(store.open());
         Plain holder(work.file(QStringLiteral("nivlets")));
         QCOMPARE(holder.exec("BEGIN EXCLUSIVE"), SQLITE_OK);

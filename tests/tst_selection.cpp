@@ -6,8 +6,11 @@
 #include <QSet>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -73,6 +76,8 @@ private slots:
     void nextNivletNeverRepeats_data();
     void nextNivletNeverRepeats();
     void nextNivletWithOneNivlet();
+    void nextNivletWithRepeatedIds_data();
+    void nextNivletWithRepeatedIds();
     void nextNivletPrefersLowRates();
     void pendingNivletComesFirst();
     void pendingNivletOtherThanTheLast();
@@ -366,6 +371,62 @@ void TestSelection::nextNivletWithOneNivlet()
     for (int i = 0; i < 20; ++i) {
         QCOMPARE(core.nextNivlet(), only);
         QCOMPARE(core.lastAskedId, only->id);
+    }
+}
+
+void TestSelection::nextNivletWithRepeatedIds_data()
+{
+    QTest::addColumn<QString>("rows");
+    QTest::addColumn<QList<qint64>>("ids");
+    QTest::newRow("one id twice") << QStringLiteral("(7, 0.1), (7, 0.2)") << QList<qint64>{7};
+    QTest::newRow("two null ids") << QStringLiteral("(NULL, 0.1), (NULL, 0.2)") << QList<qint64>{0};
+    QTest::newRow("a third id") << QStringLiteral("(7, 0.1), (7, 0.2), (7, 0.3), (8, 0.9)")
+                                << QList<qint64>{7, 8};
+}
+
+// A hand-made file whose id is an ordinary column may repeat an id, so
+// "another id than the last" may not exist at all.
+void TestSelection::nextNivletWithRepeatedIds()
+{
+    QFETCH(QString, rows);
+    QFETCH(QList<qint64>, ids);
+    TestSupport::WorkDir work;
+    QVERIFY(TestSupport::createDatabase(
+        work.path(),
+        QStringLiteral("DROP TABLE nivlet;"
+                       "CREATE TABLE nivlet (id INTEGER, active INTEGER, kn_rate REAL, "
+                       "book_id INTEGER, question TEXT, answer TEXT);"
+                       "INSERT INTO book (id, name, active) VALUES (1, 'Words', 1);"
+                       "INSERT INTO nivlet (id, kn_rate, active, book_id, question, answer) "
+                       "SELECT column1, column2, 1, 1, 'q', 'a' FROM (VALUES %1);")
+            .arg(rows)));
+    NivletCore core;
+    QVERIFY(core.open());
+    QVERIFY(core.activeNivlets.size() >= 2);
+    seedRandom(5);
+    std::atomic<bool> returned = false;
+    // A draw that never ends would hang the test; it ends it with a message.
+    std::thread watchdog([&returned] {
+        for (int i = 0; i < 500 && !returned; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!returned)
+            qFatal("nextNivlet did not return within 10 s");
+    });
+    QList<qint64> asked;
+    for (int i = 0; i < 200; ++i) {
+        Nivlet *n = core.nextNivlet();
+        if (!n)
+            break;
+        asked << n->id;
+    }
+    returned = true;
+    watchdog.join();
+    QCOMPARE(asked.size(), 200);
+    for (int i = 1; i < asked.size(); ++i) {
+        QVERIFY(ids.contains(asked.at(i)));
+        // Where another id exists it still comes next.
+        if (ids.size() > 1)
+            QVERIFY(asked.at(i) != asked.at(i - 1));
     }
 }
 

@@ -3,13 +3,17 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <sqlite3.h>
+#include <thread>
 
 using TestSupport::BoxCatcher;
 using TestSupport::WorkDir;
@@ -156,6 +160,10 @@ QString lockedText(const char *failure)
     return QStringLiteral("%1 error code: 5 error message: database is locked").arg(failure);
 }
 
+// Tests that expect a lock to be reported wait this long, not the few
+// seconds a user's store waits.
+constexpr int shortWait = 50;
+
 } // namespace
 
 class TestStore : public QObject
@@ -182,7 +190,7 @@ private slots:
     void searchKeepsNonAsciiText();
 
     void countsFollowAddAndDelete();
-    void deletingMissingIdKeepsCount();
+    void deletingMissingIdFails();
     void deleteNivletsStopsAtFirstFailure();
 
     void staleness();
@@ -196,6 +204,11 @@ private slots:
     void booksWithSameNameAndLookupByName();
     void deletedBookLeavesNoDanglingPointer();
     void beginInsideOpenTransactionFails();
+    void recordsOutliveDeletedBook();
+    void bookChangesAreSignalled();
+    void deleteBookReportsAfterRollback();
+    void changeOfMissingRowFails_data();
+    void changeOfMissingRowFails();
 
     void optionsAreReadOnce();
     void setOptionsWritesRowAndCache();
@@ -207,6 +220,8 @@ private slots:
 
     void lockedWritesFailAndLeaveEverything();
     void lockedReadsFail();
+    void momentaryLockIsWaitedFor();
+    void lastingLockIsReportedAfterTheWait();
 
     void logAppendsAcrossRuns();
     void logBeforeOpenOnlyShowsBox();
@@ -545,18 +560,22 @@ void TestStore::countsFollowAddAndDelete()
     QCOMPARE(core.countNivletsOfBook(99), 0);
 }
 
-void TestStore::deletingMissingIdKeepsCount()
+void TestStore::deletingMissingIdFails()
 {
     NivletCore core;
     QVERIFY(openSample(core));
     Book *greek = core.findBook(2);
-    QVERIFY(core.deleteNivlet(1234, greek));
+    QVERIFY(!core.deleteNivlet(1234, greek));
+    QCOMPARE(takeBoxes(), QStringList{"Error: Could not delete nivlet. error code: 12 error "
+                                      "message: no nivlet has the id 1234"});
     QCOMPARE(greek->nivletCount, 2);
     QVERIFY(core.deleteNivlet(5, greek));
-    QVERIFY(core.deleteNivlet(5, greek));
+    QVERIFY(takeBoxes().isEmpty());
+    QVERIFY(!core.deleteNivlet(5, greek));
+    QCOMPARE(takeBoxes(), QStringList{"Error: Could not delete nivlet. error code: 12 error "
+                                      "message: no nivlet has the id 5"});
     QCOMPARE(greek->nivletCount, 1);
     QCOMPARE(core.countNivletsOfBook(2), 1);
-    QVERIFY(takeBoxes().isEmpty());
 }
 
 void TestStore::deleteNivletsStopsAtFirstFailure()
@@ -770,6 +789,142 @@ void TestStore::beginInsideOpenTransactionFails()
     QVERIFY(core.deleteBook(core.findBook(3)));
 }
 
+void TestStore::recordsOutliveDeletedBook()
+{
+    NivletCore core;
+    QVERIFY(openSample(core));
+    Book *greek = core.findBook(2);
+    const Found found(core.search(QString(), nullptr, false));
+    QVERIFY(found.list);
+    const std::unique_ptr<Nivlet> logos(core.getNivlet(4));
+    QVERIFY(logos);
+    QCOMPARE(logos->book, greek);
+
+    QVERIFY(core.deleteBook(greek));
+    QVERIFY(!core.books.contains(greek));
+    // Under the address sanitizer a freed book fails here.
+    QCOMPARE(logos->book->name, QStringLiteral("Greek"));
+    QCOMPARE(logos->book->id, qint64(2));
+    QStringList names;
+    for (const Nivlet *n : std::as_const(*found.list))
+        names << (n->book ? n->book->name : QStringLiteral("-"));
+    QCOMPARE(names, (QStringList{"Old", "Greek", "Latin", "Latin", "Latin", "Greek"}));
+    // Everything read afterwards knows the book no more.
+    const Found after(core.search(QString(), nullptr, false));
+    QVERIFY(after.list);
+    QCOMPARE(ids(*after.list), (QList<qint64>{6, 3, 2, 1}));
+    QVERIFY(!core.getNivlet(4));
+}
+
+void TestStore::bookChangesAreSignalled()
+{
+    NivletCore core;
+    QVERIFY(openSample(core));
+    QSignalSpy changed(&core, &NivletCore::booksChanged);
+    Book *added = core.addBook("Hebrew", true);
+    QVERIFY(added);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(core.editBook(added, "Aramaic", false));
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(core.deleteBooks({added, core.findBook(3)}));
+    QCOMPARE(changed.count(), 4);
+    QCOMPARE(added->name, QStringLiteral("Aramaic"));
+}
+
+void TestStore::deleteBookReportsAfterRollback()
+{
+    ExposedCore core;
+    QVERIFY(openSample(core, QString(sampleSql) + R"(
+        CREATE TRIGGER keep_latin BEFORE DELETE ON book WHEN old.id = 1
+        BEGIN SELECT RAISE(ABORT, 'keep'); END;
+    )"));
+    // The box runs an event loop; whatever runs in it must find the
+    // transaction gone: the store's connection in autocommit mode and the
+    // file free for another program to write.
+    QList<int> autocommit;
+    QList<int> otherWriter;
+    catcher->whileShown = [&] {
+        autocommit << sqlite3_get_autocommit(core.connection());
+        sqlite3 *db = nullptr;
+        int rc = sqlite3_open("nivlets", &db);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db, "BEGIN IMMEDIATE; ROLLBACK;", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        otherWriter << rc;
+    };
+    QVERIFY(!core.deleteBook(core.findBook(1)));
+    catcher->whileShown = nullptr;
+    QCOMPARE(takeBoxes(),
+             QStringList{"Error: Could not delete book. error code: 19 error message: keep"});
+    QCOMPARE(autocommit, QList<int>{1});
+    QCOMPARE(otherWriter, QList<int>{SQLITE_OK});
+    QCOMPARE(rows("SELECT COUNT(*) FROM nivlet WHERE book_id = 1"), QStringList{"3"});
+}
+
+void TestStore::changeOfMissingRowFails_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("editNivlet") << "editNivlet"
+                                << "Could not edit nivlet. error code: 12 error message: no "
+                                   "nivlet has the id 4";
+    QTest::newRow("setKnowledgeRate") << "setKnowledgeRate"
+                                      << "Could not set knowledge-rate for nivlet. error code: 12 "
+                                         "error message: no nivlet has the id 4";
+    QTest::newRow("deleteNivlet") << "deleteNivlet"
+                                  << "Could not delete nivlet. error code: 12 error message: no "
+                                     "nivlet has the id 4";
+    QTest::newRow("editBook") << "editBook"
+                              << "Could not edit book. error code: 12 error message: no book "
+                                 "has the id 2";
+    QTest::newRow("deleteBook") << "deleteBook"
+                                << "Could not delete book. error code: 12 error message: no book "
+                                   "has the id 2";
+    QTest::newRow("setOptions") << "setOptions"
+                                << "Could not set options. error code: 12 error message: the "
+                                   "options table holds no row";
+}
+
+// The rows went behind the store's back; a change that meets no row must
+// say so instead of passing for saved.
+void TestStore::changeOfMissingRowFails()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, text);
+    NivletCore core;
+    QVERIFY(openSample(core));
+    QVERIFY(core.options());
+    openLog();
+    QVERIFY(exec("DELETE FROM nivlet WHERE id = 4; DELETE FROM book WHERE id = 2; "
+                 "DELETE FROM options;"));
+    const QString before = memory(core);
+    const QStringList rowsBefore = allRows();
+    QSignalSpy changed(&core, &NivletCore::booksChanged);
+    Book *greek = core.findBook(2);
+    bool ok = true;
+    if (change == "editNivlet")
+        ok = core.editNivlet(4, "logos", "word", true);
+    else if (change == "setKnowledgeRate")
+        ok = core.setKnowledgeRate(4, 0.5);
+    else if (change == "deleteNivlet")
+        ok = core.deleteNivlet(4, greek);
+    else if (change == "editBook")
+        ok = core.editBook(greek, "Koine", true);
+    else if (change == "deleteBook")
+        ok = core.deleteBook(greek);
+    else if (change == "setOptions")
+        ok = core.setOptions(Options{true, 600, false});
+    QVERIFY(!ok);
+    QCOMPARE(takeBoxes(), QStringList{"Error: " + text});
+    QCOMPARE(TestSupport::readFile("nivlets.log"), "Error: " + text + "\n");
+    QCOMPARE(memory(core), before);
+    QCOMPARE(allRows(), rowsBefore);
+    QCOMPARE(changed.count(), 0);
+    // A book whose row has gone stays in the list, so the next try fails
+    // the same way instead of crashing.
+    QCOMPARE(core.findBook(2), greek);
+}
+
 void TestStore::optionsAreReadOnce()
 {
     NivletCore core;
@@ -846,9 +1001,14 @@ void TestStore::optionsWithoutRowGiveDefaults()
     QVERIFY(options->autoChInterval >= NivletCore::minInterval &&
             options->autoChInterval <= NivletCore::maxInterval);
 
-    QVERIFY(core.setOptions(Options{true, 240, true}));
+    // Nothing could be saved, so nothing may look saved.
+    QVERIFY(!core.setOptions(Options{true, 240, true}));
+    QCOMPARE(takeBoxes(), QStringList{"Error: Could not set options. error code: 12 error "
+                                      "message: the options table holds no row"});
     QCOMPARE(rows("SELECT COUNT(*) FROM options"), QStringList{"0"});
-    QCOMPARE(options->autoChInterval, 240);
+    QCOMPARE(core.options(), options);
+    QCOMPARE(options->autoChInterval, defaults.autoChInterval);
+    QCOMPARE(options->autoCh, defaults.autoCh);
 }
 
 void TestStore::optionsIntervalIsBounded_data()
@@ -878,6 +1038,7 @@ void TestStore::lockedWritesFailAndLeaveEverything()
 {
     NivletCore core;
     QVERIFY(openSample(core));
+    core.setBusyTimeout(shortWait);
     QVERIFY(core.options());
     openLog();
     struct Case
@@ -933,6 +1094,7 @@ void TestStore::lockedReadsFail()
 {
     NivletCore core;
     QVERIFY(openSample(core));
+    core.setBusyTimeout(shortWait);
     QVERIFY(core.setKnowledgeRate(1, 0.5));
     const QString before = memory(core);
     {
@@ -962,6 +1124,50 @@ void TestStore::lockedReadsFail()
     QVERIFY(result.list);
     QCOMPARE(ids(*result.list), (QList<qint64>{3, 2, 1}));
     QVERIFY(core.options());
+}
+
+// A backup or a look with sqlite3 holds the file for a moment; the store
+// waits for it instead of failing at once.
+void TestStore::momentaryLockIsWaitedFor()
+{
+    NivletCore core;
+    QVERIFY(openSample(core));
+    QCOMPARE(core.busyTimeout(), NivletCore::defaultBusyTimeout);
+    std::promise<bool> locked;
+    std::thread other([&locked] {
+        sqlite3 *db = nullptr;
+        const bool ok = sqlite3_open("nivlets", &db) == SQLITE_OK &&
+                        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        locked.set_value(ok);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    const bool held = locked.get_future().get();
+    QElapsedTimer clock;
+    clock.start();
+    const bool ok = core.setKnowledgeRate(1, 0.9);
+    const qint64 waited = clock.elapsed();
+    other.join();
+    QVERIFY(held);
+    QVERIFY(ok);
+    QVERIFY2(waited >= 100, qPrintable(QString::number(waited)));
+    QCOMPARE(rows("SELECT kn_rate FROM nivlet WHERE id = 1"), QStringList{"0.9"});
+}
+
+void TestStore::lastingLockIsReportedAfterTheWait()
+{
+    NivletCore core;
+    QVERIFY(openSample(core));
+    core.setBusyTimeout(300);
+    ForeignLock lock("BEGIN IMMEDIATE");
+    QVERIFY(lock.held);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!core.setKnowledgeRate(1, 0.9));
+    QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(takeBoxes(),
+             QStringList{"Error: " + lockedText("Could not set knowledge-rate for nivlet.")});
 }
 
 void TestStore::logAppendsAcrossRuns()
