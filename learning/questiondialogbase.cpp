@@ -28,6 +28,8 @@ void QuestionDialogBase::buildQuestionSection()
     // A row whose book has gone (deleted, or never there) still has to be shown.
     const QString bookName = nivlet->book ? nivlet->book->name : QString();
     bookLabel = GuiUtil::addLabeledWidget(grid, new QLabel(bookName), "Book:", 0, 0, 1);
+    // A book's name is the user's text, never markup.
+    bookLabel->setTextFormat(Qt::PlainText);
     knRateLabel = GuiUtil::addLabeledWidget(grid, new QLabel(knRateText(nivlet->knRate)),
                                             "Knowledge rate:", 1, 0, 1);
     mainLayout->addLayout(grid);
