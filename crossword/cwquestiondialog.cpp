@@ -1,0 +1,39 @@
+#include "cwquestiondialog.h"
+
+#include "guiutil.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+CWQuestionDialog::CWQuestionDialog(QWidget *parent, Nivlet *nivlet)
+    : QuestionDialogBase(parent, nivlet), cheated(false), okButton(nullptr), cheatButton(nullptr)
+{
+    resize(440, 260);
+    setWindowTitle(QStringLiteral("Cross Word Puzzle Question"));
+    mainLayout = new QVBoxLayout;
+    buildQuestionSection();
+
+    auto *buttonLayout = new QHBoxLayout;
+    buttonLayout->setAlignment(Qt::AlignLeft);
+    okButton = new QPushButton(QStringLiteral("Ok"));
+    okButton->setDefault(true);
+    GuiUtil::fixWidth(okButton, 60);
+    buttonLayout->addWidget(okButton);
+    connect(okButton, &QPushButton::clicked, this, &CWQuestionDialog::accept);
+    cheatButton = new QPushButton(QStringLiteral("I really don't know, tell me please!"));
+    // The width suits a small desktop font; a larger one must not cut the text off.
+    GuiUtil::fixWidth(cheatButton, std::max(200, cheatButton->sizeHint().width()));
+    buttonLayout->addWidget(cheatButton);
+    connect(cheatButton, &QPushButton::clicked, this, &CWQuestionDialog::cheat);
+    mainLayout->addLayout(buttonLayout);
+    setLayout(mainLayout);
+}
+
+void CWQuestionDialog::cheat()
+{
+    cheated = true;
+    accept();
+}
