@@ -954,6 +954,7 @@ void TestPuzzle::checkWithFailingRateWrites()
 {
     CWPuzzleWidget &w = *widget;
     QVERIFY(core->options());
+    core->setBusyTimeout(50);
     TestSupport::BoxCatcher boxes;
     {
         DatabaseLock lock;
