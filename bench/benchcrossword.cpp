@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,11 +40,11 @@ struct Settings
 };
 
 Settings settings;
-int reportedFailures = 0;
+std::map<QString, int> reportedFailures;
 
-void countFailure(const QString &)
+void countFailure(const QString &text)
 {
-    ++reportedFailures;
+    ++reportedFailures[text];
 }
 
 double cpuNowMs()
@@ -216,6 +217,8 @@ int main(int argc, char **argv)
         ok = benchFile(file, false) && ok;
     if (!sample.isEmpty())
         ok = benchFile(sample, true) && ok;
-    std::printf("\ncreator failures reported: %d\n", reportedFailures);
+    std::printf("\nFailures reported:%s\n", reportedFailures.empty() ? " none" : "");
+    for (const auto &[text, count] : reportedFailures)
+        std::printf("%6d  %s\n", count, qPrintable(text));
     return ok ? 0 : 1;
 }
