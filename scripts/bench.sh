@@ -2,7 +2,7 @@
 # Builds the benchmark in Release mode, generates the databases of 1,000,
 # 100,000 and 1,000,000 nivlets when they are missing or older than the schema
 # or the generator, and runs the benchmark on all three. Arguments are passed
-# to the benchmark (for example --only "search" or --connection-sql "...").
+# to the store benchmark (for example --only "search" or --connection-sql "...").
 set -euo pipefail
 NIVLETS_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$NIVLETS_ROOT/scripts/common.sh"
@@ -11,7 +11,8 @@ nivlets_install_missing $NIVLETS_BUILD_PACKAGES
 BUILD_DIR="${NIVLETS_BENCH_BUILD:-$NIVLETS_ROOT/build-release}"
 DATA_DIR="${NIVLETS_BENCH_DATA:-$BUILD_DIR/bench-data}"
 nivlets_configure "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target nivlets_bench nivlets_gendb -j"$(nproc)"
+cmake --build "$BUILD_DIR" --target nivlets_bench nivlets_benchcrossword nivlets_gendb \
+    nivlets_database -j"$(nproc)"
 
 mkdir -p "$DATA_DIR"
 files=()
@@ -29,3 +30,7 @@ for size in 1000:10 100000:100 1000000:1000; do
 done
 
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/nivlets_bench" "$@" "${files[@]}"
+
+# The crossword creator on the two smaller files and on the delivered sample.
+QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/nivlets_benchcrossword" \
+    --sample "$BUILD_DIR/data/nivlets" "${files[0]}" "${files[1]}"
