@@ -3,13 +3,15 @@
 //
 //   nivlets_puzzledemo                     asks for the size, then shows the puzzle
 //   nivlets_puzzledemo --screenshots DIR   solves part of a 12 x 12 puzzle by
-//                                          itself and saves DIR/puzzle-solving.png
-//                                          and DIR/puzzle-checked.png
+//                                          itself and saves DIR/puzzle-solving.png,
+//                                          puzzle-question.png, puzzle-checked.png
+//                                          and puzzle-size.png
 #include "cwpuzzle.h"
 #include "cwpuzzlecreator.h"
 #include "cwpuzzledialog.h"
 #include "cwpuzzleparamsdialog.h"
 #include "cwpuzzlewidget.h"
+#include "cwquestiondialog.h"
 #include "errorboxpresenter.h"
 #include "knrate.h"
 #include "log.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
@@ -124,11 +127,27 @@ int screenshots(NivletCore &core, const QString &dir)
         return 1;
 
     hover(widget, QPoint(1, 1));
+    {
+        CWQuestionDialog question(&dialog, lowest->nivlet);
+        question.move(60, 120);
+        question.show();
+        wait(300);
+        if (!saveScreen(&question, QDir(dir).filePath(QStringLiteral("puzzle-question.png"))))
+            return 1;
+    }
     dialog.check();
     wait(300);
     if (!saveScreen(&dialog, QDir(dir).filePath(QStringLiteral("puzzle-checked.png"))))
         return 1;
-    return 0;
+    dialog.hide();
+
+    CWPuzzleParamsDialog params(nullptr);
+    params.widthEdit->setText(QStringLiteral("12"));
+    params.heightEdit->setText(QStringLiteral("12"));
+    params.move(40, 40);
+    params.show();
+    wait(300);
+    return saveScreen(&params, QDir(dir).filePath(QStringLiteral("puzzle-size.png"))) ? 0 : 1;
 }
 
 int interactive(NivletCore &core)
