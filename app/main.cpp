@@ -1,63 +1,16 @@
+#include "dblock.h"
 #include "errorboxpresenter.h"
 #include "log.h"
 #include "mainwindow.h"
+#include "singleinstance.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QMessageBox>
-#include <QStandardPaths>
 
 #include <memory>
 
-#include <unistd.h>
-
 namespace {
-
-constexpr QFileDevice::Permissions ownerOnly =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-
-// A folder no other user can reach, so nobody else can hold or fake the lock.
-bool isPrivateFolder(const QString &path)
-{
-    constexpr QFileDevice::Permissions groupOrOther =
-        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    const QFileInfo info(path);
-    const QFileDevice::Permissions permissions = info.permissions();
-    return info.isDir() && info.ownerId() == geteuid() && (permissions & ownerOnly) == ownerOnly &&
-           !(permissions & groupOrOther);
-}
-
-QString runtimeFolder()
-{
-    // Without XDG_RUNTIME_DIR the toolkit would pick a folder in the shared /tmp.
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        if (!runtime.isEmpty() && isPrivateFolder(runtime))
-            return runtime;
-    }
-
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty() || !QDir().mkpath(cache))
-        return QString();
-    const QString fallback = QDir(cache).filePath(QStringLiteral("nivlets-runtime"));
-    if (!QFileInfo(fallback).exists() && !QDir().mkdir(fallback, ownerOnly))
-        return QString();
-    return isPrivateFolder(fallback) ? fallback : QString();
-}
-
-// Keyed by the program's own file, so every start of one installed program
-// meets the same lock whatever its working directory.
-QString lockFilePath(const QString &folder)
-{
-    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
-    const QByteArray hash =
-        QCryptographicHash::hash(program.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    return QDir(folder).filePath(QStringLiteral("nivlets-%1.lock").arg(QString::fromLatin1(hash)));
-}
 
 void showAlreadyRunning()
 {
@@ -69,6 +22,15 @@ void showAlreadyRunning()
     box.exec();
 }
 
+// Before the window's set-up the log is not open yet; the failure goes
+// into it all the same.
+void reportStartFailure(const QString &text)
+{
+    openLog();
+    logError(text, true);
+    closeLog();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -78,22 +40,22 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     installErrorBoxPresenter();
 
-    const QString folder = runtimeFolder();
-    if (folder.isEmpty()) {
-        logError("Could not find a private runtime folder for the single-instance lock.", true);
+    SingleInstance instance;
+    switch (instance.tryLock()) {
+    case SingleInstance::Obtained:
+        break;
+    case SingleInstance::AlreadyRunning:
+        showAlreadyRunning();
+        return 1;
+    case SingleInstance::Failed:
+        reportStartFailure(instance.failureText());
         return 1;
     }
-    QLockFile instanceLock(lockFilePath(folder));
-    // Only a live owner counts: a lock left by a crash names a dead process.
-    instanceLock.setStaleLockTime(0);
-    if (!instanceLock.tryLock()) {
-        if (instanceLock.error() == QLockFile::LockFailedError) {
-            showAlreadyRunning();
-        } else {
-            logError(QStringLiteral("Could not create the single-instance lock file %1.")
-                         .arg(instanceLock.fileName()),
-                     true);
-        }
+    // Another build of the program, another user or a tool of the project
+    // may have this database open for writing.
+    DatabaseLock database(QDir::currentPath());
+    if (!database.tryLock()) {
+        reportStartFailure(database.failureText());
         return 1;
     }
 

@@ -80,7 +80,10 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
     switch (reason) {
     case QSystemTrayIcon::DoubleClick:
     case QSystemTrayIcon::Trigger:
+        // A window buried under others comes to the front as well.
         showNormal();
+        raise();
+        activateWindow();
         break;
     case QSystemTrayIcon::Unknown:
     case QSystemTrayIcon::Context:
@@ -91,8 +94,12 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!trayIcon || !trayIcon->isVisible()) {
+    // Hidden with no tray to bring it back, the program would run on unseen;
+    // without a tray closing ends it, as the program keeps running after its
+    // last window closed only for the message boxes of the tray.
+    if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         QMainWindow::closeEvent(event);
+        QCoreApplication::quit();
         return;
     }
     trayIcon->showMessage(

@@ -34,6 +34,9 @@ start_desktop() {
         return 1
     fi
     export DISPLAY=":$number"
+    # Tests that send real clicks and keys run only where this is DISPLAY:
+    # a bare ctest on a desktop must never click the user's own tray.
+    export NIVLETS_TEST_DISPLAY="$DISPLAY"
     trayer --edge bottom --align right --widthtype pixel --width 200 \
         --heighttype pixel --height 24 >/dev/null 2>&1 &
     TRAYER_PID=$!

@@ -52,6 +52,12 @@ QByteArray readBytes(const QString &path)
     return f.readAll();
 }
 
+bool onTestDisplay()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    return !display.isEmpty() && qgetenv("NIVLETS_TEST_DISPLAY") == display;
+}
+
 WorkDir::WorkDir() : previous(QDir::currentPath())
 {
     QDir::setCurrent(dir.path());

@@ -21,6 +21,10 @@ bool execSql(const QString &file, const QString &sql);
 bool createDatabase(const QString &dir, const QString &extraSql = QString());
 
 QString readFile(const QString &path);
+
+// Real input (xdotool clicks and keys) may only go to the X server that the
+// test command started, never to a desktop the tests merely inherited.
+bool onTestDisplay();
 QByteArray readBytes(const QString &path);
 
 // Makes a fresh temporary folder the working directory for as long as it
@@ -60,5 +64,12 @@ private:
 };
 
 } // namespace TestSupport
+
+#define NIVLETS_REQUIRE_TEST_DISPLAY()                                                             \
+    do {                                                                                           \
+        if (!TestSupport::onTestDisplay())                                                         \
+            QSKIP("This test sends real clicks and keys; it runs only on the X server that "       \
+                  "scripts/test.sh starts (NIVLETS_TEST_DISPLAY must equal DISPLAY).");            \
+    } while (false)
 
 #endif

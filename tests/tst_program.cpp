@@ -1,6 +1,8 @@
 // Drives the built program from outside, as a user on a desktop would: real
 // processes, a real X server with a tray host, and one without.
 
+#include "dblock.h"
+#include "singleinstance.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -12,9 +14,11 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 #include <memory>
 #include <vector>
@@ -56,33 +60,42 @@ struct XWindow
     QString name;
 };
 
-// A working folder with the database and a private runtime folder that
-// holds the single-instance lock; every start in one sandbox is "the same
-// user".
+// A working folder with the database, and the folders a session names in
+// its environment: a private runtime folder, a home and a cache. The
+// single-instance lock ignores all three; every start of the program is
+// "the same user".
 class Sandbox
 {
 public:
     Sandbox()
     {
-        QDir(root.path()).mkdir(QStringLiteral("work"));
-        QDir(root.path()).mkdir(QStringLiteral("runtime"));
-        QDir(root.path()).mkdir(QStringLiteral("home"));
+        for (const char *name : {"work", "runtime", "home", "home2", "cache", "bin"})
+            QDir(root.path()).mkdir(QString::fromLatin1(name));
         QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    bool withRuntime = true;
+    // A start as from another session: no runtime folder, other home and cache.
+    bool otherSession = false;
     QString work() const { return root.filePath(QStringLiteral("work")); }
     QString runtime() const { return root.filePath(QStringLiteral("runtime")); }
-    QString home() const { return root.filePath(QStringLiteral("home")); }
-    QString lockFolder() const
+    QString home() const
     {
-        return withRuntime ? runtime()
-                           : QDir(home()).filePath(QStringLiteral(".cache/nivlets-runtime"));
+        return root.filePath(otherSession ? QStringLiteral("home2") : QStringLiteral("home"));
     }
+    QString cache() const { return root.filePath(QStringLiteral("cache")); }
+    QString bin() const { return root.filePath(QStringLiteral("bin")); }
     QString file(const QString &name) const { return QDir(work()).filePath(name); }
     bool copyDatabase() const { return QFile::copy(database, file(QStringLiteral("nivlets"))); }
+    // The locks a running program holds: its single-instance lock and the
+    // one beside the database.
     QStringList lockFiles() const
     {
-        return QDir(lockFolder()).entryList({QStringLiteral("*.lock")}, QDir::Files);
+        QStringList found;
+        for (const QString &lock : {SingleInstance::lockFilePath(program),
+                                    file(QString::fromLatin1(DatabaseLock::fileName))}) {
+            if (QFile::exists(lock))
+                found << lock;
+        }
+        return found;
     }
 
 private:
@@ -108,18 +121,24 @@ private slots:
     void unreadableDatabase();
     void closeHidesToTray();
     void restartAfterKill();
-    void lockWithoutRuntimeFolder();
+    void lockIndependentOfEnvironment();
+    void twoProgramsOneDatabase();
+    void databaseHeldByTool();
     void exitFromTrayMenu();
+    void trayClickRaisesWindow();
+    void closeWithoutTray();
 
 private:
     QProcess *start(const Sandbox &sandbox, const QStringList &arguments = {},
-                    const QString &display = QString());
+                    const QString &display = QString(), const QString &file = program);
     QString runHelper(const QStringList &arguments, const QString &display = QString(),
                       int *exitCode = nullptr);
     QList<XWindow> windows(const QProcess *process, const QString &display = QString());
-    XWindow mainWindow(const QProcess *process);
-    bool mainWindowViewable(const QProcess *process);
-    QString trayIcon(const QProcess *process, QPoint *centre = nullptr);
+    XWindow mainWindow(const QProcess *process, const QString &display = QString());
+    bool mainWindowViewable(const QProcess *process, const QString &display = QString());
+    QString trayIcon(const QProcess *process, QPoint *centre = nullptr,
+                     const QString &display = QString());
+    QString startXServer(QProcess &server);
     QString describe(const QProcess *process, const QString &display = QString());
     QString findBox(const QProcess *process, const QString &title,
                     const QString &display = QString());
@@ -138,7 +157,7 @@ private:
 };
 
 QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &arguments,
-                             const QString &display)
+                             const QString &display, const QString &file)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // The program must meet the X server and the XEmbed tray host, never a
@@ -146,12 +165,14 @@ QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &argument
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     env.remove(QStringLiteral("SESSION_MANAGER"));
-    env.remove(QStringLiteral("XDG_CACHE_HOME"));
     env.insert(QStringLiteral("HOME"), sandbox.home());
-    if (sandbox.withRuntime)
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox.runtime());
-    else
+    if (sandbox.otherSession) {
         env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), sandbox.cache());
+    } else {
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox.runtime());
+        env.remove(QStringLiteral("XDG_CACHE_HOME"));
+    }
     if (!display.isEmpty())
         env.insert(QStringLiteral("DISPLAY"), display);
     auto process = std::make_unique<QProcess>();
@@ -159,7 +180,7 @@ QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &argument
     process->setProcessEnvironment(env);
     process->setWorkingDirectory(sandbox.work());
     process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start(program, arguments);
+    process->start(file, arguments);
     if (!process->waitForStarted(startTimeout))
         return nullptr;
     processes.push_back(std::move(process));
@@ -212,9 +233,9 @@ QList<XWindow> TestProgram::windows(const QProcess *process, const QString &disp
 
 // The main window is the only top-level window of the program with its size
 // and the normal window type; the tray menu, for one, is normal too.
-XWindow TestProgram::mainWindow(const QProcess *process)
+XWindow TestProgram::mainWindow(const QProcess *process, const QString &display)
 {
-    const QList<XWindow> all = windows(process);
+    const QList<XWindow> all = windows(process, display);
     for (const XWindow &w : all) {
         if (!w.embedded && w.type == QLatin1String("NORMAL") &&
             w.geometry.size() == QSize(windowWidth, windowHeight))
@@ -223,16 +244,16 @@ XWindow TestProgram::mainWindow(const QProcess *process)
     return XWindow();
 }
 
-bool TestProgram::mainWindowViewable(const QProcess *process)
+bool TestProgram::mainWindowViewable(const QProcess *process, const QString &display)
 {
-    return mainWindow(process).viewable;
+    return mainWindow(process, display).viewable;
 }
 
-QString TestProgram::trayIcon(const QProcess *process, QPoint *centre)
+QString TestProgram::trayIcon(const QProcess *process, QPoint *centre, const QString &display)
 {
     int exitCode = -1;
     const QStringList f =
-        runHelper({QStringLiteral("tray-icon"), QString::number(process->processId())}, QString(),
+        runHelper({QStringLiteral("tray-icon"), QString::number(process->processId())}, display,
                   &exitCode)
             .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (exitCode != 0 || f.size() != 3)
@@ -367,18 +388,26 @@ void TestProgram::initTestCase()
     // the descriptor given, here its standard output. Without -noreset it
     // would reset whenever its last client leaves and refuse connections
     // meanwhile.
-    endWithTest(trayless);
-    trayless.setProcessChannelMode(QProcess::SeparateChannels);
-    trayless.setStandardErrorFile(QProcess::nullDevice());
-    trayless.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                    QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-noreset"),
-                    QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    QVERIFY(trayless.waitForStarted(startTimeout));
-    QTRY_VERIFY_WITH_TIMEOUT(trayless.canReadLine(), waitTimeout);
-    const QByteArray number = trayless.readLine().trimmed();
-    QVERIFY(!number.isEmpty());
-    traylessDisplay = QLatin1Char(':') + QString::fromLatin1(number);
+    traylessDisplay = startXServer(trayless);
+    QVERIFY(!traylessDisplay.isEmpty());
+}
+
+// Starts an X server of the test's own and returns its display name.
+QString TestProgram::startXServer(QProcess &server)
+{
+    endWithTest(server);
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-noreset"),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted(startTimeout))
+        return QString();
+    if (!QTest::qWaitFor([&] { return server.canReadLine(); }, waitTimeout))
+        return QString();
+    const QByteArray number = server.readLine().trimmed();
+    return number.isEmpty() ? QString() : QLatin1Char(':') + QString::fromLatin1(number);
 }
 
 void TestProgram::cleanup()
@@ -563,6 +592,7 @@ void TestProgram::closeHidesToTray()
         return ids;
     };
 
+    NIVLETS_REQUIRE_TEST_DISPLAY();
     QStringList seenBalloons;
     for (int round = 0; round < 2; ++round) {
         clickTrayIcon(process, 1);
@@ -606,12 +636,12 @@ void TestProgram::restartAfterKill()
     QProcess *first = start(sandbox);
     QVERIFY(first);
     QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(first), waitTimeout);
-    QCOMPARE(sandbox.lockFiles().size(), 1);
+    QCOMPARE(sandbox.lockFiles().size(), 2);
     first->kill();
     QVERIFY(first->waitForFinished(startTimeout));
     QCOMPARE(first->exitStatus(), QProcess::CrashExit);
-    // The dead instance's lock is still there; only its owner is gone.
-    QCOMPARE(sandbox.lockFiles().size(), 1);
+    // The dead instance's locks are still there; only their owner is gone.
+    QCOMPARE(sandbox.lockFiles().size(), 2);
 
     QProcess *again = start(sandbox);
     QVERIFY(again);
@@ -630,19 +660,21 @@ void TestProgram::restartAfterKill()
     QVERIFY(isRunning(again));
 }
 
-void TestProgram::lockWithoutRuntimeFolder()
+// One start from a session with a runtime folder, the next from one without
+// it and with another home and cache: the same user's same program.
+void TestProgram::lockIndependentOfEnvironment()
 {
     Sandbox sandbox;
-    sandbox.withRuntime = false;
     QVERIFY(sandbox.copyDatabase());
     QProcess *first = start(sandbox, {QStringLiteral("startbg")});
     QVERIFY(first);
     QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(first).isEmpty(), waitTimeout);
-    QCOMPARE(sandbox.lockFiles().size(), 1);
-    QCOMPARE(QFileInfo(sandbox.lockFolder()).permissions() &
+    QVERIFY(QFile::exists(SingleInstance::lockFilePath(program)));
+    QCOMPARE(QFileInfo(SingleInstance::lockFolder()).permissions() &
                  ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+    sandbox.otherSession = true;
     QProcess *second = start(sandbox);
     QVERIFY(second);
     QString box;
@@ -654,12 +686,75 @@ void TestProgram::lockWithoutRuntimeFolder()
     QVERIFY(isRunning(first));
 }
 
+// Two builds of the program (two program files) on one database: the second
+// must not open the file the first is writing.
+void TestProgram::twoProgramsOneDatabase()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    const QString other = QDir(sandbox.bin()).filePath(QStringLiteral("nivlets"));
+    QVERIFY(QFile::copy(program, other));
+    QVERIFY(QFile::setPermissions(other, QFile::permissions(program)));
+    QProcess *first = start(sandbox, {QStringLiteral("startbg")});
+    QVERIFY(first);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(first).isEmpty(), waitTimeout);
+    const QByteArray rows = TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets")));
+
+    QProcess *second = start(sandbox, {}, QString(), other);
+    QVERIFY(second);
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(box = findBox(second, QStringLiteral("Error"))).isEmpty(),
+                              qPrintable(describe(second)), waitTimeout);
+    QVERIFY(trayIcon(second).isEmpty());
+    const QString text =
+        QStringLiteral("The database in %1 is in use by another program (nivlets, process %2); "
+                       "only one program at a time may work on it.")
+            .arg(sandbox.work())
+            .arg(first->processId());
+    verifyBoxText(second, box, QStringLiteral("Error"), text, Qt::PlainText);
+    closeWindow(box);
+    verifyEnds(second, 1);
+    QCOMPARE(TestSupport::readFile(sandbox.file(QStringLiteral("nivlets.log"))),
+             QStringLiteral("Error: ") + text + QLatin1Char('\n'));
+    QVERIFY(isRunning(first));
+    QCOMPARE(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets"))), rows);
+}
+
+// A tool of the project that writes the database takes the same lock.
+void TestProgram::databaseHeldByTool()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    auto tool = std::make_unique<DatabaseLock>(sandbox.work());
+    QVERIFY(tool->tryLock());
+    QProcess *process = start(sandbox);
+    QVERIFY(process);
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(box = findBox(process, QStringLiteral("Error"))).isEmpty(),
+                              qPrintable(describe(process)), waitTimeout);
+    const QString text =
+        QStringLiteral("The database in %1 is in use by another program (tst_program, process "
+                       "%2); only one program at a time may work on it.")
+            .arg(sandbox.work())
+            .arg(QCoreApplication::applicationPid());
+    verifyBoxText(process, box, QStringLiteral("Error"), text, Qt::PlainText);
+    closeWindow(box);
+    verifyEnds(process, 1);
+    QVERIFY(!mainWindowViewable(process));
+
+    tool.reset();
+    QProcess *again = start(sandbox);
+    QVERIFY(again);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(again), waitTimeout);
+}
+
 void TestProgram::exitFromTrayMenu()
 {
     Sandbox sandbox;
     QVERIFY(sandbox.copyDatabase());
     QProcess *process = start(sandbox, {QStringLiteral("startbg")});
     QVERIFY(process);
+    NIVLETS_REQUIRE_TEST_DISPLAY();
     clickTrayIcon(process, 3);
     QTRY_VERIFY_WITH_TIMEOUT(trayMenuOpen(process), waitTimeout);
     QVERIFY(!mainWindowViewable(process));
@@ -670,6 +765,101 @@ void TestProgram::exitFromTrayMenu()
                QStringLiteral("Return")},
               QString(), &exitCode);
     QCOMPARE(exitCode, 0);
+    verifyEnds(process, 0);
+    QVERIFY(sandbox.lockFiles().isEmpty());
+}
+
+// A click on the tray icon brings a window that other windows cover to the
+// front and gives it the keyboard.
+void TestProgram::trayClickRaisesWindow()
+{
+    NIVLETS_REQUIRE_TEST_DISPLAY();
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QProcess *process = start(sandbox);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(process).isEmpty(), waitTimeout);
+    const XWindow window = mainWindow(process);
+
+    QWidget cover;
+    cover.setWindowTitle(QStringLiteral("cover"));
+    cover.setGeometry(window.geometry.adjusted(-20, -20, 20, 20));
+    cover.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&cover));
+    cover.raise();
+    cover.activateWindow();
+    const auto id = [](const QString &hex) { return hex.toULongLong(nullptr, 16); };
+    const auto above = [&](const QString &upper, const QString &lower) {
+        const QStringList order =
+            runHelper({QStringLiteral("stacking")}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        qsizetype up = -1;
+        qsizetype low = -1;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            if (id(order.at(i)) == id(upper))
+                up = i;
+            if (id(order.at(i)) == id(lower))
+                low = i;
+        }
+        return up >= 0 && low >= 0 && up > low;
+    };
+    const QString coverId = QStringLiteral("0x%1").arg(cover.winId(), 0, 16);
+    QTRY_VERIFY_WITH_TIMEOUT(above(coverId, window.id), waitTimeout);
+
+    clickTrayIcon(process, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(above(window.id, coverId), waitTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(id(runHelper({QStringLiteral("focus")}).trimmed()), id(window.id),
+                              waitTimeout);
+    QVERIFY(isRunning(process));
+}
+
+// When the tray host goes away nothing could bring a hidden window back, so
+// closing the window ends the program.
+void TestProgram::closeWithoutTray()
+{
+    QProcess server;
+    QProcess tray;
+    const auto stop = qScopeGuard([&] {
+        for (QProcess *p : {&tray, &server}) {
+            p->kill();
+            p->waitForFinished();
+        }
+    });
+    const QString display = startXServer(server);
+    QVERIFY(!display.isEmpty());
+    endWithTest(tray);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    tray.setProcessEnvironment(env);
+    tray.setStandardOutputFile(QProcess::nullDevice());
+    tray.setStandardErrorFile(QProcess::nullDevice());
+    tray.start(QStringLiteral("trayer"),
+               {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--heighttype"),
+                QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("24")});
+    QVERIFY(tray.waitForStarted(startTimeout));
+    int exitCode = -1;
+    runHelper({QStringLiteral("wait-tray"), QStringLiteral("30")}, display, &exitCode);
+    QCOMPARE(exitCode, 0);
+
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QProcess *process = start(sandbox, {}, display);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(process, nullptr, display).isEmpty(), waitTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process, display), waitTimeout);
+
+    tray.kill();
+    QVERIFY(tray.waitForFinished(startTimeout));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            int code = -1;
+            runHelper({QStringLiteral("wait-tray"), QStringLiteral("0")}, display, &code);
+            return code == 1;
+        }(),
+        waitTimeout);
+    closeWindow(mainWindow(process, display).id, display);
     verifyEnds(process, 0);
     QVERIFY(sandbox.lockFiles().isEmpty());
 }

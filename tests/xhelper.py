@@ -11,6 +11,8 @@ Subcommands:
   close WINDOWID        ask the window to close, as a window manager would
   image WINDOWID X Y WIDTH HEIGHT FILE
                         write that part of the window's contents as a PPM file
+  stacking              ids of the viewable top-level windows, bottom to top
+  focus                 id of the window that has the keyboard focus
 Exit code 0 on success, 1 when the thing asked for is not there.
 """
 
@@ -146,6 +148,22 @@ def save_image(d, window_id, x, y, width, height, path):
     return 0
 
 
+def stacking(d):
+    for w in d.screen().root.query_tree().children:
+        try:
+            if w.get_attributes().map_state == X.IsViewable:
+                print("0x%x" % w.id)
+        except error.XError:
+            pass
+    return 0
+
+
+def focus(d):
+    window = d.get_input_focus().focus
+    print("0x%x" % (window if isinstance(window, int) else window.id))
+    return 0
+
+
 def main(argv):
     if len(argv) < 2:
         sys.stderr.write(__doc__)
@@ -163,6 +181,10 @@ def main(argv):
     if command == "image":
         x, y, width, height = (int(value) for value in argv[3:7])
         return save_image(d, int(argv[2], 0), x, y, width, height, argv[7])
+    if command == "stacking":
+        return stacking(d)
+    if command == "focus":
+        return focus(d)
     sys.stderr.write(__doc__)
     return 2
 
