@@ -3,6 +3,7 @@
 #include "log.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
+#include "traywait.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +30,17 @@ void reportStartFailure(const QString &text)
     openLog();
     logError(text, true);
     closeLog();
+}
+
+// Started into the tray, typically by the session at login, where the tray
+// may still be on its way.
+bool startsInTray(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "startbg") == 0)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -59,13 +71,14 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    const bool startHidden = startsInTray(argc, argv);
+    if (startHidden)
+        TrayWait().waitForSystemTray();
+
     auto window = std::make_unique<MainWindow>();
     if (!window->init())
         return 1;
 
-    bool startHidden = false;
-    for (int i = 1; i < argc && !startHidden; ++i)
-        startHidden = qstrcmp(argv[i], "startbg") == 0;
     if (!startHidden)
         window->show();
 
