@@ -1,5 +1,6 @@
 #!/bin/bash
-# Makes the images compiled into nivlets, in resources/images/.
+# Makes the images compiled into nivlets, in resources/images/, all but the
+# tray icon.
 # Run once by hand; the PNG files it writes are committed, so building the
 # program needs neither ImageMagick nor the icon theme.
 # Needs: imagemagick, tango-icon-theme, fonts-dejavu-core.
@@ -48,12 +49,8 @@ convert -size 64x64 xc:none \
     -stroke '#8ae234' -strokewidth 8 -draw 'stroke-linecap round stroke-linejoin round polyline 12,34 26,48 52,16' \
     -resize 16x16 "${clean[@]}" "PNG32:$out/accept.png"
 
-# The tray icon: a blue card with a white "n", recognisable at 16 pixels.
-convert -size 64x64 xc:none \
-    -fill '#3465a4' -stroke '#204a87' -strokewidth 4 -draw 'roundrectangle 2,2 61,61 14,14' \
-    -font "$bold" -pointsize 54 -fill white -stroke none -gravity center \
-    -annotate +0-4 'n' \
-    -resize 16x16 "${clean[@]}" "PNG32:$out/nivleticon16.png"
+# The tray icon, nivleticon16.png, is rendered from the program icon by
+# desktop/icons/make-icons.sh.
 
 # header <file> <width> <height> <title size> <tag line size>
 # A blue band with the program's name, its tag line and a small fan of
