@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -30,6 +31,7 @@ namespace {
 
 const QString program = QStringLiteral(NIVLETS_PROGRAM);
 const QString database = QStringLiteral(NIVLETS_DATABASE);
+const QString launcher = QStringLiteral(NIVLETS_LAUNCHER);
 const QString xhelper = QStringLiteral(NIVLETS_SOURCE_DIR "/tests/xhelper.py");
 const QString python = QStringLiteral("/usr/bin/python3");
 
@@ -75,6 +77,8 @@ public:
     }
     // A start as from another session: no runtime folder, other home and cache.
     bool otherSession = false;
+    // Variables for the launcher's environment, on top of the usual ones.
+    QProcessEnvironment extra;
     QString work() const { return root.filePath(QStringLiteral("work")); }
     QString runtime() const { return root.filePath(QStringLiteral("runtime")); }
     QString home() const
@@ -84,6 +88,12 @@ public:
     QString cache() const { return root.filePath(QStringLiteral("cache")); }
     QString bin() const { return root.filePath(QStringLiteral("bin")); }
     QString file(const QString &name) const { return QDir(work()).filePath(name); }
+    QString path(const QString &name) const { return root.filePath(name); }
+    // Where the launcher keeps the data when XDG_DATA_HOME is not set.
+    QString dataFolder() const
+    {
+        return QDir(home()).filePath(QStringLiteral(".local/share/nivlets"));
+    }
     bool copyDatabase() const { return QFile::copy(database, file(QStringLiteral("nivlets"))); }
     // The locks a running program holds: its single-instance lock and the
     // one beside the database.
@@ -127,8 +137,20 @@ private slots:
     void exitFromTrayMenu();
     void trayClickRaisesWindow();
     void closeWithoutTray();
+    void trayComesLater();
+    void launcherFirstStart_data();
+    void launcherFirstStart();
+    void launcherKeepsDatabase();
+    void launcherReplacesEmptyDatabase();
+    void launcherCannotCreateFolder();
+    void autostartEntry();
 
 private:
+    QProcessEnvironment environment(const Sandbox &sandbox, const QString &display);
+    QProcess *launch(const Sandbox &sandbox, const QStringList &arguments,
+                     const QString &executable = launcher);
+    QStringList commandLine(const QProcess *process) const;
+    QString workingFolder(const QProcess *process) const;
     QProcess *start(const Sandbox &sandbox, const QStringList &arguments = {},
                     const QString &display = QString(), const QString &file = program);
     QString runHelper(const QStringList &arguments, const QString &display = QString(),
@@ -156,8 +178,7 @@ private:
     QString traylessDisplay;
 };
 
-QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &arguments,
-                             const QString &display, const QString &file)
+QProcessEnvironment TestProgram::environment(const Sandbox &sandbox, const QString &display)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // The program must meet the X server and the XEmbed tray host, never a
@@ -175,9 +196,19 @@ QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &argument
     }
     if (!display.isEmpty())
         env.insert(QStringLiteral("DISPLAY"), display);
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    env.remove(QStringLiteral("NIVLETS_DATA_DIR"));
+    env.insert(sandbox.extra);
+    return env;
+}
+
+QProcess *TestProgram::start(const Sandbox &sandbox, const QStringList &arguments,
+                             const QString &display, const QString &file)
+{
     auto process = std::make_unique<QProcess>();
     endWithTest(*process);
-    process->setProcessEnvironment(env);
+    process->setProcessEnvironment(environment(sandbox, display));
     process->setWorkingDirectory(sandbox.work());
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->start(file, arguments);
@@ -862,6 +893,331 @@ void TestProgram::closeWithoutTray()
     closeWindow(mainWindow(process, display).id, display);
     verifyEnds(process, 0);
     QVERIFY(sandbox.lockFiles().isEmpty());
+}
+
+QProcess *TestProgram::launch(const Sandbox &sandbox, const QStringList &arguments,
+                              const QString &executable)
+{
+    auto process = std::make_unique<QProcess>();
+    endWithTest(*process);
+    process->setProcessEnvironment(environment(sandbox, QString()));
+    process->setWorkingDirectory(sandbox.work());
+    // Standard error holds the launcher's messages.
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process->start(executable, arguments);
+    if (!process->waitForStarted(startTimeout))
+        return nullptr;
+    processes.push_back(std::move(process));
+    return processes.back().get();
+}
+
+// What the process runs now: after the launcher's exec, the program.
+QStringList TestProgram::commandLine(const QProcess *process) const
+{
+    QByteArray bytes =
+        TestSupport::readBytes(QStringLiteral("/proc/%1/cmdline").arg(process->processId()));
+    if (bytes.endsWith('\0'))
+        bytes.chop(1);
+    QStringList arguments;
+    for (const QByteArray &argument : bytes.split('\0'))
+        arguments << QString::fromLocal8Bit(argument);
+    return arguments;
+}
+
+QString TestProgram::workingFolder(const QProcess *process) const
+{
+    return QFileInfo(QStringLiteral("/proc/%1/cwd").arg(process->processId())).canonicalFilePath();
+}
+
+namespace {
+
+QString canonical(const QString &path)
+{
+    return QFileInfo(path).canonicalFilePath();
+}
+
+bool runsProgram(const QStringList &commandLine)
+{
+    return !commandLine.isEmpty() && canonical(commandLine.first()) == canonical(program);
+}
+
+// The arguments of a desktop entry's Exec value: first the escapes of a
+// string value, then the quoting rules of the Exec key, then "%%".
+QStringList execArguments(const QString &value)
+{
+    QString text;
+    for (int i = 0; i < value.size(); ++i) {
+        if (value[i] == QLatin1Char('\\') && i + 1 < value.size()) {
+            const QChar next = value[++i];
+            if (next == QLatin1Char('s'))
+                text += QLatin1Char(' ');
+            else if (next == QLatin1Char('n'))
+                text += QLatin1Char('\n');
+            else if (next == QLatin1Char('t'))
+                text += QLatin1Char('\t');
+            else if (next == QLatin1Char('r'))
+                text += QLatin1Char('\r');
+            else if (next == QLatin1Char('\\'))
+                text += QLatin1Char('\\');
+            else
+                text += QLatin1Char('\\') + next;
+        } else {
+            text += value[i];
+        }
+    }
+    QStringList arguments;
+    QString current;
+    bool quoted = false;
+    bool started = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == QLatin1Char('\\') && i + 1 < text.size())
+                current += text[++i];
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                current += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = started = true;
+        } else if (c == QLatin1Char(' ')) {
+            if (started || !current.isEmpty())
+                arguments << current;
+            current.clear();
+            started = false;
+        } else {
+            current += c;
+        }
+    }
+    if (started || !current.isEmpty())
+        arguments << current;
+    for (QString &argument : arguments)
+        argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return arguments;
+}
+
+} // namespace
+
+// At login the panel with the tray may come up after the program: started into
+// the tray, it shows nothing meanwhile and docks its icon once the tray is there.
+void TestProgram::trayComesLater()
+{
+    QProcess server;
+    const QString display = startXServer(server);
+    QVERIFY(!display.isEmpty());
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QProcess *process = start(sandbox, {QStringLiteral("startbg")}, display);
+    QVERIFY(process);
+
+    QTest::qWait(3000);
+    QVERIFY2(isRunning(process), qPrintable(describe(process, display)));
+    for (const XWindow &w : windows(process, display))
+        QVERIFY2(!w.viewable, qPrintable(describe(process, display)));
+    QTest::qWait(int(qMax<qint64>(0, 10000 - sinceStart.elapsed())));
+    QVERIFY(isRunning(process));
+
+    QProcess tray;
+    endWithTest(tray);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    tray.setProcessEnvironment(env);
+    tray.setProcessChannelMode(QProcess::SeparateChannels);
+    tray.setStandardOutputFile(QProcess::nullDevice());
+    tray.setStandardErrorFile(QProcess::nullDevice());
+    tray.start(QStringLiteral("trayer"),
+               {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                QStringLiteral("--width"), QStringLiteral("200"), QStringLiteral("--heighttype"),
+                QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("24")});
+    QVERIFY(tray.waitForStarted(startTimeout));
+
+    QTRY_VERIFY2_WITH_TIMEOUT(!trayIcon(process, nullptr, display).isEmpty(),
+                              qPrintable(describe(process, display)), 2 * waitTimeout);
+    for (const XWindow &w : windows(process, display))
+        QVERIFY2(w.embedded || !w.viewable, qPrintable(describe(process, display)));
+    QVERIFY(isRunning(process));
+    QVERIFY(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets.log"))).isEmpty());
+
+    process->kill();
+    process->waitForFinished();
+    tray.kill();
+    tray.waitForFinished();
+    server.terminate();
+    server.waitForFinished();
+}
+
+void TestProgram::launcherFirstStart_data()
+{
+    QTest::addColumn<QString>("dataHome");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("default") << QString() << QStringLiteral("home/.local/share/nivlets");
+    QTest::newRow("XDG_DATA_HOME")
+        << QStringLiteral("my data") << QStringLiteral("my data/nivlets");
+    // The XDG rules ignore a relative path.
+    QTest::newRow("relative XDG_DATA_HOME")
+        << QStringLiteral("relative") << QStringLiteral("home/.local/share/nivlets");
+}
+
+void TestProgram::launcherFirstStart()
+{
+    QFETCH(QString, dataHome);
+    QFETCH(QString, folder);
+    Sandbox sandbox;
+    if (dataHome == QLatin1String("relative"))
+        sandbox.extra.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    else if (!dataHome.isEmpty())
+        sandbox.extra.insert(QStringLiteral("XDG_DATA_HOME"), sandbox.path(dataHome));
+    const QString data = sandbox.path(folder);
+    QVERIFY(!QFileInfo::exists(data));
+
+    const QStringList arguments{QStringLiteral("two words"), QStringLiteral("-x"),
+                                QStringLiteral("startbg")};
+    QProcess *process = launch(sandbox, arguments);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(process).isEmpty(), waitTimeout);
+    const QStringList commandLine = this->commandLine(process);
+    QVERIFY2(runsProgram(commandLine), qPrintable(commandLine.join(QLatin1Char(' '))));
+    QCOMPARE(commandLine.mid(1), arguments);
+    QCOMPARE(workingFolder(process), canonical(data));
+    QCOMPARE(TestSupport::readBytes(QDir(data).filePath(QStringLiteral("nivlets"))),
+             TestSupport::readBytes(database));
+    QVERIFY(QDir(data)
+                .entryList({QStringLiteral(".nivlets.new*")}, QDir::Files | QDir::Hidden)
+                .isEmpty());
+    QVERIFY(!QFileInfo::exists(sandbox.file(QStringLiteral("nivlets"))));
+
+    // "startbg" reached the program: it sits in the tray only.
+    QTest::qWait(300);
+    for (const XWindow &w : windows(process))
+        QVERIFY2(w.embedded || !w.viewable, qPrintable(describe(process)));
+    QVERIFY(isRunning(process));
+}
+
+void TestProgram::launcherKeepsDatabase()
+{
+    Sandbox sandbox;
+    const QString data = sandbox.dataFolder();
+    const QString file = QDir(data).filePath(QStringLiteral("nivlets"));
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(QFile::copy(database, file));
+    // The user's own data: a database that is no longer the delivered one.
+    QVERIFY(TestSupport::execSql(file, QStringLiteral("PRAGMA user_version = 4242;")));
+    const QByteArray before = TestSupport::readBytes(file);
+    QVERIFY(before != TestSupport::readBytes(database));
+
+    for (int round = 0; round < 2; ++round) {
+        QProcess *process = launch(sandbox, {});
+        QVERIFY(process);
+        QTRY_VERIFY2_WITH_TIMEOUT(mainWindowViewable(process), qPrintable(describe(process)),
+                                  waitTimeout);
+        QVERIFY(runsProgram(commandLine(process)));
+        QCOMPARE(commandLine(process).size(), 1);
+        QCOMPARE(workingFolder(process), canonical(data));
+        QCOMPARE(TestSupport::readBytes(file), before);
+        process->kill();
+        process->waitForFinished();
+        QCOMPARE(TestSupport::readBytes(file), before);
+    }
+}
+
+// A file of zero bytes holds no cards; it is what a start of the program in
+// a folder without a database leaves behind.
+void TestProgram::launcherReplacesEmptyDatabase()
+{
+    Sandbox sandbox;
+    sandbox.extra.insert(QStringLiteral("NIVLETS_DATA_DIR"), sandbox.path(QStringLiteral("own")));
+    const QString file = sandbox.path(QStringLiteral("own/nivlets"));
+    QVERIFY(QDir().mkpath(sandbox.path(QStringLiteral("own"))));
+    {
+        QFile empty(file);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(QFileInfo(file).size(), 0);
+    QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(process).isEmpty(), waitTimeout);
+    QCOMPARE(TestSupport::readBytes(file), TestSupport::readBytes(database));
+    QCOMPARE(workingFolder(process), canonical(sandbox.path(QStringLiteral("own"))));
+    QVERIFY(!QFileInfo::exists(sandbox.dataFolder()));
+}
+
+void TestProgram::launcherCannotCreateFolder()
+{
+    Sandbox sandbox;
+    const QString blocker = sandbox.path(QStringLiteral("blocker"));
+    {
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write("not a folder"), 12);
+    }
+    sandbox.extra.insert(QStringLiteral("XDG_DATA_HOME"), blocker + QStringLiteral("/share"));
+    QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
+    QVERIFY(process);
+    verifyEnds(process, 1);
+    const QString message = QString::fromLocal8Bit(process->readAllStandardError());
+    QVERIFY2(message.startsWith(QStringLiteral("nivlets: cannot create the data folder ") +
+                                blocker + QStringLiteral("/share/nivlets")),
+             qPrintable(message));
+    QCOMPARE(message.count(QLatin1Char('\n')), 1);
+    QCOMPARE(TestSupport::readBytes(blocker), QByteArray("not a folder"));
+}
+
+// The autostart entry names the launcher wherever it lives; a folder name
+// full of characters that a desktop entry must quote proves the quoting.
+void TestProgram::autostartEntry()
+{
+    Sandbox sandbox;
+    const QString tree = sandbox.path(QStringLiteral("odd \"tree\" $HOME `x` 100% \\ 'end'"));
+    for (const QString &sub :
+         {QStringLiteral("launcher"), QStringLiteral("bin"), QStringLiteral("data")})
+        QVERIFY(QDir().mkpath(QDir(tree).filePath(sub)));
+    const QString copy = QDir(tree).filePath(QStringLiteral("launcher/nivlets"));
+    // The launcher of the build tree finds the program and the database
+    // beside it, as in the build tree.
+    QVERIFY(QFile::copy(launcher, copy));
+    QVERIFY(QFile::copy(program, QDir(tree).filePath(QStringLiteral("bin/nivlets"))));
+    QVERIFY(QFile::copy(database, QDir(tree).filePath(QStringLiteral("data/nivlets"))));
+    const QString entry =
+        sandbox.path(QStringLiteral("home/.config/autostart/org.nivlets.nivlets.desktop"));
+
+    QProcess *enable = launch(sandbox, {QStringLiteral("--enable-autostart")}, copy);
+    QVERIFY(enable);
+    verifyEnds(enable, 0);
+    QVERIFY(QFileInfo::exists(entry));
+
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::ForwardedChannels);
+    validate.start(QStringLiteral("desktop-file-validate"), {entry});
+    QVERIFY(validate.waitForFinished(startTimeout));
+    QCOMPARE(validate.exitCode(), 0);
+
+    QString exec;
+    for (const QString &line : TestSupport::readFile(entry).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Exec=")))
+            exec = line.mid(5);
+    }
+    const QStringList command = execArguments(exec);
+    QCOMPARE(command, QStringList({copy, QStringLiteral("startbg")}));
+
+    // What the session runs at login starts the program in the tray.
+    QProcess *atLogin = launch(sandbox, command.mid(1), command.first());
+    QVERIFY(atLogin);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(atLogin).isEmpty(), waitTimeout);
+    QCOMPARE(canonical(commandLine(atLogin).value(0)),
+             canonical(QDir(tree).filePath(QStringLiteral("bin/nivlets"))));
+    QCOMPARE(workingFolder(atLogin), canonical(sandbox.dataFolder()));
+    atLogin->kill();
+    atLogin->waitForFinished();
+
+    for (int round = 0; round < 2; ++round) {
+        QProcess *disable = launch(sandbox, {QStringLiteral("--disable-autostart")}, copy);
+        QVERIFY(disable);
+        verifyEnds(disable, 0);
+        QVERIFY(!QFileInfo::exists(entry));
+    }
 }
 
 QTEST_MAIN(TestProgram)
