@@ -4,11 +4,14 @@
 # the unpacked launcher against an empty data folder under the tray host of
 # the test command's X server. Also checks that the project configures with
 # its tests switched off, as a package build does.
-# Usage: package.sh BUILD_DIR SOURCE_DIR VERSION
+# Usage: package.sh BUILD_DIR SOURCE_DIR VERSION [COMPANION_PATH...]
+# The companion commands' paths are expected in the package on top of
+# tests/package-files.txt.
 set -euo pipefail
 build=$1
 source=$2
 version=$3
+shift 3
 
 if [ -z "${NIVLETS_TEST_DISPLAY-}" ] || [ "$NIVLETS_TEST_DISPLAY" != "${DISPLAY-}" ]; then
     echo "SKIP: the package's program runs only on the X server that scripts/test.sh starts"
@@ -53,8 +56,14 @@ done
 dpkg-deb -x "$deb" "$work/root"
 root="$work/root"
 (cd "$root" && find . ! -type d | sed 's|^\.||' | LC_ALL=C sort) >"$work/files"
-diff -u "$source/tests/package-files.txt" "$work/files" || fail "the file list differs from the install layout"
-for program in usr/bin/nivlets usr/libexec/nivlets/nivlets; do
+{
+    cat "$source/tests/package-files.txt"
+    for companion in "$@"; do
+        echo "$companion"
+    done
+} | LC_ALL=C sort >"$work/expected"
+diff -u "$work/expected" "$work/files" || fail "the file list differs from the install layout"
+for program in usr/bin/nivlets usr/libexec/nivlets/nivlets "${@#/}"; do
     [ -x "$root/$program" ] || fail "/$program is not executable"
 done
 file "$root/usr/libexec/nivlets/nivlets" | grep -q ', stripped' || fail "the program is not stripped"
