@@ -5,14 +5,12 @@
 #include "knrate.h"
 #include "nivletcore.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -129,52 +127,24 @@ int applyConnectionSql(sqlite3 *db, char **error, const sqlite3_api_routines *)
     return sqlite3_exec(db, settings.connectionSql.c_str(), nullptr, nullptr, error);
 }
 
-// The store reports a failure in a modal box; the benchmark must neither hang
-// on it nor go on as if nothing happened.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        connect(&timer, &QTimer::timeout, this, &BoxCloser::poll);
-        timer.start(50);
-    }
-
-private:
-    void poll()
-    {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            fail("the store reported: " + box->text().toStdString());
-            box->done(QMessageBox::Ok);
-        }
-    }
-
-    QTimer timer;
-};
-
-// Reads every column of every row the way the store's row reader would, and
-// nothing else; the sum only keeps the compiler from dropping the reads.
-long long stepAll(sqlite3_stmt *stmt, int &rows)
+// Reads every column of every row of a nivlet statement (id, active,
+// kn_rate, book_id, question, answer) with the accessor the store uses for
+// it, and nothing else: the least work that hands the store its values. The
+// sum only keeps the compiler from dropping the reads.
+long long stepNivlets(sqlite3_stmt *stmt, int &rows)
 {
     long long sum = 0;
     rows = 0;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        const int columns = sqlite3_column_count(stmt);
-        for (int c = 0; c < columns; ++c) {
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER:
-                sum += sqlite3_column_int64(stmt, c);
-                break;
-            case SQLITE_FLOAT:
-                sum += static_cast<long long>(sqlite3_column_double(stmt, c) * 1000);
-                break;
-            default:
-                sum += sqlite3_column_text(stmt, c) != nullptr;
-                sum += sqlite3_column_bytes(stmt, c);
-                break;
-            }
-        }
+        sum += sqlite3_column_int64(stmt, 0);
+        sum += sqlite3_column_int(stmt, 1);
+        sum += static_cast<long long>(sqlite3_column_double(stmt, 2) * 1000);
+        sum += sqlite3_column_int64(stmt, 3);
+        sum += sqlite3_column_text(stmt, 4) != nullptr;
+        sum += sqlite3_column_bytes(stmt, 4);
+        sum += sqlite3_column_text(stmt, 5) != nullptr;
+        sum += sqlite3_column_bytes(stmt, 5);
         ++rows;
     }
     if (rc != SQLITE_DONE)
@@ -214,28 +184,33 @@ int rawReload(sqlite3 *db)
 {
     sqlite3_stmt *stmt = prepareRaw(db, reloadSql());
     int rows = 0;
-    sink += stepAll(stmt, rows);
+    sink += stepNivlets(stmt, rows);
     sqlite3_finalize(stmt);
     return rows;
 }
 
-// What open does: the books, one count per book, then the active list.
+// What open does: the books, one count per book, then the active list. The
+// count statement is prepared once and reset for every book.
 int rawOpen(sqlite3 *db)
 {
     sqlite3_stmt *books = prepareRaw(db, bookSql);
+    sqlite3_stmt *count = prepareRaw(db, countSql);
     int rc;
     while ((rc = sqlite3_step(books)) == SQLITE_ROW) {
         const qint64 id = sqlite3_column_int64(books, 0);
         sink += sqlite3_column_bytes(books, 1) + (sqlite3_column_text(books, 1) != nullptr);
         sink += sqlite3_column_int(books, 2);
-        sqlite3_stmt *count = prepareRaw(db, countSql);
         sqlite3_bind_int64(count, 1, id);
-        int rows = 0;
-        sink += stepAll(count, rows);
-        sqlite3_finalize(count);
+        if (sqlite3_step(count) != SQLITE_ROW)
+            fail(std::string("raw count: ") + sqlite3_errmsg(db));
+        sink += sqlite3_column_int(count, 0);
+        if (sqlite3_step(count) != SQLITE_DONE)
+            fail(std::string("raw count: ") + sqlite3_errmsg(db));
+        sqlite3_reset(count);
     }
     if (rc != SQLITE_DONE)
         fail(std::string("raw book step: ") + sqlite3_errmsg(db));
+    sqlite3_finalize(count);
     sqlite3_finalize(books);
     return rawReload(db);
 }
@@ -264,7 +239,7 @@ int rawSearch(sqlite3 *db, const Search &s)
     sqlite3_stmt *stmt = prepareRaw(db, searchSql(!s.text.empty(), s.book, s.onlyActive));
     bindSearch(stmt, s);
     int rows = 0;
-    sink += stepAll(stmt, rows);
+    sink += stepNivlets(stmt, rows);
     sqlite3_finalize(stmt);
     return rows;
 }
@@ -403,7 +378,6 @@ int memoryChild()
 {
     const long long hwmBefore = statusKiB("VmHWM");
     const std::size_t heapBefore = mallinfo2().uordblks;
-    BoxCloser closer;
     auto *core = new NivletCore;
     if (!core->open())
         fail("open failed");
@@ -414,6 +388,48 @@ int memoryChild()
                 core->activeNivletCount());
     std::fflush(stdout);
     std::_Exit(failed ? 1 : 0);
+}
+
+// One open in a process of its own, as the program's start-up meets it: a
+// fresh heap, no memory freed by an earlier store to build the records in.
+int openChild(const std::string &side)
+{
+    Span span{0, 0};
+    int active = 0;
+    if (side == "store") {
+        const Stopwatch t;
+        auto *core = new NivletCore;
+        if (!core->open())
+            fail("open failed");
+        span = t.stop();
+        active = core->activeNivletCount();
+    } else {
+        const Stopwatch t;
+        sqlite3 *db = openRaw();
+        active = rawOpen(db);
+        span = t.stop();
+    }
+    std::printf("%.6f %.6f %d\n", span.wall, span.cpu, active);
+    std::fflush(stdout);
+    std::_Exit(failed ? 1 : 0);
+}
+
+Span openInChild(const QString &program, const QString &dir, const char *side)
+{
+    QProcess child;
+    child.setWorkingDirectory(dir);
+    child.start(program, {QStringLiteral("--open-sample"), QString::fromLatin1(side)});
+    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+        fail(std::string("open child (") + side +
+             ") failed: " + child.readAllStandardError().toStdString());
+        return {0, 0};
+    }
+    const QList<QByteArray> f = child.readAllStandardOutput().simplified().split(' ');
+    if (f.size() != 3) {
+        fail("open child printed nothing");
+        return {0, 0};
+    }
+    return {f[0].toDouble(), f[1].toDouble()};
 }
 
 struct Memory
@@ -483,30 +499,12 @@ void benchFile(const QString &program, const QString &source)
         measureMemory(program, dir.path(), memory);
 
     std::vector<Row> rows;
-    BenchCore *core = nullptr;
     rows.push_back(measure(
-        "open",
-        [&] {
-            delete core;
-            const Stopwatch t;
-            core = new BenchCore;
-            if (!core->open())
-                fail("open failed");
-            return t.stop();
-        },
-        [&] {
-            const Stopwatch t;
-            sqlite3 *db = openRaw();
-            rawOpen(db);
-            const Span ms = t.stop();
-            sqlite3_close(db);
-            return ms;
-        }));
-    if (!core) {
-        core = new BenchCore;
-        if (!core->open())
-            fail("open failed");
-    }
+        "open", [&] { return openInChild(program, dir.path(), "store"); },
+        [&] { return openInChild(program, dir.path(), "raw"); }));
+    auto *core = new BenchCore;
+    if (!failed && !core->open())
+        fail("open failed");
     if (failed) {
         delete core;
         sqlite3_close(raw);
@@ -700,18 +698,18 @@ void usage()
                  "  --setup-sql       SQL run once on each copy before timing (schema trials)\n"
                  "  --connection-sql  SQL run on every connection right after it opens\n"
                  "  --only A|B        times only the operations whose name holds A or B\n"
-                 "                    (\"memory\" for the memory figures)\n");
+                 "                    (\"memory\" for the memory figures)\n"
+                 "Each open is timed in a fresh process that the benchmark starts with\n"
+                 "--open-sample store|raw in the copy's folder.\n");
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
     std::vector<std::string> files;
     bool memoryMode = false;
+    std::string openSample;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--quick") {
@@ -731,6 +729,8 @@ int main(int argc, char **argv)
             settings.only = argv[++i];
         } else if (a == "--memory") {
             memoryMode = true;
+        } else if (a == "--open-sample" && i + 1 < argc) {
+            openSample = argv[++i];
         } else if (!a.empty() && a[0] == '-') {
             usage();
             return 2;
@@ -738,24 +738,26 @@ int main(int argc, char **argv)
             files.push_back(a);
         }
     }
-    if (!memoryMode && files.empty()) {
+    const bool child = memoryMode || !openSample.empty();
+    if (!child && files.empty()) {
         usage();
         return 2;
     }
-    if (memoryMode) {
+    if (child) {
         if (const char *sql = std::getenv("NIVLETS_BENCH_CONNECTION_SQL"))
             settings.connectionSql = sql;
     }
 
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(&applyConnectionSql));
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     if (memoryMode)
         return memoryChild();
+    if (!openSample.empty())
+        return openChild(openSample);
 
-    // The memory child inherits the connection settings through the
-    // environment, since it has no file arguments of its own.
+    // The child processes inherit the connection settings through the
+    // environment, since they have no file arguments of their own.
     qputenv("NIVLETS_BENCH_CONNECTION_SQL", QByteArray::fromStdString(settings.connectionSql));
-    BoxCloser closer;
     std::printf("SQLite %s; connection SQL: %s; setup SQL: %s\n", sqlite3_libversion(),
                 settings.connectionSql.empty() ? "(none)" : settings.connectionSql.c_str(),
                 settings.setupSql.empty() ? "(none)" : settings.setupSql.c_str());
