@@ -2,6 +2,8 @@
 
 #include "knrate.h"
 
+#include <algorithm>
+
 Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
                const QString &answer)
     : id(id), active(active), knRate(knRate), book(book), question(question), answer(answer)
@@ -11,7 +13,13 @@ Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, const QString 
 
 QString Nivlet::normalized(const QString &text)
 {
-    return text.simplified().toLower();
+    QString result = text.simplified().toLower();
+    // Nothing below U+0300 decomposes or combines, so such text (ASCII,
+    // Latin-1 and the other European letters) is in NFC already.
+    if (std::all_of(result.cbegin(), result.cend(), [](QChar c) { return c.unicode() < 0x300; }))
+        return result;
+    // Lower-casing can leave a letter and its mark apart, so NFC comes last.
+    return result.normalized(QString::NormalizationForm_C);
 }
 
 void Nivlet::parseAnswers(const QString &text, QStringList &answers)

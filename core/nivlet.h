@@ -14,6 +14,8 @@ struct Nivlet
     // The answer text holds one possible answer a line; "#" starts a comment.
     static void parseAnswers(const QString &text, QStringList &answers);
     static bool hasPossibleAnswers(const QString &text);
+    // Blanks simplified, lower case, Unicode NFC: the same text typed in
+    // another Unicode form (an accent as a combining mark) compares equal.
     static QString normalized(const QString &text);
 
     bool isCorrectAnswer(const QString &typed) const;

@@ -32,6 +32,7 @@ private slots:
     void constructorParsesAndKeepsRawText();
     void typedAnswers_data();
     void typedAnswers();
+    void entriesInNfc();
     void emptyTypedAnswerNeverCorrect();
     void pickAnswerPointsIntoTheList();
     void pickAnswerDuplicatesDoubleTheChance();
@@ -150,6 +151,21 @@ void TestAnswers::typedAnswers_data()
     QTest::newRow("part before the hash") << QStringLiteral("a#b") << QStringLiteral("A") << true;
     QTest::newRow("no accent folding") << QStringLiteral("café") << QStringLiteral("cafe") << false;
     QTest::newRow("accent with case") << QStringLiteral("café") << QStringLiteral("CAFÉ") << true;
+
+    // The same text in another Unicode form: é as one code point (U+00E9)
+    // or as e followed by the combining acute accent (U+0301).
+    const QString composed = QStringLiteral("caf\u00e9");
+    const QString decomposed = QStringLiteral("cafe\u0301");
+    QTest::newRow("stored composed, typed decomposed") << composed << decomposed << true;
+    QTest::newRow("stored decomposed, typed composed") << decomposed << composed << true;
+    QTest::newRow("both decomposed") << decomposed << decomposed << true;
+    QTest::newRow("decomposed capital typed") << composed << QStringLiteral("CAFE\u0301") << true;
+    QTest::newRow("decomposed, still no accent folding")
+        << decomposed << QStringLiteral("cafe") << false;
+    QTest::newRow("a mark on another letter") << composed << QStringLiteral("caf\u00e8") << false;
+    QTest::newRow("two marks in either order")
+        << QStringLiteral("\u1ec7") << QStringLiteral("e\u0302\u0323") << true;
+    QTest::newRow("Angstrom sign") << QStringLiteral("\u00e5") << QStringLiteral("\u212b") << true;
 }
 
 void TestAnswers::typedAnswers()
@@ -158,6 +174,25 @@ void TestAnswers::typedAnswers()
     QFETCH(QString, typed);
     QFETCH(bool, correct);
     QCOMPARE(nivletWith(answer).isCorrectAnswer(typed), correct);
+}
+
+void TestAnswers::entriesInNfc()
+{
+    // An answer list typed or imported in decomposed form.
+    const QString text =
+        QStringLiteral("Cafe\u0301 # coffee\n  Cre\u0300me  bru\u0302le\u0301e\nnaive");
+    const QStringList expected{QStringLiteral("caf\u00e9"),
+                               QStringLiteral("cr\u00e8me br\u00fbl\u00e9e"),
+                               QStringLiteral("naive")};
+    QCOMPARE(parsed(text), expected);
+    const Nivlet n = nivletWith(text);
+    QCOMPARE(n.possibleAnswers, expected);
+    QCOMPARE(n.answer, text);
+    QVERIFY(n.isCorrectAnswer(QStringLiteral("CR\u00c8ME BR\u00dbL\u00c9E")));
+    QVERIFY(n.isCorrectAnswer(QStringLiteral("cre\u0300me bru\u0302le\u0301e")));
+    QVERIFY(!n.isCorrectAnswer(QStringLiteral("naïve")));
+    QCOMPARE(Nivlet::normalized(QStringLiteral(" E\u0301t\u00c9 ")),
+             QStringLiteral("\u00e9t\u00e9"));
 }
 
 void TestAnswers::emptyTypedAnswerNeverCorrect()
