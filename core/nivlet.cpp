@@ -11,6 +11,13 @@ Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, const QString 
     parseAnswers(answer, possibleAnswers);
 }
 
+Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, QString question, QString answer,
+               QStringList possibleAnswers)
+    : id(id), active(active), knRate(knRate), book(book), question(std::move(question)),
+      answer(std::move(answer)), possibleAnswers(std::move(possibleAnswers))
+{
+}
+
 QString Nivlet::normalized(const QString &text)
 {
     QString result = text.simplified().toLower();

@@ -10,6 +10,9 @@ struct Nivlet
 {
     Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
            const QString &answer);
+    // For a loader that has parsed the answer text already.
+    Nivlet(qint64 id, bool active, double knRate, Book *book, QString question, QString answer,
+           QStringList possibleAnswers);
 
     // The answer text holds one possible answer a line; "#" starts a comment.
     static void parseAnswers(const QString &text, QStringList &answers);

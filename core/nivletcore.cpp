@@ -4,6 +4,9 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 const char nivletColumns[] =
     "SELECT m.id, m.active, m.kn_rate, m.book_id, m.question, m.answer FROM nivlet m";
@@ -17,11 +20,56 @@ QString missingBook(qint64 id)
 {
     return QStringLiteral("no book has the id %1").arg(id);
 }
+const char countSql[] = "SELECT COUNT(id) from nivlet WHERE book_id = ?";
+const char countFailure[] = "Could not count nivlets for a book.";
+
+// Every row of the active list looks its book up. Book ids are normally
+// dense (the database numbers them from 1), so a table indexed by id answers
+// in one step, holding for each id the first book in list order as
+// findBook does; ids spread too thinly for a table go to findBook itself.
+class BookLookup
+{
+public:
+    explicit BookLookup(const NivletCore &core) : core(core)
+    {
+        if (core.books.isEmpty())
+            return;
+        const auto [low, high] =
+            std::minmax_element(core.books.cbegin(), core.books.cend(),
+                                [](const Book *a, const Book *b) { return a->id < b->id; });
+        first = (*low)->id;
+        // Unsigned, so that ids at both ends of the 64-bit range cannot overflow.
+        const quint64 span = quint64((*high)->id) - quint64(first);
+        if (span >= quint64(4 * core.books.size() + 1024))
+            return;
+        table.assign(span + 1, nullptr);
+        for (Book *b : core.books) {
+            Book *&slot = table[quint64(b->id) - quint64(first)];
+            if (!slot)
+                slot = b;
+        }
+        dense = true;
+    }
+
+    Book *find(qint64 id) const
+    {
+        if (!dense)
+            return core.findBook(id);
+        const quint64 offset = quint64(id) - quint64(first);
+        return offset < table.size() ? table[offset] : nullptr;
+    }
+
+private:
+    const NivletCore &core;
+    std::vector<Book *> table;
+    qint64 first = 0;
+    bool dense = false;
+};
 } // namespace
 
 NivletCore::NivletCore(QObject *parent)
     : DBHandler(parent), activeListStale(true), lastAskedId(-1), pendingNivlet(nullptr),
-      optionsCache(nullptr)
+      optionsCache(nullptr), booksInIdOrder(true)
 {
 }
 
@@ -54,19 +102,28 @@ bool NivletCore::open()
     sqlite3_stmt *stmt = nullptr;
     if (!prepare("SELECT id, name, active FROM book", stmt, failure))
         return false;
+    // One count statement for all books, reset between them.
+    sqlite3_stmt *count = nullptr;
+    if (!prepare(countSql, count, countFailure)) {
+        finalize(stmt);
+        return false;
+    }
     int step;
     while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
         auto *book =
             new Book(sqlite3_column_int64(stmt, 0), columnText(stmt, 1), columnBool(stmt, 2));
-        const int count = countNivletsOfBook(book->id);
-        if (count < 0) {
+        const int nivlets = countNivlets(count, book->id);
+        if (nivlets < 0) {
             delete book;
+            finalize(count);
             finalize(stmt);
             return false;
         }
-        book->nivletCount = count;
+        book->nivletCount = nivlets;
+        booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
         books.append(book);
     }
+    finalize(count);
     if (!finishQuery(stmt, step, failure))
         return false;
     return reloadActiveNivlets();
@@ -74,8 +131,8 @@ bool NivletCore::open()
 
 void NivletCore::clearActiveNivlets()
 {
-    qDeleteAll(activeNivlets);
     activeNivlets.clear();
+    activeRecords.clear();
     pendingNivlet = nullptr;
 }
 
@@ -92,9 +149,28 @@ bool NivletCore::reloadActiveNivlets()
     sqlite3_stmt *stmt = nullptr;
     if (!prepare(sql.constData(), stmt, failure))
         return false;
+    // The active books' counts bound the list's length (unless another
+    // program added rows since), so the list and the records take their room
+    // at once instead of growing.
+    qsizetype expected = 0;
+    for (const Book *b : std::as_const(books)) {
+        if (b->active)
+            expected += b->nivletCount;
+    }
+    activeNivlets.reserve(expected);
+    activeRecords.reserve(expected);
+    const BookLookup lookup(*this);
     int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
-        activeNivlets.append(readNivlet(stmt));
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const auto *question = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 4));
+        const int questionSize = sqlite3_column_bytes(stmt, 4);
+        const auto *answer = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 5));
+        const int answerSize = sqlite3_column_bytes(stmt, 5);
+        activeNivlets.append(activeRecords.add(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
+                                               saneKnRate(sqlite3_column_double(stmt, 2)),
+                                               lookup.find(sqlite3_column_int64(stmt, 3)), question,
+                                               questionSize, answer, answerSize));
+    }
     if (!finishQuery(stmt, step, failure)) {
         clearActiveNivlets();
         return false;
@@ -124,11 +200,18 @@ Book *NivletCore::book(int index) const
 
 Book *NivletCore::findBook(qint64 id) const
 {
-    // Every row read looks its book up, so with thousands of books a plain
-    // scan made loading the active list grow with rows times books. The list
-    // is normally in id order (the book query returns rows by id and new
-    // books get higher ids) and ids are unique, so a binary search finds the
-    // one match; the scan below still answers for a list out of order.
+    // With thousands of books a plain scan made every lookup slow. The list is
+    // normally in ascending id order (the book query returns rows by id and
+    // new books get higher ids), and then a binary search finds the one
+    // match. A list out of order, possibly with repeated ids (a hand-made
+    // file), is scanned, so that the first book in list order is found.
+    if (!booksInIdOrder) {
+        for (Book *b : books) {
+            if (b->id == id)
+                return b;
+        }
+        return nullptr;
+    }
     qsizetype low = 0;
     qsizetype high = books.size();
     while (low < high) {
@@ -140,10 +223,6 @@ Book *NivletCore::findBook(qint64 id) const
     }
     if (low < books.size() && books.at(low)->id == id)
         return books.at(low);
-    for (Book *b : books) {
-        if (b->id == id)
-            return b;
-    }
     return nullptr;
 }
 
@@ -222,10 +301,17 @@ void NivletCore::setPendingNivlet(Nivlet *nivlet)
 
 int NivletCore::countNivletsOfBook(qint64 bookId)
 {
-    const char failure[] = "Could not count nivlets for a book.";
     sqlite3_stmt *stmt = nullptr;
-    if (!prepare("SELECT COUNT(id) from nivlet WHERE book_id = ?", stmt, failure))
+    if (!prepare(countSql, stmt, countFailure))
         return -1;
+    const int result = countNivlets(stmt, bookId);
+    finalize(stmt);
+    return result;
+}
+
+// Steps the prepared count statement for one book and resets it for the next.
+int NivletCore::countNivlets(sqlite3_stmt *stmt, qint64 bookId)
+{
     sqlite3_bind_int64(stmt, 1, bookId);
     int result = -1;
     int step = sqlite3_step(stmt);
@@ -233,8 +319,11 @@ int NivletCore::countNivletsOfBook(qint64 bookId)
         result = sqlite3_column_int(stmt, 0);
         step = sqlite3_step(stmt);
     }
-    if (!finishQuery(stmt, step, failure))
-        return -1;
+    if (step != SQLITE_DONE) {
+        reportError(countFailure, step);
+        result = -1;
+    }
+    sqlite3_reset(stmt);
     return result;
 }
 
@@ -385,6 +474,7 @@ Book *NivletCore::addBook(const QString &name, bool active)
     if (!ok)
         return nullptr;
     auto *book = new Book(sqlite3_last_insert_rowid(db), name, active);
+    booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
     books.append(book);
     emit booksChanged();
     return book;

@@ -6,6 +6,7 @@
 #include "nivlet.h"
 #include "options.h"
 #include "rankselector.h"
+#include "recordarena.h"
 
 #include <QList>
 
@@ -68,12 +69,17 @@ signals:
 
 private:
     Nivlet *readNivlet(sqlite3_stmt *stmt) const;
+    int countNivlets(sqlite3_stmt *stmt, qint64 bookId);
     void clearActiveNivlets();
     Nivlet *otherThanLastAsked(Nivlet *drawn) const;
 
     // Deleted books, kept until the store goes, since records handed out
     // before the deletion may still point at them.
     QList<Book *> retiredBooks;
+
+    RecordArena activeRecords;
+    // Ascending ids without repeats, so that findBook may search by halves.
+    bool booksInIdOrder;
 };
 
 #endif
