@@ -1,0 +1,25 @@
+#ifndef BOOKCOMBOBOX_H
+#define BOOKCOMBOBOX_H
+
+#include <QComboBox>
+
+class NivletCore;
+struct Book;
+
+// The store's books by name, in the store's order; entry and book are matched
+// by position, so the owner calls refresh() after the books changed.
+class BookComboBox : public QComboBox
+{
+public:
+    BookComboBox(NivletCore *core, bool withAllBooks);
+
+    void refresh();
+    Book *currentBook() const;
+    int indexOfBook(const Book *book) const;
+    void setCurrentBook(const Book *book);
+
+    NivletCore *core;
+    bool withAllBooks;
+};
+
+#endif

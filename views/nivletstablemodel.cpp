@@ -1,0 +1,95 @@
+#include "nivletstablemodel.h"
+
+#include "book.h"
+#include "knrate.h"
+#include "nivlet.h"
+
+NivletsTableModel::NivletsTableModel(QObject *parent)
+    : QAbstractTableModel(parent), nivlets(nullptr)
+{
+}
+
+NivletsTableModel::~NivletsTableModel()
+{
+    destroyNivlets();
+}
+
+int NivletsTableModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid() || !nivlets)
+        return 0;
+    return static_cast<int>(nivlets->size());
+}
+
+int NivletsTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : columns;
+}
+
+QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
+        index.column() >= columns)
+        return QVariant();
+    const Nivlet *n = nivlets->at(index.row());
+    switch (index.column()) {
+    case 0:
+        return QString::number(n->id);
+    case 1:
+        return n->question;
+    case 2:
+        return knRateText(n->knRate);
+    case 3:
+        return n->active ? QStringLiteral("yes") : QStringLiteral("no");
+    default:
+        // A row whose book is missing from the file still has to be shown.
+        return n->book ? n->book->name : QString();
+    }
+}
+
+QVariant NivletsTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case 0:
+        return QStringLiteral("Nivlet Id");
+    case 1:
+        return QStringLiteral("Question");
+    case 2:
+        return QStringLiteral("Kn. Rate");
+    case 3:
+        return QStringLiteral("Active");
+    case 4:
+        return QStringLiteral("Book");
+    default:
+        return QVariant();
+    }
+}
+
+void NivletsTableModel::setNivlets(QList<Nivlet *> *list)
+{
+    beginResetModel();
+    // The same list handed in again must survive its own replacement.
+    if (list != nivlets) {
+        destroyNivlets();
+        nivlets = list;
+    }
+    endResetModel();
+}
+
+Nivlet *NivletsTableModel::nivletAt(int row) const
+{
+    return nivlets->at(row);
+}
+
+void NivletsTableModel::destroyNivlets()
+{
+    if (!nivlets)
+        return;
+    qDeleteAll(*nivlets);
+    delete nivlets;
+    nivlets = nullptr;
+}

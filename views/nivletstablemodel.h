@@ -1,0 +1,38 @@
+#ifndef NIVLETSTABLEMODEL_H
+#define NIVLETSTABLEMODEL_H
+
+#include <QAbstractTableModel>
+#include <QList>
+
+struct Nivlet;
+
+// One search result, owned together with its records: id, question, rate,
+// active flag and book name.
+class NivletsTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit NivletsTableModel(QObject *parent = nullptr);
+    ~NivletsTableModel() override;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Takes the list and its records; the previous ones are destroyed.
+    void setNivlets(QList<Nivlet *> *list);
+    bool hasNivlets() const { return nivlets != nullptr; }
+    Nivlet *nivletAt(int row) const;
+
+    static constexpr int columns = 5;
+
+private:
+    void destroyNivlets();
+
+    QList<Nivlet *> *nivlets;
+};
+
+#endif

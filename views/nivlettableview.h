@@ -1,0 +1,29 @@
+#ifndef NIVLETTABLEVIEW_H
+#define NIVLETTABLEVIEW_H
+
+#include <QList>
+#include <QTableView>
+
+// A table that shares its width out over its columns whenever it is resized:
+// every column gets its minimum width plus its weight's part of what is left.
+class NivletTableView : public QTableView
+{
+public:
+    struct ColumnSpec
+    {
+        int minWidth;
+        double weight;
+    };
+
+    NivletTableView();
+
+    void addColumn(int minWidth, double weight);
+    void fitColumns();
+
+    QList<ColumnSpec> columnSpecs;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+};
+
+#endif
