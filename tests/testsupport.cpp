@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QTest>
 
 #include <sqlite3.h>
 
@@ -94,6 +96,34 @@ void BoxCatcher::poll()
     if (whileShown)
         whileShown();
     box->done(QMessageBox::Ok);
+}
+
+DatabaseLock::DatabaseLock()
+{
+    locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
+             sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+DatabaseLock::~DatabaseLock()
+{
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+int runModal(QDialog *dialog, const std::function<void()> &act)
+{
+    QTimer::singleShot(0, dialog, [dialog, act] {
+        if (QTest::qWaitFor(
+                [dialog] {
+                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
+                },
+                5000)) {
+            act();
+        }
+        if (dialog->isVisible())
+            dialog->done(-1);
+    });
+    return dialog->exec();
 }
 
 } // namespace TestSupport

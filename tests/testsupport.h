@@ -9,6 +9,9 @@
 
 #include <functional>
 
+class QDialog;
+struct sqlite3;
+
 namespace TestSupport {
 
 QString schemaSql();
@@ -62,6 +65,25 @@ private:
     void poll();
     QTimer timer;
 };
+
+// A second connection that holds the "nivlets" file of the working directory
+// locked while it lives: the store's reads and writes then fail with "database
+// is locked".
+class DatabaseLock
+{
+public:
+    DatabaseLock();
+    ~DatabaseLock();
+    bool locked = false;
+
+private:
+    sqlite3 *db = nullptr;
+};
+
+// Runs the dialog modally and calls act once it is the active modal window.
+// A dialog still open after act is ended with -1, so that a failed step
+// reports its failure instead of waiting forever.
+int runModal(QDialog *dialog, const std::function<void()> &act);
 
 } // namespace TestSupport
 

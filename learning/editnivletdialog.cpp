@@ -1,0 +1,143 @@
+#include "editnivletdialog.h"
+
+#include "bookcombobox.h"
+#include "guiutil.h"
+#include "knrate.h"
+#include "log.h"
+#include "nivlet.h"
+#include "nivletcore.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+QPushButton *makeButton(const char *text, int width)
+{
+    auto *button = new QPushButton(QString::fromUtf8(text));
+    // The widths suit a small desktop font; a larger one must not cut the text off.
+    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    return button;
+}
+} // namespace
+
+EditNivletDialog::EditNivletDialog(QWidget *parent, NivletCore *core, qint64 nivletId,
+                                   const QString &appendedAnswers)
+    : QDialog(parent), bookCombo(nullptr), activeCheck(nullptr), knRateLabel(nullptr),
+      questionEdit(nullptr), answersEdit(nullptr), okButton(nullptr), cancelButton(nullptr),
+      core(core), nivletId(nivletId), appendedAnswers(appendedAnswers)
+{
+}
+
+bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferActiveBook)
+{
+    const bool isNew = nivletId == -1;
+    std::unique_ptr<Nivlet> edited;
+    if (!isNew) {
+        edited.reset(core->getNivlet(nivletId));
+        if (!edited)
+            return false;
+    }
+
+    resize(440, 440);
+    setWindowTitle(isNew ? QStringLiteral("New nivlet") : QStringLiteral("Edit nivlet"));
+
+    auto *layout = new QVBoxLayout;
+    auto *grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(6);
+
+    bookCombo = GuiUtil::addLabeledWidget(grid, new BookComboBox(core, false), "Book:", 0, 0, 1);
+    Book *preselected = isNew ? book : edited->book;
+    if (preselected && bookCombo->indexOfBook(preselected) != -1) {
+        bookCombo->setCurrentBook(preselected);
+    } else if (!isNew) {
+        // A nivlet whose book row is missing shows no book rather than another one.
+        bookCombo->setCurrentBook(nullptr);
+    } else if (preferActiveBook && core->firstActiveBook()) {
+        bookCombo->setCurrentBook(core->firstActiveBook());
+    }
+    if (!isNew)
+        bookCombo->setEnabled(false);
+
+    activeCheck = new QCheckBox(QStringLiteral("Active"));
+    activeCheck->setChecked(isNew || edited->active);
+    grid->addWidget(activeCheck, 1, 1);
+
+    knRateLabel = GuiUtil::addLabeledWidget(
+        grid, new QLabel(knRateText(isNew ? 0.0 : edited->knRate)), "Knowledge rate:", 2, 0, 1);
+
+    layout->addLayout(grid);
+    layout->addSpacing(10);
+    layout->addWidget(new QLabel(QStringLiteral("Question:")));
+
+    questionEdit = new QTextEdit;
+    questionEdit->setAcceptRichText(false);
+    questionEdit->setTabChangesFocus(true);
+    questionEdit->setPlainText(isNew ? question : edited->question);
+    layout->addWidget(questionEdit);
+    layout->addSpacing(5);
+
+    layout->addWidget(new QLabel(QStringLiteral("Possible answers (one in each line):")));
+    answersEdit = new QTextEdit;
+    answersEdit->setAcceptRichText(false);
+    answersEdit->setTabChangesFocus(true);
+    answersEdit->setPlainText((isNew ? QString() : edited->answer) + appendedAnswers);
+    layout->addWidget(answersEdit);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setAlignment(Qt::AlignLeft);
+    okButton = makeButton("&Ok", 50);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &EditNivletDialog::onOk);
+    buttons->addWidget(okButton);
+    cancelButton = makeButton("&Cancel", 50);
+    connect(cancelButton, &QPushButton::clicked, this, &EditNivletDialog::reject);
+    buttons->addWidget(cancelButton);
+    layout->addLayout(buttons);
+    setLayout(layout);
+
+    if (isNew) {
+        if (question.isEmpty())
+            questionEdit->setFocus();
+        else
+            answersEdit->setFocus();
+    }
+    return true;
+}
+
+void EditNivletDialog::onOk()
+{
+    Book *book = bookCombo->currentBook();
+    const bool active = activeCheck->isChecked();
+    const QString question = questionEdit->toPlainText();
+    const QString answer = answersEdit->toPlainText();
+
+    if (question.simplified().isEmpty()) {
+        logError("The question must be provided.", true);
+        return;
+    }
+    if (!Nivlet::hasPossibleAnswers(answer)) {
+        logError("At least one possible answer must be provided.", true);
+        return;
+    }
+    if (nivletId == -1) {
+        // With no book in the store there is nothing a new nivlet could belong to.
+        if (!book) {
+            logError("A nivlet must belong to a book.", true);
+            return;
+        }
+        core->addNivlet(book, question, answer, active);
+    } else {
+        core->editNivlet(nivletId, question, answer, active);
+    }
+    accept();
+}
