@@ -1,23 +1,63 @@
 #include "mainwindow.h"
 
+#include "bookcombobox.h"
+#include "editnivletdialog.h"
+#include "guiutil.h"
 #include "log.h"
 #include "nivletcore.h"
+#include "nivletstablemodel.h"
+#include "nivlettableview.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 constexpr int windowWidth = 620;
 constexpr int windowHeight = 570;
+
+// The toolkit's quit() first asks every visible window to close and gives up
+// when one refuses; the main window refuses by hiding to the tray, so a shown
+// window would keep the program running. exit() ends the loop without asking.
+void endProgram()
+{
+    QCoreApplication::exit(0);
+}
+
+QPushButton *makeButton(const char *icon, const char *text, int width)
+{
+    auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
+    // The widths suit a small desktop font; a larger one must not cut the text off.
+    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    return button;
+}
 } // namespace
 
 MainWindow::MainWindow()
-    : core(nullptr), restoreAction(nullptr), quitAction(nullptr), trayIconMenu(nullptr),
-      trayIcon(nullptr)
+    : core(nullptr), nivletsModel(nullptr), challengeButton(nullptr), puzzleButton(nullptr),
+      booksButton(nullptr), optionsButton(nullptr), aboutButton(nullptr), exitButton(nullptr),
+      questionEdit(nullptr), bookComboBox(nullptr), onlyActiveCheckBox(nullptr),
+      searchButton(nullptr), resetButton(nullptr), resultLabel(nullptr), nivletTableView(nullptr),
+      newButton(nullptr), editButton(nullptr), deleteButton(nullptr), totalCountLabel(nullptr),
+      restoreAction(nullptr), quitAction(nullptr), trayIconMenu(nullptr), trayIcon(nullptr),
+      autoChallengeAllowed(false)
 {
 }
 
@@ -34,15 +74,114 @@ bool MainWindow::init()
     core = new NivletCore(this);
     if (!core->open())
         return false;
+    // Records of a shown result may refer to a book that has just gone.
+    connect(core, &NivletCore::booksChanged, this, &MainWindow::dropResult);
 
     resize(windowWidth, windowHeight);
-    setCentralWidget(new QWidget(this));
+    buildCentralWidget();
 
     // The whole desktop, not the work area: task bars do not shift the window.
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
     move((desktop.width() - windowWidth) / 2, (desktop.height() - windowHeight) / 2);
 
-    return createTrayIcon();
+    if (!createTrayIcon())
+        return false;
+    reset();
+    autoChallengeAllowed = true;
+    return true;
+}
+
+void MainWindow::buildCentralWidget()
+{
+    auto *mainLayout = new QVBoxLayout;
+
+    auto *header = new QLabel;
+    header->setPixmap(QPixmap(QStringLiteral(":/mainheader.png")));
+    header->setMargin(1);
+    mainLayout->addWidget(header, 0);
+
+    auto *commandRow = new QHBoxLayout;
+    challengeButton = makeButton(":/trophy.png", "&Challenge!...", 100);
+    puzzleButton = makeButton(":/calendar_edit.png", "&Puzzle...", 100);
+    booksButton = makeButton(":/book.png", "Books...", 100);
+    optionsButton = makeButton(":/cog.png", "Options...", 100);
+    aboutButton = makeButton(":/exclamation.png", "About...", 100);
+    exitButton = makeButton(":/door.png", "E&xit", 100);
+    for (QPushButton *button :
+         {challengeButton, puzzleButton, booksButton, optionsButton, aboutButton, exitButton})
+        commandRow->addWidget(button, 1);
+    commandRow->addStretch(1);
+    connect(exitButton, &QPushButton::clicked, qApp, endProgram);
+    mainLayout->addLayout(commandRow, 0);
+
+    mainLayout->addSpacing(5);
+
+    auto *grid = new QGridLayout;
+    grid->setColumnStretch(4, 1);
+    questionEdit =
+        GuiUtil::addLabeledWidget(grid, new QLineEdit, " Question (begins as):", 0, 0, 4);
+    bookComboBox = GuiUtil::addLabeledWidget(grid, new BookComboBox(core, true), "Book:", 1, 0, 4);
+    onlyActiveCheckBox = new QCheckBox(QStringLiteral("Only active nivlets in active books"));
+    grid->addWidget(onlyActiveCheckBox, 2, 1, 1, 4);
+    mainLayout->addLayout(grid, 0);
+
+    auto *searchRow = new QHBoxLayout;
+    searchButton = makeButton(":/magnifier.png", "&Search nivlets", 130);
+    searchRow->addWidget(searchButton, 1);
+    connect(searchButton, &QPushButton::clicked, this, &MainWindow::search);
+    resetButton = makeButton(":/asterisk_orange.png", "&Reset", 75);
+    searchRow->addWidget(resetButton, 1);
+    connect(resetButton, &QPushButton::clicked, this, &MainWindow::reset);
+    searchRow->addStretch(1);
+    mainLayout->addLayout(searchRow, 0);
+
+    resultLabel = new QLabel;
+    // Only the numbers are marked up; the text holds no user data.
+    resultLabel->setTextFormat(Qt::RichText);
+    resultLabel->setMargin(2);
+    mainLayout->addWidget(resultLabel, 0);
+    resultLabel->hide();
+
+    nivletTableView = new NivletTableView;
+    nivletTableView->verticalHeader()->hide();
+    nivletTableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    nivletTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    nivletsModel = new NivletsTableModel(this);
+    nivletTableView->setModel(nivletsModel);
+    connect(nivletTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::nivletsSelectionChanged);
+    nivletTableView->addColumn(70, 2.0);
+    nivletTableView->addColumn(120, 4.0);
+    nivletTableView->addColumn(60, 1.0);
+    nivletTableView->addColumn(50, 1.0);
+    nivletTableView->addColumn(80, 3.0);
+    mainLayout->addWidget(nivletTableView, 0);
+
+    auto *listRow = new QHBoxLayout;
+    newButton = makeButton(":/add.png", "&New nivlet...", 130);
+    connect(newButton, &QPushButton::clicked, this, &MainWindow::newNivlet);
+    editButton = makeButton(":/pencil.png", "Edit nivlet...", 130);
+    connect(editButton, &QPushButton::clicked, this, &MainWindow::editNivlet);
+    deleteButton = makeButton(":/bin_closed.png", "Delete nivlet(s)", 130);
+    connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteNivlets);
+    for (QPushButton *button : {newButton, editButton, deleteButton})
+        listRow->addWidget(button, 1);
+    listRow->addStretch(1);
+    mainLayout->addLayout(listRow, 0);
+
+    auto *totalRow = new QHBoxLayout;
+    totalRow->setContentsMargins(2, 2, 2, 2);
+    totalRow->addWidget(new QLabel(QStringLiteral("Total number of nivlets:")), 0);
+    totalCountLabel = new QLabel;
+    totalCountLabel->setTextFormat(Qt::RichText);
+    totalRow->addWidget(totalCountLabel, 0);
+    totalRow->addStretch(1);
+    mainLayout->addLayout(totalRow, 0);
+    updateTotalCount();
+
+    auto *central = new QWidget;
+    central->setLayout(mainLayout);
+    setCentralWidget(central);
 }
 
 bool MainWindow::createTrayIcon()
@@ -65,7 +204,7 @@ bool MainWindow::createTrayIcon()
 
     quitAction = new QAction(QStringLiteral("Exit nivlets"), this);
     trayIconMenu->addAction(quitAction);
-    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(quitAction, &QAction::triggered, qApp, endProgram);
 
     trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nivleticon16.png")), this);
     trayIcon->setContextMenu(trayIconMenu);
@@ -109,4 +248,150 @@ void MainWindow::closeEvent(QCloseEvent *event)
         QSystemTrayIcon::Information, 8000);
     hide();
     event->ignore();
+}
+
+// The commands below come with their own dialogs; until then their buttons
+// stay unconnected.
+void MainWindow::challenge() {}
+
+void MainWindow::puzzle() {}
+
+void MainWindow::manageBooks() {}
+
+void MainWindow::options() {}
+
+void MainWindow::about() {}
+
+void MainWindow::search()
+{
+    const bool wasAllowed = autoChallengeAllowed;
+    autoChallengeAllowed = false;
+    searchButton->setEnabled(false);
+
+    const bool onlyActive = onlyActiveCheckBox->isChecked();
+    Book *book = bookComboBox->currentBook();
+    QList<Nivlet *> *result = core->search(questionEdit->text(), book, onlyActive);
+    const int n = result ? static_cast<int>(result->size()) : 0;
+    nivletsModel->setNivlets(result);
+
+    searchButton->setEnabled(true);
+    if (n < NivletCore::searchLimit)
+        resultLabel->setText(QStringLiteral("<b>%1</b> nivlet(s) found.").arg(n));
+    else
+        resultLabel->setText(
+            QStringLiteral(
+                "At least <b>%1</b> nivlets found, displaying only the first <b>%1</b>...")
+                .arg(NivletCore::searchLimit));
+    // A failure has been reported in its box already; no count stands for it.
+    resultLabel->setVisible(result != nullptr);
+    updateButtons();
+    if (wasAllowed)
+        autoChallengeAllowed = true;
+}
+
+void MainWindow::reset()
+{
+    bookComboBox->refresh();
+    questionEdit->setText(QString());
+    onlyActiveCheckBox->setChecked(true);
+    nivletsModel->setNivlets(nullptr);
+    resultLabel->hide();
+    updateButtons();
+    updateTotalCount();
+}
+
+void MainWindow::dropResult()
+{
+    nivletsModel->setNivlets(nullptr);
+    resultLabel->hide();
+    updateButtons();
+}
+
+void MainWindow::nivletsSelectionChanged(const QItemSelection &selected,
+                                         const QItemSelection &deselected)
+{
+    Q_UNUSED(selected);
+    Q_UNUSED(deselected);
+    updateButtons();
+}
+
+void MainWindow::updateButtons()
+{
+    newButton->setEnabled(core->bookCount() > 0);
+    const qsizetype selected = nivletTableView->selectionModel()->selectedRows(0).size();
+    editButton->setEnabled(selected == 1);
+    deleteButton->setEnabled(selected >= 1);
+}
+
+void MainWindow::updateTotalCount()
+{
+    totalCountLabel->setText(QStringLiteral("<b>%1</b>").arg(core->totalNivletCount()));
+}
+
+void MainWindow::refreshAfterChange()
+{
+    if (nivletsModel->hasNivlets())
+        search();
+    updateTotalCount();
+}
+
+int MainWindow::selectedRow() const
+{
+    const QModelIndexList rows = nivletTableView->selectionModel()->selectedRows(0);
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::openNivletEditor(qint64 nivletId, const QString &appendedAnswers)
+{
+    EditNivletDialog dialog(this, core, nivletId, appendedAnswers);
+    if (dialog.setupUi(nullptr, QString(), false) && dialog.exec() == QDialog::Accepted)
+        refreshAfterChange();
+}
+
+void MainWindow::newNivlet()
+{
+    autoChallengeAllowed = false;
+    {
+        EditNivletDialog dialog(this, core, -1, QString());
+        if (dialog.setupUi(bookComboBox->currentBook(), questionEdit->text(),
+                           onlyActiveCheckBox->isChecked()) &&
+            dialog.exec() == QDialog::Accepted)
+            refreshAfterChange();
+    }
+    autoChallengeAllowed = true;
+}
+
+void MainWindow::editNivlet()
+{
+    autoChallengeAllowed = false;
+    const int row = selectedRow();
+    if (row != -1)
+        openNivletEditor(nivletsModel->nivletAt(row)->id, QString());
+    autoChallengeAllowed = true;
+}
+
+void MainWindow::deleteNivlets()
+{
+    autoChallengeAllowed = false;
+    const QModelIndexList rows = nivletTableView->selectionModel()->selectedRows(0);
+    if (!rows.isEmpty()) {
+        QMessageBox box;
+        box.setWindowTitle(QStringLiteral("Delete nivlet(s)"));
+        box.setTextFormat(Qt::PlainText);
+        if (rows.size() == 1)
+            box.setText(QStringLiteral("Are you sure you want to delete nivlet #%1?")
+                            .arg(nivletsModel->nivletAt(rows.first().row())->id));
+        else
+            box.setText(QStringLiteral("Are you sure you want to delete the selected nivlets?"));
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        if (box.exec() == QMessageBox::Yes) {
+            QList<Nivlet *> doomed;
+            for (const QModelIndex &index : rows)
+                doomed.append(nivletsModel->nivletAt(index.row()));
+            core->deleteNivlets(doomed);
+            refreshAfterChange();
+        }
+    }
+    autoChallengeAllowed = true;
 }

@@ -134,7 +134,9 @@ private slots:
     void lockIndependentOfEnvironment();
     void twoProgramsOneDatabase();
     void databaseHeldByTool();
+    void exitFromTrayMenu_data();
     void exitFromTrayMenu();
+    void exitButtonQuits();
     void trayClickRaisesWindow();
     void closeWithoutTray();
     void trayComesLater();
@@ -262,14 +264,23 @@ QList<XWindow> TestProgram::windows(const QProcess *process, const QString &disp
     return result;
 }
 
+namespace {
+// The window asks for 620 x 570; its layout may need a few pixels more width
+// with the style's margins, never less.
+bool isMainWindowSize(const QSize &size)
+{
+    return size.height() == windowHeight && size.width() >= windowWidth &&
+           size.width() < windowWidth + 60;
+}
+} // namespace
+
 // The main window is the only top-level window of the program with its size
 // and the normal window type; the tray menu, for one, is normal too.
 XWindow TestProgram::mainWindow(const QProcess *process, const QString &display)
 {
     const QList<XWindow> all = windows(process, display);
     for (const XWindow &w : all) {
-        if (!w.embedded && w.type == QLatin1String("NORMAL") &&
-            w.geometry.size() == QSize(windowWidth, windowHeight))
+        if (!w.embedded && w.type == QLatin1String("NORMAL") && isMainWindowSize(w.geometry.size()))
             return w;
     }
     return XWindow();
@@ -346,7 +357,7 @@ bool TestProgram::trayMenuOpen(const QProcess *process)
 {
     for (const XWindow &w : windows(process)) {
         if (w.viewable && !w.embedded && w.type != QLatin1String("TOOLTIP") &&
-            w.geometry.size() != QSize(windowWidth, windowHeight))
+            !isMainWindowSize(w.geometry.size()))
             return true;
     }
     return false;
@@ -779,21 +790,51 @@ void TestProgram::databaseHeldByTool()
     QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(again), waitTimeout);
 }
 
+void TestProgram::exitFromTrayMenu_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("in the tray") << false;
+    // A shown window refuses to close; that must not keep the program alive.
+    QTest::newRow("shown") << true;
+}
+
 void TestProgram::exitFromTrayMenu()
 {
+    QFETCH(bool, shown);
+    NIVLETS_REQUIRE_TEST_DISPLAY();
     Sandbox sandbox;
     QVERIFY(sandbox.copyDatabase());
-    QProcess *process = start(sandbox, {QStringLiteral("startbg")});
+    QProcess *process = start(sandbox, shown ? QStringList() : QStringList{"startbg"});
     QVERIFY(process);
-    NIVLETS_REQUIRE_TEST_DISPLAY();
+    if (shown)
+        QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);
     clickTrayIcon(process, 3);
     QTRY_VERIFY_WITH_TIMEOUT(trayMenuOpen(process), waitTimeout);
-    QVERIFY(!mainWindowViewable(process));
+    QCOMPARE(mainWindowViewable(process), shown);
     // The open menu holds the keyboard; moving up from no entry wraps to
     // the last one, "Exit nivlets".
     int exitCode = -1;
     runHelper({QStringLiteral("xdotool"), QStringLiteral("key"), QStringLiteral("Up"),
                QStringLiteral("Return")},
+              QString(), &exitCode);
+    QCOMPARE(exitCode, 0);
+    verifyEnds(process, 0);
+    QVERIFY(sandbox.lockFiles().isEmpty());
+}
+
+void TestProgram::exitButtonQuits()
+{
+    NIVLETS_REQUIRE_TEST_DISPLAY();
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QProcess *process = start(sandbox);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);
+    const QString id = QString::number(mainWindow(process).id.toULongLong(nullptr, 16));
+    int exitCode = -1;
+    // Alt+X is the accelerator of "E&xit".
+    runHelper({QStringLiteral("xdotool"), QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+               id, QStringLiteral("key"), QStringLiteral("alt+x")},
               QString(), &exitCode);
     QCOMPARE(exitCode, 0);
     verifyEnds(process, 0);
