@@ -134,6 +134,7 @@ private slots:
     void closingAfterCheck();
     void failingRateWriteKeepsTheNewRate();
     void nivletWithoutBook();
+    void userTextIsPlain();
     void runsModallyOverItsParent();
     void checkByKeyboard_data();
     void checkByKeyboard();
@@ -551,6 +552,20 @@ void TestChallenge::failingRateWriteKeepsTheNewRate()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(nivlet->knRate, 0.875);
     QCOMPARE(storedRate(3), 0.75);
+}
+
+void TestChallenge::userTextIsPlain()
+{
+    QVERIFY(core->editBook(core->book(0), QStringLiteral("<b>Geo</b>graphy"), true));
+    Nivlet *nivlet = record(3);
+    nivlet->question = QStringLiteral("<img src=\"x.png\"> <i>river</i>?");
+    nivlet->answer = QStringLiteral("<b>Seine</b>");
+    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    QCOMPARE(dialog.bookLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(dialog.bookLabel->text(), QStringLiteral("<b>Geo</b>graphy"));
+    QCOMPARE(dialog.questionEdit->toPlainText(), nivlet->question);
+    dialog.check();
+    QCOMPARE(dialog.correctAnswersEdit->toPlainText(), QStringLiteral("<b>Seine</b>"));
 }
 
 void TestChallenge::nivletWithoutBook()
