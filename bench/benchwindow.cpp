@@ -25,6 +25,8 @@
 #include <memory>
 #include <vector>
 
+#include <time.h>
+
 namespace {
 QTextStream out(stdout);
 
@@ -35,41 +37,75 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
+// Wall and thread CPU time of one run, in milliseconds. On a busy machine
+// the wall time grows with the waiting for a core, the CPU time does not.
+struct Times
+{
+    double wall;
+    double cpu;
+};
+
 struct Pair
 {
-    double window;
-    double store;
+    Times window;
+    Times store;
+};
+
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Times the part of a run between its start() and stop().
+class Stopwatch
+{
+public:
+    void start()
+    {
+        cpuStart = cpuMs();
+        wall.start();
+    }
+    Times stop() const { return Times{wall.nsecsElapsed() / 1e6, cpuMs() - cpuStart}; }
+
+private:
+    QElapsedTimer wall;
+    double cpuStart = 0.0;
 };
 
 // Runs the two alternately, so that a change in the machine's speed hits
 // both alike; one warm-up each, then at least 5 and at most 41 rounds or
 // about budget milliseconds.
-Pair measure(const std::function<double()> &windowRun, const std::function<double()> &storeRun,
+Pair measure(const std::function<Times()> &windowRun, const std::function<Times()> &storeRun,
              double budget)
 {
     windowRun();
     storeRun();
-    std::vector<double> w;
-    std::vector<double> s;
+    std::vector<double> ww, wc, sw, sc;
     QElapsedTimer total;
     total.start();
-    while (w.size() < 5 || (w.size() < 41 && total.elapsed() < budget)) {
-        w.push_back(windowRun());
-        s.push_back(storeRun());
+    while (ww.size() < 5 || (ww.size() < 41 && total.elapsed() < budget)) {
+        const Times w = windowRun();
+        const Times s = storeRun();
+        ww.push_back(w.wall);
+        wc.push_back(w.cpu);
+        sw.push_back(s.wall);
+        sc.push_back(s.cpu);
     }
-    return Pair{median(w), median(s)};
+    return Pair{Times{median(ww), median(wc)}, Times{median(sw), median(sc)}};
 }
 
-double msSince(const QElapsedTimer &t)
+QString ms(double value)
 {
-    return t.nsecsElapsed() / 1e6;
+    return QString::number(value, 'f', 2);
 }
 
 void printRow(const QString &what, const Pair &p)
 {
-    out << qSetFieldWidth(0) << "| " << what << " | " << QString::number(p.window, 'f', 2) << " | "
-        << QString::number(p.store, 'f', 2) << " | " << QString::number(p.window - p.store, 'f', 2)
-        << " | " << QString::number(p.window / p.store, 'f', 2) << " |\n";
+    out << "| " << what << " | " << ms(p.window.wall) << " | " << ms(p.store.wall) << " | "
+        << ms(p.window.wall - p.store.wall) << " | " << ms(p.window.cpu) << " | " << ms(p.store.cpu)
+        << " | " << ms(p.window.cpu - p.store.cpu) << " |\n";
     out.flush();
 }
 
@@ -77,7 +113,7 @@ void benchStartup()
 {
     const Pair p = measure(
         [] {
-            QElapsedTimer t;
+            Stopwatch t;
             t.start();
             auto window = std::make_unique<MainWindow>();
             if (!window->init())
@@ -85,18 +121,18 @@ void benchStartup()
             window->show();
             if (!QTest::qWaitForWindowExposed(window.get()))
                 qFatal("the main window was not shown");
-            const double ms = msSince(t);
+            const Times times = t.stop();
             window.reset();
             QApplication::processEvents();
-            return ms;
+            return times;
         },
         [] {
-            QElapsedTimer t;
+            Stopwatch t;
             t.start();
             auto core = std::make_unique<NivletCore>();
             if (!core->open())
                 qFatal("the store could not open");
-            return msSince(t);
+            return t.stop();
         },
         3000);
     printRow(QStringLiteral("start-up to a shown window / `open`"), p);
@@ -112,23 +148,23 @@ void benchSearch(MainWindow *window, const QString &label, const QString &text, 
             window->questionEdit->setText(text);
             window->bookComboBox->setCurrentIndex(bookIndex + 1);
             window->onlyActiveCheckBox->setChecked(onlyActive);
-            QElapsedTimer t;
+            Stopwatch t;
             t.start();
             window->search();
             // Paints at once instead of at the next turn of the event loop.
             window->nivletTableView->viewport()->repaint();
-            return msSince(t);
+            return t.stop();
         },
         [&] {
-            QElapsedTimer t;
+            Stopwatch t;
             t.start();
             QList<Nivlet *> *result = core->search(text, book, onlyActive);
-            const double ms = msSince(t);
+            const Times times = t.stop();
             if (!result)
                 qFatal("the search failed");
             qDeleteAll(*result);
             delete result;
-            return ms;
+            return times;
         },
         1500);
     printRow(label, p);
@@ -150,8 +186,9 @@ int main(int argc, char *argv[])
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
         out << "\n" << QFileInfo(file).fileName() << "\n\n";
-        out << "| operation | window (ms) | store (ms) | window − store (ms) | ratio |\n";
-        out << "|---|---|---|---|---|\n";
+        out << "| operation | window | store | window − store | window CPU | store CPU | "
+               "window − store CPU |\n";
+        out << "|---|---|---|---|---|---|---|\n";
         benchStartup();
 
         MainWindow window;
