@@ -17,8 +17,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextStream>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -29,6 +29,19 @@
 
 namespace {
 QTextStream out(stdout);
+
+// Returns once the X server reports the window on screen.
+bool waitExposed(QWidget *widget)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!(widget->windowHandle() && widget->windowHandle()->isExposed())) {
+        if (t.elapsed() > 10000)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
 
 double median(std::vector<double> v)
 {
@@ -119,7 +132,7 @@ void benchStartup()
             if (!window->init())
                 qFatal("the main window could not start");
             window->show();
-            if (!QTest::qWaitForWindowExposed(window.get()))
+            if (!waitExposed(window.get()))
                 qFatal("the main window was not shown");
             const Times times = t.stop();
             window.reset();
@@ -195,7 +208,7 @@ int main(int argc, char *argv[])
         if (!window.init())
             qFatal("the main window could not start");
         window.show();
-        if (!QTest::qWaitForWindowExposed(&window))
+        if (!waitExposed(&window))
             qFatal("the main window was not shown");
         int bookIndex = 0;
         while (bookIndex < window.core->bookCount() && !window.core->book(bookIndex)->active)
