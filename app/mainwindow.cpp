@@ -1,6 +1,10 @@
 #include "mainwindow.h"
 
 #include "bookcombobox.h"
+#include "cwpuzzle.h"
+#include "cwpuzzlecreator.h"
+#include "cwpuzzledialog.h"
+#include "cwpuzzleparamsdialog.h"
 #include "editnivletdialog.h"
 #include "guiutil.h"
 #include "log.h"
@@ -111,6 +115,7 @@ void MainWindow::buildCentralWidget()
          {challengeButton, puzzleButton, booksButton, optionsButton, aboutButton, exitButton})
         commandRow->addWidget(button, 1);
     commandRow->addStretch(1);
+    connect(puzzleButton, &QPushButton::clicked, this, &MainWindow::puzzle);
     connect(exitButton, &QPushButton::clicked, qApp, endProgram);
     mainLayout->addLayout(commandRow, 0);
 
@@ -254,13 +259,35 @@ void MainWindow::closeEvent(QCloseEvent *event)
 // stay unconnected.
 void MainWindow::challenge() {}
 
-void MainWindow::puzzle() {}
-
 void MainWindow::manageBooks() {}
 
 void MainWindow::options() {}
 
 void MainWindow::about() {}
+
+void MainWindow::puzzle()
+{
+    autoChallengeAllowed = false;
+    CWPuzzleParamsDialog params(this);
+    if (params.exec() == QDialog::Accepted) {
+        // A failed reload has been reported and left the active list empty;
+        // the creator would only add that there are not enough nivlets.
+        if (!core->activeListStale || core->reloadActiveNivlets()) {
+            CWPuzzleCreator creator;
+            // The entries point into the active list, which nothing reloads
+            // while the puzzle dialog runs.
+            if (CWPuzzle *crossword = creator.create(core, params.width, params.height)) {
+                {
+                    CWPuzzleDialog dialog(this, crossword, core);
+                    dialog.exec();
+                }
+                delete crossword;
+                refreshAfterChange();
+            }
+        }
+    }
+    autoChallengeAllowed = true;
+}
 
 void MainWindow::search()
 {

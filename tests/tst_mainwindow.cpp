@@ -346,8 +346,8 @@ void TestMainWindow::laterCommandsChangeNothing()
     searchFor(QStringLiteral("Alpha"));
     const QString before = window->resultLabel->text();
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    for (QPushButton *button : {window->challengeButton, window->puzzleButton, window->booksButton,
-                                window->optionsButton, window->aboutButton}) {
+    for (QPushButton *button : {window->challengeButton, window->booksButton, window->optionsButton,
+                                window->aboutButton}) {
         QTest::mouseClick(button, Qt::LeftButton);
         QTest::qWait(20);
         QVERIFY(!QApplication::activeModalWidget());

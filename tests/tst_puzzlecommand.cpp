@@ -1,0 +1,297 @@
+#include "cwpuzzle.h"
+#include "cwpuzzledialog.h"
+#include "cwpuzzleparamsdialog.h"
+#include "cwpuzzlewidget.h"
+#include "knrate.h"
+#include "mainwindow.h"
+#include "nivlet.h"
+#include "nivletcore.h"
+#include "nivletstablemodel.h"
+#include "testsupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+// Calls act on the next modal widget of type T as soon as it is up; the
+// caller then starts the command that opens it. A test that expects no such
+// window waits only briefly.
+template <typename T>
+void onModal(const std::function<void(T *)> &act, bool *seen = nullptr, int timeout = 5000)
+{
+    QTimer::singleShot(0, [act, seen, timeout] {
+        T *modal = nullptr;
+        const bool up = QTest::qWaitFor(
+            [&] {
+                modal = qobject_cast<T *>(QApplication::activeModalWidget());
+                return modal && modal->isVisible();
+            },
+            timeout);
+        if (seen)
+            *seen = up;
+        if (up)
+            act(modal);
+    });
+}
+
+double storedRate(qint64 id)
+{
+    sqlite3 *db = nullptr;
+    double rate = -1.0;
+    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_int64(stmt, 1, id);
+            if (sqlite3_step(stmt) == SQLITE_ROW)
+                rate = sqlite3_column_double(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rate;
+}
+
+void enterSize(CWPuzzleParamsDialog *dialog, const QString &width, const QString &height)
+{
+    dialog->widthEdit->setText(width);
+    dialog->heightEdit->setText(height);
+    QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+}
+} // namespace
+
+class TestPuzzleCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void cancelBuildsNothing();
+    void buttonRunsTheCommand();
+    void puzzleCheckedAndClosed();
+    void staleListReloadedFirst();
+    void creatorFailureShowsNoPuzzle();
+    void failedReloadBuildsNothing();
+
+private:
+    bool openWindow();
+
+    std::unique_ptr<TestSupport::WorkDir> work;
+    std::unique_ptr<TestSupport::BoxCatcher> boxes;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+};
+
+void TestPuzzleCommand::initTestCase()
+{
+    QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(),
+             "the main window needs a system tray: run under the test command's X server");
+}
+
+// The delivered sample database: its capitals cross well enough for puzzles.
+void TestPuzzleCommand::init()
+{
+    work = std::make_unique<TestSupport::WorkDir>();
+    QVERIFY(work->isValid());
+    QVERIFY(QFile::copy(QStringLiteral(NIVLETS_DATABASE), work->file(QStringLiteral("nivlets"))));
+    QVERIFY(QFile::setPermissions(work->file(QStringLiteral("nivlets")),
+                                  QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(openWindow());
+}
+
+bool TestPuzzleCommand::openWindow()
+{
+    tester.reset();
+    window.reset();
+    boxes = std::make_unique<TestSupport::BoxCatcher>();
+    window = std::make_unique<MainWindow>();
+    if (!window->init())
+        return false;
+    window->core->setBusyTimeout(50);
+    tester = std::make_unique<QAbstractItemModelTester>(
+        window->nivletsModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    window->show();
+    return QTest::qWaitForWindowExposed(window.get());
+}
+
+void TestPuzzleCommand::cleanup()
+{
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->close();
+        QTest::qWait(10);
+    }
+    tester.reset();
+    window.reset();
+    boxes.reset();
+    work.reset();
+}
+
+void TestPuzzleCommand::cancelBuildsNothing()
+{
+    QTest::mouseClick(window->searchButton, Qt::LeftButton);
+    QVERIFY(window->nivletsModel->hasNivlets());
+    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    const QList<Nivlet *> before = window->core->activeNivlets;
+    bool guardInDialog = true;
+    bool seen = false;
+    onModal<CWPuzzleParamsDialog>(
+        [&](CWPuzzleParamsDialog *dialog) {
+            guardInDialog = window->autoChallengeAllowed;
+            QCOMPARE(dialog->parentWidget(), window.get());
+            dialog->widthEdit->setText(QStringLiteral("12"));
+            QTest::mouseClick(dialog->cancelButton, Qt::LeftButton);
+        },
+        &seen);
+    window->puzzle();
+    QVERIFY(seen);
+    QVERIFY(!guardInDialog);
+    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(resets.count(), 0);
+    QCOMPARE(window->core->activeNivlets, before);
+    QVERIFY(boxes->texts.isEmpty());
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestPuzzleCommand::buttonRunsTheCommand()
+{
+    bool seen = false;
+    onModal<CWPuzzleParamsDialog>([](CWPuzzleParamsDialog *dialog) { dialog->reject(); }, &seen);
+    QTest::mouseClick(window->puzzleButton, Qt::LeftButton);
+    QVERIFY(seen);
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestPuzzleCommand::puzzleCheckedAndClosed()
+{
+    QTest::mouseClick(window->searchButton, Qt::LeftButton);
+    QVERIFY(window->nivletsModel->hasNivlets());
+    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    seedRandom(5);
+    bool guardInPuzzle = true;
+    bool puzzleSeen = false;
+    QList<qint64> ids;
+    QList<double> ratesBefore;
+    onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
+        onModal<CWPuzzleDialog>(
+            [&](CWPuzzleDialog *dialog) {
+                guardInPuzzle = window->autoChallengeAllowed;
+                QCOMPARE(dialog->parentWidget(), window.get());
+                QCOMPARE(dialog->size(), QSize(24 * 10 + 26, 24 * 11 + 56));
+                CWPuzzle *puzzle = dialog->widget->puzzle;
+                QCOMPARE(puzzle->width, 10);
+                QCOMPARE(puzzle->height, 11);
+                QCOMPARE(dialog->widget->core, window->core);
+                QVERIFY(puzzle->entries.size() >= 2);
+                for (const CWEntry *e : puzzle->entries) {
+                    QVERIFY(window->core->activeNivlets.contains(e->nivlet));
+                    ids.append(e->nivlet->id);
+                    ratesBefore.append(e->nivlet->knRate);
+                }
+                QCOMPARE(resets.count(), 0);
+                QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+                QTest::mouseClick(dialog->closeButton, Qt::LeftButton);
+            },
+            &puzzleSeen);
+        enterSize(params, QStringLiteral("10"), QStringLiteral("11"));
+    });
+    window->puzzle();
+    QVERIFY(puzzleSeen);
+    QVERIFY(!guardInPuzzle);
+    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(boxes->texts.isEmpty());
+    // Nothing was typed: every word was wrong, its rate halved and written.
+    QVERIFY(!ids.isEmpty());
+    for (int i = 0; i < ids.size(); ++i)
+        QCOMPARE(storedRate(ids.at(i)), ratesBefore.at(i) * 0.5);
+    // The list was searched again for the new rates.
+    QCOMPARE(resets.count(), 1);
+    QVERIFY(window->core->activeListStale);
+}
+
+void TestPuzzleCommand::staleListReloadedFirst()
+{
+    NivletCore *core = window->core;
+    QVERIFY(!core->activeListStale);
+    Nivlet *first = core->activeNivlets.first();
+    QVERIFY(core->setKnowledgeRate(first->id, 0.99));
+    QVERIFY(core->activeListStale);
+    seedRandom(8);
+    bool puzzleSeen = false;
+    onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
+        onModal<CWPuzzleDialog>(
+            [&](CWPuzzleDialog *dialog) {
+                QVERIFY(!core->activeListStale);
+                QCOMPARE(core->activeNivlets.last()->knRate, 0.99);
+                for (const CWEntry *e : dialog->widget->puzzle->entries)
+                    QVERIFY(core->activeNivlets.contains(e->nivlet));
+                dialog->close();
+            },
+            &puzzleSeen);
+        enterSize(params, QStringLiteral("12"), QStringLiteral("12"));
+    });
+    window->puzzle();
+    QVERIFY(puzzleSeen);
+    QVERIFY(boxes->texts.isEmpty());
+    // Closed without a check: no rate moved.
+    QVERIFY(!core->activeListStale);
+}
+
+void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
+{
+    // Three active nivlets are too few for any puzzle.
+    QVERIFY(TestSupport::execSql(
+        work->file(QStringLiteral("nivlets")),
+        QStringLiteral("UPDATE nivlet SET active = 0 WHERE id NOT IN "
+                       "(SELECT id FROM nivlet WHERE book_id = 1 ORDER BY id LIMIT 3)")));
+    QVERIFY(openWindow());
+    QCOMPARE(window->core->activeNivletCount(), 3);
+    bool puzzleSeen = false;
+    onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
+        onModal<CWPuzzleDialog>([](CWPuzzleDialog *dialog) { dialog->close(); }, &puzzleSeen, 300);
+        enterSize(params, QStringLiteral("10"), QStringLiteral("10"));
+    });
+    window->puzzle();
+    QCOMPARE(boxes->texts,
+             QStringList({QStringLiteral(
+                 "Could not create cross-word puzzle: Not enough (active) nivlets.")}));
+    QVERIFY(!puzzleSeen);
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestPuzzleCommand::failedReloadBuildsNothing()
+{
+    window->core->activeListStale = true;
+    TestSupport::DatabaseLock lock;
+    QVERIFY(lock.locked);
+    bool puzzleSeen = false;
+    onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
+        onModal<CWPuzzleDialog>([](CWPuzzleDialog *dialog) { dialog->close(); }, &puzzleSeen, 300);
+        enterSize(params, QStringLiteral("10"), QStringLiteral("10"));
+    });
+    window->puzzle();
+    QVERIFY(!puzzleSeen);
+    // The reload's own report only: the creator was not asked to build on an empty list.
+    QCOMPARE(boxes->texts.size(), 1);
+    QVERIFY2(boxes->texts.first().startsWith(QStringLiteral("Could not reload active nivlets.")),
+             qPrintable(boxes->texts.first()));
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+QTEST_MAIN(TestPuzzleCommand)
+#include "tst_puzzlecommand.moc"
