@@ -4,12 +4,16 @@
 // in the source tree). Run it on a real X server so the desktop style and
 // fonts are those a user sees.
 #include "aboutdialog.h"
+#include "booksdialog.h"
+#include "editbookdialog.h"
 #include "log.h"
 #include "nivletcore.h"
+#include "nivlettableview.h"
 #include "optionsdialog.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QTest>
 #include <QTextStream>
 
@@ -43,6 +47,14 @@ int main(int argc, char *argv[])
         if (!core.open()) {
             ok = false;
         } else {
+            BooksDialog books(nullptr, &core);
+            books.setupUi();
+            books.view->selectRow(0);
+            ok = shoot(&books, out.filePath("books.png")) && ok;
+
+            EditBookDialog editor(nullptr, &core, core.bookCount() > 0 ? core.book(0) : nullptr);
+            ok = shoot(&editor, out.filePath("book-editor.png")) && ok;
+
             OptionsDialog options(nullptr, &core);
             ok = options.loadOptions() && shoot(&options, out.filePath("options.png")) && ok;
 

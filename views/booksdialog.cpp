@@ -1,0 +1,146 @@
+#include "booksdialog.h"
+
+#include "book.h"
+#include "bookstablemodel.h"
+#include "editbookdialog.h"
+#include "guiutil.h"
+#include "nivletcore.h"
+#include "nivlettableview.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelection>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+QPushButton *makeButton(const char *icon, const char *text)
+{
+    auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
+    // The width suits a small desktop font; a larger one must not cut the text off.
+    GuiUtil::fixWidth(button, std::max(105, button->sizeHint().width()));
+    return button;
+}
+} // namespace
+
+BooksDialog::BooksDialog(QWidget *parent, NivletCore *core)
+    : QDialog(parent), core(core), view(nullptr), newButton(nullptr), editButton(nullptr),
+      deleteButton(nullptr)
+{
+}
+
+void BooksDialog::setupUi()
+{
+    setWindowTitle(QStringLiteral("Books"));
+    // Room for a few rows and for long names on one line; the user may resize.
+    resize(440, 320);
+    auto *layout = new QVBoxLayout;
+    setLayout(layout);
+
+    view = new NivletTableView;
+    view->verticalHeader()->hide();
+    auto *model = new BooksTableModel(core, this);
+    view->setModel(model);
+
+    connect(core, &NivletCore::booksChanged, model, &BooksTableModel::refresh);
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &BooksDialog::booksSelectionChanged);
+
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->addColumn(80, 4.0);
+    view->addColumn(60, 2.0);
+    view->addColumn(50, 1.0);
+    layout->addWidget(view, 0);
+
+    auto *buttonRow = new QHBoxLayout;
+    newButton = makeButton(":/add.png", "New book");
+    connect(newButton, &QPushButton::clicked, this, &BooksDialog::newBook);
+    buttonRow->addWidget(newButton, 1);
+    editButton = makeButton(":/pencil.png", "Edit book");
+    editButton->setEnabled(false);
+    connect(editButton, &QPushButton::clicked, this, &BooksDialog::editBook);
+    buttonRow->addWidget(editButton, 1);
+    deleteButton = makeButton(":/bin_closed.png", "Delete book(s)");
+    deleteButton->setEnabled(false);
+    connect(deleteButton, &QPushButton::clicked, this, &BooksDialog::deleteBooks);
+    buttonRow->addWidget(deleteButton, 1);
+    buttonRow->addStretch(1);
+    layout->addLayout(buttonRow);
+
+    view->setCurrentIndex(QModelIndex());
+    booksSelectionChanged(QItemSelection(), QItemSelection());
+}
+
+int BooksDialog::selectedRow() const
+{
+    const QModelIndexList rows = view->selectionModel()->selectedRows(0);
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+Book *BooksDialog::selectedBook() const
+{
+    const int row = selectedRow();
+    return row == -1 ? nullptr : core->book(row);
+}
+
+void BooksDialog::booksSelectionChanged(const QItemSelection &selected,
+                                        const QItemSelection &deselected)
+{
+    Q_UNUSED(selected);
+    Q_UNUSED(deselected);
+    const qsizetype count = view->selectionModel()->selectedRows(0).size();
+    editButton->setEnabled(count == 1);
+    deleteButton->setEnabled(count >= 1);
+}
+
+void BooksDialog::newBook()
+{
+    EditBookDialog editor(this, core, nullptr);
+    if (editor.exec() == QDialog::Accepted)
+        booksSelectionChanged(QItemSelection(), QItemSelection());
+}
+
+void BooksDialog::editBook()
+{
+    Book *book = selectedBook();
+    if (!book)
+        return;
+    EditBookDialog editor(this, core, book);
+    if (editor.exec() == QDialog::Accepted)
+        booksSelectionChanged(QItemSelection(), QItemSelection());
+}
+
+void BooksDialog::deleteBooks()
+{
+    const QModelIndexList rows = view->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+
+    // The rows change under the first deletion, so the books are taken first.
+    QList<Book *> books;
+    for (const QModelIndex &row : rows)
+        books.append(core->book(row.row()));
+
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Delete book(s)"));
+    // A book name is the user's text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    if (rows.size() == 1) {
+        box.setText(
+            QStringLiteral("Are you sure you want to delete book '%1?'").arg(books.first()->name));
+    } else {
+        box.setText(QStringLiteral("Are you sure you want to delete the selected books?"));
+    }
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+
+    core->deleteBooks(books);
+    booksSelectionChanged(QItemSelection(), QItemSelection());
+}

@@ -1,0 +1,40 @@
+#ifndef BOOKSDIALOG_H
+#define BOOKSDIALOG_H
+
+#include <QDialog>
+
+struct Book;
+class NivletCore;
+class NivletTableView;
+class QItemSelection;
+class QPushButton;
+
+// Lists every book with its nivlet count and active flag; creates, edits and
+// deletes books through the store, whose booksChanged() keeps the table
+// current.
+class BooksDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    BooksDialog(QWidget *parent, NivletCore *core);
+
+    void setupUi();
+    int selectedRow() const;
+    Book *selectedBook() const;
+
+public slots:
+    void booksSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
+    void newBook();
+    void editBook();
+    void deleteBooks();
+
+public:
+    NivletCore *core;
+    NivletTableView *view;
+    QPushButton *newButton;
+    QPushButton *editButton;
+    QPushButton *deleteButton;
+};
+
+#endif
