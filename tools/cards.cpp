@@ -1,0 +1,261 @@
+// nivlets-cards: exports the nivlets of a nivlets database to a card file and
+// imports card files into it.
+
+#include "cardfile.h"
+#include "cardtransfer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int exitOk = 0;
+constexpr int exitFailed = 1;
+constexpr int exitUsage = 2;
+
+const char helpText[] =
+    "Usage: nivlets-cards [--dir FOLDER] export [--book NAME] FILE\n"
+    "       nivlets-cards [--dir FOLDER] import [--book NAME] [--separator SEP] [--dry-run] FILE\n"
+    "\n"
+    "Moves nivlets between the \"nivlets\" database of a folder (the current one, or\n"
+    "FOLDER) and a card file. FILE \"-\" is standard output or standard input.\n"
+    "\n"
+    "export  writes the nivlets of every book, or of the book NAME, as UTF-8\n"
+    "        tab-separated text that common flash-card programs import: header\n"
+    "        lines beginning with \"#\", then one line a nivlet with its question,\n"
+    "        its answers (one a line), its book, its active flag, its knowledge rate\n"
+    "        and its book's active flag. Fields holding tabs, line ends or quotes\n"
+    "        are quoted the CSV way. Exporting is allowed while nivlets runs.\n"
+    "import  reads such a file, or a plain two-column table (question, answer)\n"
+    "        separated by tabs, commas or semicolons, and adds its nivlets to the\n"
+    "        books it names or all to the book NAME; missing books are created.\n"
+    "        Everything is written in one transaction: on any error nothing is,\n"
+    "        and the error names the line. Refused while nivlets runs on the same\n"
+    "        folder.\n"
+    "\n"
+    "Options:\n"
+    "  --dir FOLDER       the folder of the \"nivlets\" database (default: current)\n"
+    "  --book NAME        export only this book / import everything into it\n"
+    "  --separator SEP    the field separator of a file without a \"#separator\"\n"
+    "                     header: tab, comma, semicolon, pipe or one character\n"
+    "                     (default: detected from the first line)\n"
+    "  --dry-run          import: check the file and report what would be imported\n"
+    "  -h, --help         show this text\n"
+    "\n"
+    "Progress goes to standard error for more than a few thousand nivlets.\n"
+    "Exit codes: 0 success, 1 refused or failed (nothing changed), 2 usage error.\n";
+
+void say(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+int usage(const QString &text)
+{
+    say(stderr, QStringLiteral("nivlets-cards: %1").arg(text));
+    say(stderr, QStringLiteral("Try \"nivlets-cards --help\"."));
+    return exitUsage;
+}
+
+int failed(const QString &text)
+{
+    say(stderr, QStringLiteral("nivlets-cards: %1").arg(text));
+    return exitFailed;
+}
+
+void showProgress(qint64 done, qint64 total)
+{
+    std::fprintf(stderr, "nivlets-cards: %lld of %lld nivlets (%lld %%)\n",
+                 static_cast<long long>(done), static_cast<long long>(total),
+                 static_cast<long long>(done * 100 / total));
+    std::fflush(stderr);
+}
+
+QString bookList(const CardTransfer::Summary &summary, bool withCounts)
+{
+    QString text;
+    for (const CardTransfer::BookCount &book : summary.books) {
+        text += QStringLiteral("\n  \"%1\"").arg(book.name);
+        if (withCounts)
+            text += QStringLiteral(": %1 nivlet(s)").arg(book.nivlets);
+        if (book.isNew)
+            text += QStringLiteral(" (new book)");
+    }
+    return text;
+}
+
+int runExport(const QString &database, const QString &book, const QString &fileName)
+{
+    CardTransfer transfer(database);
+    transfer.setProgress(showProgress);
+    CardTransfer::Summary summary;
+    const bool toStdout = fileName == QLatin1String("-");
+    if (toStdout) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            return failed(QStringLiteral("could not write to standard output"));
+        if (!transfer.exportCards(out, book, summary))
+            return failed(transfer.errorText());
+    } else {
+        if (QFileInfo(fileName).isDir())
+            return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
+        // Written under another name and renamed at the end, so a failed
+        // export never leaves half a file where a whole one was.
+        QSaveFile out(fileName);
+        if (!out.open(QIODevice::WriteOnly))
+            return failed(
+                QStringLiteral("could not write %1: %2").arg(fileName, out.errorString()));
+        if (!transfer.exportCards(out, book, summary))
+            return failed(transfer.errorText());
+        if (!out.commit())
+            return failed(
+                QStringLiteral("could not write %1: %2").arg(fileName, out.errorString()));
+    }
+    say(toStdout ? stderr : stdout, QStringLiteral("Exported %1 nivlet(s) of %2 book(s).")
+                                        .arg(summary.nivlets)
+                                        .arg(summary.books.size()));
+    if (summary.withoutBook > 0) {
+        say(stderr,
+            QStringLiteral("nivlets-cards: %1 nivlet(s) belong to no book and were left out.")
+                .arg(summary.withoutBook));
+    }
+    return exitOk;
+}
+
+int runImport(const QString &folder, const QString &database, const QString &book, char separator,
+              bool dryRun, const QString &fileName)
+{
+    QByteArray data;
+    if (fileName == QLatin1String("-")) {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly))
+            return failed(QStringLiteral("could not read standard input"));
+        data = in.readAll();
+    } else {
+        if (QFileInfo(fileName).isDir())
+            return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
+        QFile in(fileName);
+        if (!in.open(QIODevice::ReadOnly))
+            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+        data = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+    }
+
+    CardReader reader(separator);
+    if (!reader.read(data)) {
+        return failed(QStringLiteral("%1:%2: %3. Nothing was imported.")
+                          .arg(fileName)
+                          .arg(reader.errorLine())
+                          .arg(reader.errorText()));
+    }
+
+    // The program holds this lock for as long as it runs: it keeps books and
+    // counts in memory and would not see what is written behind its back.
+    QLockFile lock(QDir(folder).filePath(QStringLiteral("nivlets.lock")));
+    lock.setStaleLockTime(0);
+    if (!dryRun && !lock.tryLock(0)) {
+        if (lock.error() == QLockFile::LockFailedError) {
+            return failed(QStringLiteral("nivlets is running on %1; close it (\"Exit nivlets\" in "
+                                         "its tray menu) and import again. Nothing was imported.")
+                              .arg(QDir(folder).absolutePath()));
+        }
+        return failed(QStringLiteral("could not take the lock %1. Nothing was imported.")
+                          .arg(lock.fileName()));
+    }
+
+    CardTransfer transfer(database);
+    transfer.setProgress(showProgress);
+    CardTransfer::Summary summary;
+    if (!transfer.importCards(reader.cards(), book, dryRun, summary)) {
+        const QString where =
+            transfer.errorLine() > 0
+                ? QStringLiteral("%1:%2: ").arg(fileName).arg(transfer.errorLine())
+                : QString();
+        return failed(
+            QStringLiteral("%1%2. Nothing was imported.").arg(where, transfer.errorText()));
+    }
+    say(stdout, QStringLiteral("%1 %2 nivlet(s) into %3 book(s):%4")
+                    .arg(dryRun ? QStringLiteral("Would import") : QStringLiteral("Imported"))
+                    .arg(summary.nivlets)
+                    .arg(summary.books.size())
+                    .arg(bookList(summary, true)));
+    return exitOk;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments().mid(1);
+
+    QString command;
+    QString folder = QStringLiteral(".");
+    QString book;
+    QString fileName;
+    char separator = 0;
+    bool dryRun = false;
+    bool fileGiven = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        auto value = [&](QString &target) {
+            if (i + 1 >= args.size())
+                return false;
+            target = args.at(++i);
+            return true;
+        };
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            std::fputs(helpText, stdout);
+            return exitOk;
+        } else if (arg == QLatin1String("--dir")) {
+            if (!value(folder))
+                return usage(QStringLiteral("--dir needs a folder"));
+        } else if (arg == QLatin1String("--book")) {
+            if (!value(book))
+                return usage(QStringLiteral("--book needs a name"));
+            // An empty name given on purpose stays distinct from none given.
+            if (book.isNull())
+                book = QLatin1String("");
+        } else if (arg == QLatin1String("--separator")) {
+            QString name;
+            if (!value(name))
+                return usage(QStringLiteral("--separator needs a separator"));
+            separator = CardReader::separatorNamed(name.toUtf8());
+            if (!separator)
+                return usage(QStringLiteral("unknown separator \"%1\"").arg(name));
+        } else if (arg == QLatin1String("--dry-run")) {
+            dryRun = true;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
+            return usage(QStringLiteral("unknown option %1").arg(arg));
+        } else if (command.isEmpty()) {
+            command = arg;
+            if (command != QLatin1String("export") && command != QLatin1String("import"))
+                return usage(QStringLiteral("unknown command %1").arg(command));
+        } else if (!fileGiven) {
+            fileName = arg;
+            fileGiven = true;
+        } else {
+            return usage(QStringLiteral("one FILE only"));
+        }
+    }
+    if (command.isEmpty())
+        return usage(QStringLiteral("export or import?"));
+    if (!fileGiven || fileName.isEmpty())
+        return usage(QStringLiteral("%1 needs a FILE").arg(command));
+    if (command == QLatin1String("export") && (dryRun || separator))
+        return usage(QStringLiteral("--dry-run and --separator belong to import"));
+
+    const QString database = QDir(folder).filePath(QStringLiteral("nivlets"));
+    if (command == QLatin1String("export"))
+        return runExport(database, book, fileName);
+    return runImport(folder, database, book, separator, dryRun, fileName);
+}
