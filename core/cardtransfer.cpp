@@ -1,6 +1,7 @@
 #include "cardtransfer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QIODevice>
 
@@ -61,7 +62,8 @@ bool CardTransfer::open(int flags)
     // Never created here: a folder without a database is the user's mistake,
     // and the program only opens files that come with their tables.
     if (!QFile::exists(file))
-        return fail(QStringLiteral("there is no database file %1").arg(file));
+        return fail(
+            QStringLiteral("there is no database file %1").arg(QFileInfo(file).absoluteFilePath()));
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, flags, nullptr) != SQLITE_OK)
         return failSql("could not open the database");
     sqlite3_busy_timeout(db, busyTimeoutMs);
@@ -77,7 +79,7 @@ bool CardTransfer::prepare(const char *sql, sqlite3_stmt *&stmt)
 
 void CardTransfer::report(qint64 done, qint64 total, qint64 &next)
 {
-    if (!progress || total < progressThreshold || done < next)
+    if (!progress || total < progressThreshold || (done < next && done != total))
         return;
     progress(done, total);
     next = done + qMax<qint64>(1, total / 10);

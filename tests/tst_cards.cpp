@@ -1,0 +1,774 @@
+// nivlets-cards: the card file reader and writer, and the built command run
+// as a user runs it, on real files: round trips, bad input, the folder's
+// lock, a process killed in the middle of an import.
+
+#include "cardfile.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cstring>
+
+#include <csignal>
+#include <sqlite3.h>
+
+using TestSupport::WorkDir;
+
+namespace {
+
+const QString cardsProgram = QStringLiteral(NIVLETS_CARDS);
+const QString deliveredDatabase = QStringLiteral(NIVLETS_DATABASE);
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCards(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess process;
+    process.start(cardsProgram, args);
+    Run run;
+    if (!process.waitForStarted(10000))
+        return run;
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray columnBytes(sqlite3_stmt *stmt, int column)
+{
+    return QByteArray(reinterpret_cast<const char *>(sqlite3_column_blob(stmt, column)),
+                      sqlite3_column_bytes(stmt, column));
+}
+
+// Every nivlet with its book, byte for byte and with the rate's exact bits,
+// in id order; ids themselves are left out, since an import assigns new ones.
+QByteArray contents(const QString &file)
+{
+    QByteArray result;
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    const char sql[] = "SELECT b.name, b.active, m.question, m.answer, m.active, m.kn_rate, "
+                       "typeof(m.kn_rate) FROM nivlet m, book b WHERE b.id = m.book_id "
+                       "ORDER BY m.id";
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        result = "cannot read: " + QByteArray(sqlite3_errmsg(db));
+    } else {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const double rate = sqlite3_column_double(stmt, 5);
+            quint64 bits = 0;
+            std::memcpy(&bits, &rate, sizeof bits);
+            result += columnBytes(stmt, 0).toHex() + ' ' +
+                      QByteArray::number(sqlite3_column_int(stmt, 1)) + ' ' +
+                      columnBytes(stmt, 2).toHex() + ' ' + columnBytes(stmt, 3).toHex() + ' ' +
+                      QByteArray::number(sqlite3_column_int(stmt, 4)) + ' ' +
+                      QByteArray::number(bits, 16) + ' ' + columnBytes(stmt, 6) + '\n';
+        }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+QString scalar(const QString &file, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    QString value = QStringLiteral("<failed>");
+    if (sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        value = QString::fromUtf8(columnBytes(stmt, 0));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return value;
+}
+
+// Inserts rows with bound values, so that any byte reaches the file as is.
+bool insertNivlets(const QString &file, qint64 bookId, const QByteArray &book, bool bookActive,
+                   const QList<std::tuple<QByteArray, QByteArray, bool, double>> &nivlets)
+{
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK;
+    sqlite3_stmt *stmt = nullptr;
+    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)", -1,
+                                  &stmt, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_bind_int64(stmt, 1, bookId);
+        sqlite3_bind_text(stmt, 2, book.constData(), int(book.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 3, bookActive);
+        ok = sqlite3_step(stmt) == SQLITE_DONE;
+    }
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    ok = ok && sqlite3_prepare_v2(db,
+                                  "INSERT INTO nivlet (active, kn_rate, book_id, question, answer)"
+                                  " VALUES (?, ?, ?, ?, ?)",
+                                  -1, &stmt, nullptr) == SQLITE_OK;
+    for (const auto &[question, answer, active, rate] : nivlets) {
+        if (!ok)
+            break;
+        sqlite3_reset(stmt);
+        sqlite3_bind_int(stmt, 1, active);
+        sqlite3_bind_double(stmt, 2, rate);
+        sqlite3_bind_int64(stmt, 3, bookId);
+        sqlite3_bind_text(stmt, 4, question.constData(), int(question.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 5, answer.constData(), int(answer.size()), SQLITE_TRANSIENT);
+        ok = sqlite3_step(stmt) == SQLITE_DONE;
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return ok;
+}
+
+// A large plain file: "question N<TAB>answer N" lines.
+QByteArray plainLines(int count)
+{
+    QByteArray data;
+    data.reserve(count * 40);
+    for (int i = 1; i <= count; ++i)
+        data += "question " + QByteArray::number(i) + "\tanswer " + QByteArray::number(i) + '\n';
+    return data;
+}
+
+} // namespace
+
+class TestCards : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void readsQuotedFields();
+    void readsPlainTables_data();
+    void readsPlainTables();
+    void readsNamedColumns();
+    void writesWhatItReads();
+    void utf8Validation_data();
+    void utf8Validation();
+
+    void roundTripDeliveredSample();
+    void roundTripHostileText();
+    void exportOneBook();
+    void importIntoOneBook();
+    void importKeepsExistingBooks();
+    void dryRunWritesNothing();
+    void badInput_data();
+    void badInput();
+    void usage_data();
+    void usage();
+    void help();
+    void missingDatabase();
+    void refusedWhileLocked();
+    void staleLockIsNoObstacle();
+    void progressOnLargeFiles();
+    void killedDuringImport();
+};
+
+void TestCards::initTestCase()
+{
+    QVERIFY2(QFile::exists(cardsProgram), qPrintable(cardsProgram));
+    QVERIFY2(QFile::exists(deliveredDatabase), qPrintable(deliveredDatabase));
+}
+
+void TestCards::readsQuotedFields()
+{
+    CardReader reader;
+    const QByteArray data = "\"a\tb\"\t\"one\nTwo \"\"quoted\"\"\"\r\n"
+                            "\"#not a header\"\t\"\"\"\"\n"
+                            "plain \"inner\" quote\tx\r\n";
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().size(), size_t(3));
+    QCOMPARE(reader.cards()[0].question, QByteArray("a\tb"));
+    QCOMPARE(reader.cards()[0].answer, QByteArray("one\nTwo \"quoted\""));
+    QCOMPARE(reader.cards()[0].line, 1);
+    QCOMPARE(reader.cards()[1].question, QByteArray("#not a header"));
+    QCOMPARE(reader.cards()[1].answer, QByteArray("\""));
+    QCOMPARE(reader.cards()[1].line, 3);
+    QCOMPARE(reader.cards()[2].question, QByteArray("plain \"inner\" quote"));
+    QCOMPARE(reader.cards()[2].answer, QByteArray("x"));
+    QVERIFY(!reader.cards()[2].hasRate);
+    QVERIFY(reader.cards()[2].active);
+    QVERIFY(!reader.hasBookColumn());
+}
+
+void TestCards::readsPlainTables_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QByteArray>("secondAnswer");
+
+    QTest::newRow("tab") << QByteArray("q1\ta, b\nq2\tc; d\n") << char(0) << QByteArray("c; d");
+    QTest::newRow("comma") << QByteArray("q1,a\nq2,\"c, d\"\n") << char(0) << QByteArray("c, d");
+    QTest::newRow("semicolon") << QByteArray("q1;a\r\nq2;c\r\n") << char(0) << QByteArray("c");
+    QTest::newRow("byte order mark")
+        << QByteArray("\xEF\xBB\xBFq1,a\nq2,b") << char(0) << QByteArray("b");
+    QTest::newRow("given") << QByteArray("q1|a,b\nq2|c;d\n") << '|' << QByteArray("c;d");
+    QTest::newRow("blank lines and extra columns")
+        << QByteArray("\nq1\ta\ttag\n\n\nq2\tb\textra\tmore\n\n") << char(0) << QByteArray("b");
+}
+
+void TestCards::readsPlainTables()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(char, separator);
+    QFETCH(QByteArray, secondAnswer);
+    CardReader reader(separator);
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().size(), size_t(2));
+    QCOMPARE(reader.cards()[0].question, QByteArray("q1"));
+    QCOMPARE(reader.cards()[1].question, QByteArray("q2"));
+    QCOMPARE(reader.cards()[1].answer, secondAnswer);
+}
+
+void TestCards::readsNamedColumns()
+{
+    // Columns in another order, names in other letter case, a column the
+    // program does not know, and the separator named in the header.
+    CardReader reader;
+    const QByteArray data = "#separator:Semicolon\n"
+                            "#html:false\n"
+                            "#notetype:Basic\n"
+                            "#columns:Rate;Book;Answer;Question;Tags;Active;Book active\n"
+                            "0.25;Latin;amo;I love;verbs;0;0\n"
+                            "1;Latin;\"a;b\";x;;1;1\n";
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().size(), size_t(2));
+    const Card &first = reader.cards()[0];
+    QCOMPARE(first.question, QByteArray("I love"));
+    QCOMPARE(first.answer, QByteArray("amo"));
+    QCOMPARE(first.book, QByteArray("Latin"));
+    QVERIFY(first.hasRate);
+    QCOMPARE(first.rate, 0.25);
+    QVERIFY(!first.active);
+    QVERIFY(!first.bookActive);
+    QCOMPARE(first.line, 5);
+    QCOMPARE(reader.cards()[1].answer, QByteArray("a;b"));
+    QCOMPARE(reader.cards()[1].rate, 1.0);
+
+    // Another program's deck column names the book when the columns do not.
+    CardReader deck;
+    QVERIFY(deck.read("#separator:tab\n#deck column:3\nq\ta\tDeck one\n"));
+    QVERIFY(deck.hasBookColumn());
+    QCOMPARE(deck.cards()[0].book, QByteArray("Deck one"));
+}
+
+void TestCards::writesWhatItReads()
+{
+    const QByteArray texts[] = {"",
+                                "plain",
+                                "#hash",
+                                "tab\there",
+                                "line\nfeed",
+                                "cr\r",
+                                "\"quoted\" it",
+                                "mid # hash",
+                                " spaced ",
+                                "\"",
+                                "a\r\nb",
+                                "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+                                "\xF0\x9F\x98\x80"};
+    QByteArray file;
+    CardWriter::writeHeader(file);
+    const double rates[] = {0.0, 1.0, 0.1, 1.0 / 3.0, 5e-324, 0.9999999999999999};
+    int n = 0;
+    for (const QByteArray &text : texts) {
+        const QByteArray question = "q" + text;
+        const QByteArray answer = "a" + text;
+        CardWriter::writeCard(file, question.constData(), int(question.size()), answer.constData(),
+                              int(answer.size()), text.constData(), int(text.size()), n % 2,
+                              rates[n % 6], n % 3 != 0);
+        ++n;
+    }
+    CardReader reader;
+    QVERIFY2(reader.read(file), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().size(), std::size(texts));
+    n = 0;
+    for (const QByteArray &text : texts) {
+        const Card &card = reader.cards()[n];
+        QCOMPARE(card.question, "q" + text);
+        QCOMPARE(card.answer, "a" + text);
+        QCOMPARE(card.book, text);
+        QCOMPARE(card.active, bool(n % 2));
+        QCOMPARE(std::memcmp(&card.rate, &rates[n % 6], sizeof(double)), 0);
+        QCOMPARE(card.bookActive, n % 3 != 0);
+        ++n;
+    }
+}
+
+void TestCards::utf8Validation_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("line");
+    QTest::newRow("valid") << QByteArray("a\n\xC3\xA9\n\xE2\x82\xAC\n\xF0\x9F\x98\x80") << 0;
+    QTest::newRow("stray continuation") << QByteArray("a\nb\n\x80") << 3;
+    QTest::newRow("overlong") << QByteArray("\xC0\xAF") << 1;
+    QTest::newRow("overlong three") << QByteArray("x\n\xE0\x80\xAF") << 2;
+    QTest::newRow("surrogate") << QByteArray("\n\n\xED\xA0\x80") << 3;
+    QTest::newRow("beyond unicode") << QByteArray("\xF4\x90\x80\x80") << 1;
+    QTest::newRow("cut short") << QByteArray("a\n\xE2\x82") << 2;
+    QTest::newRow("latin-1") << QByteArray("caf\xE9\n") << 1;
+}
+
+void TestCards::utf8Validation()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, line);
+    QCOMPARE(firstInvalidUtf8Line(data), line);
+}
+
+void TestCards::roundTripDeliveredSample()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QDir().mkdir(work.file(QStringLiteral("empty")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("empty"))));
+
+    Run run = runCards({QStringLiteral("export"), QStringLiteral("cards.txt")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Exported 61 nivlet(s) of 3 book(s).")),
+             qPrintable(run.out));
+    const QByteArray exported = TestSupport::readBytes(work.file(QStringLiteral("cards.txt")));
+    QVERIFY(exported.startsWith("#separator:tab\n#html:false\n"));
+
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("empty"), QStringLiteral("import"),
+                    QStringLiteral("cards.txt")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    const QString copy = work.file(QStringLiteral("empty/nivlets"));
+    QCOMPARE(contents(copy), contents(work.file(QStringLiteral("nivlets"))));
+    QCOMPARE(scalar(copy, QStringLiteral("SELECT group_concat(name || active, '|') FROM book")),
+             scalar(work.file(QStringLiteral("nivlets")),
+                    QStringLiteral("SELECT group_concat(name || active, '|') FROM book")));
+
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("empty"), QStringLiteral("export"),
+                    QStringLiteral("-")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.toUtf8(), exported);
+}
+
+void TestCards::roundTripHostileText()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    QList<std::tuple<QByteArray, QByteArray, bool, double>> hostile = {
+        {"tab\tin the question", "tab\tin\tthe answer", true, 0.5},
+        {"line\nfeeds\n", "first\nsecond # comment\n\nthird", false, 0.25},
+        {"\"quoted\" start", "\"", true, 1.0 / 3.0},
+        {"#hash at the start", "# a comment\nanswer", true, 0.0},
+        {"windows\r\nline end\r", "a\r\nb\r\n", true, 1.0},
+        {"\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D?",
+         "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", true, 5e-324},
+        {"emoji \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", "\xF0\x9F\x8E\x89", true, 0.1},
+        {"  blanks around  ", "  a  ", true, 0.9999999999999999},
+        {"semicolon; comma, pipe|", "x;y,z", false, 0.75},
+        {QByteArray("nul\0inside", 10), QByteArray("ans\0wer", 7), true, 0.125},
+        {QByteArray(5000, 'L') + "\n" + QByteArray(5000, 'M'), "long", true, 0.5},
+    };
+    // Random answers over an alphabet of the characters that need care.
+    QRandomGenerator random(13);
+    const QByteArray alphabet = "ab\t\n\r\"# ,;|";
+    for (int i = 0; i < 40; ++i) {
+        QByteArray question = "random " + QByteArray::number(i);
+        QByteArray answer = "x";
+        for (int k = random.bounded(30); k > 0; --k) {
+            question += alphabet.at(random.bounded(int(alphabet.size())));
+            answer += alphabet.at(random.bounded(int(alphabet.size())));
+        }
+        hostile.append({question, answer, random.bounded(2) == 1, random.generateDouble()});
+    }
+    QVERIFY(insertNivlets(file, 7, "Book\twith \"everything\"\n#", false, hostile));
+    QVERIFY(insertNivlets(file, 8, "\xF0\x9F\x93\x9A \xD7\xA1\xD7\xA4\xD7\xA8", true,
+                          {{"q", "a", true, 0.5}}));
+
+    QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("cards.txt")}).exitCode, 0);
+    QDir().mkdir(work.file(QStringLiteral("copy")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("copy"))));
+    const Run run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"),
+                              QStringLiteral("import"), QStringLiteral("cards.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QByteArray original = contents(file);
+    QCOMPARE(original.count('\n'), hostile.size() + 1);
+    QCOMPARE(contents(work.file(QStringLiteral("copy/nivlets"))), original);
+}
+
+void TestCards::exportOneBook()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    Run run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
+                        QStringLiteral("Chemical symbols"), QStringLiteral("-")});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4 + 5);
+    for (const QString &line : lines.mid(4))
+        QVERIFY2(line.contains(QStringLiteral("\tChemical symbols\t")), qPrintable(line));
+    QVERIFY(run.err.contains(QStringLiteral("Exported 5 nivlet(s) of 1 book(s).")));
+
+    run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
+                    QStringLiteral("chemical symbols"), QStringLiteral("x.txt")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("there is no book named \"chemical symbols\"")),
+             qPrintable(run.err));
+    QVERIFY(!QFile::exists(work.file(QStringLiteral("x.txt"))));
+}
+
+void TestCards::importIntoOneBook()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    QVERIFY(writeBytes(work.file(QStringLiteral("words.csv")),
+                       "hello,hallo\n\"good night\",\"gute Nacht\ngute N8 # slang\"\n"));
+    const Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"),
+                              QStringLiteral("German"), QStringLiteral("words.csv")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(QStringLiteral("Imported 2 nivlet(s) into 1 book(s):\n  \"German\": "
+                                             "2 nivlet(s) (new book)")),
+             qPrintable(run.out));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    QCOMPARE(scalar(file, QStringLiteral("SELECT group_concat(name || '/' || active) FROM book")),
+             QStringLiteral("German/1"));
+    // The column's default rate, as for a nivlet made in the program.
+    QCOMPARE(scalar(file, QStringLiteral("SELECT group_concat(question || '=' || answer || '@' || "
+                                         "kn_rate || '/' || active, '|') FROM nivlet")),
+             QStringLiteral("hello=hallo@0.0/1|good night=gute Nacht\ngute N8 # slang@0.0/1"));
+
+    // A plain file without --book has nowhere to go.
+    const Run noBook = runCards({QStringLiteral("import"), QStringLiteral("words.csv")});
+    QCOMPARE(noBook.exitCode, 1);
+    QVERIFY2(
+        noBook.err.contains(QStringLiteral("words.csv:1: no book name (give one with --book)")),
+        qPrintable(noBook.err));
+}
+
+void TestCards::importKeepsExistingBooks()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(
+        work.path(), QStringLiteral("INSERT INTO book (id, name, active) VALUES (4, 'Latin', 0),"
+                                    " (9, 'Latin', 1);")));
+    QVERIFY(writeBytes(work.file(QStringLiteral("c.txt")),
+                       "#separator:tab\n#columns:question\tanswer\tbook\tbook active\n"
+                       "amo\tI love\tLatin\t1\nlogos\tword\tGreek\t0\n"));
+    const Run run = runCards({QStringLiteral("import"), QStringLiteral("c.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    // The first book of the name takes the nivlet and keeps its flag.
+    QCOMPARE(scalar(file, QStringLiteral("SELECT group_concat(id || name || active, '|') FROM "
+                                         "book")),
+             QStringLiteral("4Latin0|9Latin1|10Greek0"));
+    QCOMPARE(scalar(file, QStringLiteral("SELECT group_concat(book_id, '|') FROM nivlet")),
+             QStringLiteral("4|10"));
+}
+
+void TestCards::dryRunWritesNothing()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(writeBytes(work.file(QStringLiteral("c.txt")),
+                       "#separator:tab\n#columns:question\tanswer\tbook\n"
+                       "q1\ta\tEuropean capitals\nq2\tb\tNew one\nq3\tc\tNew one\n"));
+    const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
+    // A dry run only reads, so it is allowed while the program runs.
+    QLockFile lock(work.file(QStringLiteral("nivlets.lock")));
+    QVERIFY(lock.tryLock(0));
+    const Run run =
+        runCards({QStringLiteral("import"), QStringLiteral("--dry-run"), QStringLiteral("c.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QStringLiteral("Would import 3 nivlet(s) into 2 book(s):\n"
+                                     "  \"European capitals\": 1 nivlet(s)\n"
+                                     "  \"New one\": 2 nivlet(s) (new book)\n"));
+    QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
+}
+
+void TestCards::badInput_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray header = "#separator:tab\n#html:false\n"
+                              "#columns:question\tanswer\tbook\tactive\trate\tbook active\n";
+    QTest::newRow("quote never closed") << QByteArray("q1\ta1\n\"q2\ta2\nq3\ta3\n")
+                                        << QStringLiteral("f:2: a quote that is never closed");
+    QTest::newRow("text after a closing quote")
+        << QByteArray("q1\ta1\n\"q2\"x\ta2\n") << QStringLiteral("f:2: text after a closing quote");
+    QTest::newRow("too few fields")
+        << QByteArray("q1\ta1\nq2\n") << QStringLiteral("f:2: 1 field(s) where 2 are expected");
+    QTest::newRow("too many named fields")
+        << header + "q\ta\tb\t1\t0.5\t1\textra\n"
+        << QStringLiteral("f:4: 7 field(s) where 6 are expected");
+    QTest::newRow("empty question")
+        << QByteArray("q1\ta1\n \t a2\n") << QStringLiteral("f:2: empty question");
+    QTest::newRow("answer of comments only")
+        << QByteArray("q1\ta1\n\"q\nq\"\t\"# one\n  # two\n\"\n")
+        << QStringLiteral("f:2: no possible answer (only blanks or comments)");
+    QTest::newRow("invalid UTF-8") << QByteArray("q1\ta1\nq2\ta1\nq3\t\xC3\x28\n")
+                                   << QStringLiteral("f:3: the text is not valid UTF-8");
+    QTest::newRow("empty file") << QByteArray() << QStringLiteral("f:1: the file holds no nivlets");
+    QTest::newRow("header only") << header << QStringLiteral("f:4: the file holds no nivlets");
+    QTest::newRow("rate out of range")
+        << header + "q\ta\tb\t1\t0.5\t1\nq\ta\tb\t1\t1.5\t1\n"
+        << QStringLiteral("f:5: the rate must be a number from 0 to 1");
+    QTest::newRow("active flag") << header + "q\ta\tb\tyes\t0.5\t1\n"
+                                 << QStringLiteral("f:4: the active flag must be 1 or 0");
+    QTest::newRow("unquoted hash line")
+        << QByteArray("q1\ta1\n#q2\ta2\n")
+        << QStringLiteral("f:2: a line beginning with \"#\" after the header lines");
+    QTest::newRow("unknown separator") << QByteArray("#separator:dots\nq\ta\n")
+                                       << QStringLiteral("f:1: unknown separator \"dots\"");
+    QTest::newRow("no book in the file")
+        << QByteArray("#columns:question\tanswer\tbook\nq\ta\tB\nq\ta\t  \n")
+        << QStringLiteral("f:3: no book name (give one with --book)");
+}
+
+void TestCards::badInput()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, message);
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(writeBytes(work.file(QStringLiteral("f")), data));
+    const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
+    const bool fileNamesBook = message.contains(QStringLiteral("no book name"));
+    QStringList args{QStringLiteral("import"), QStringLiteral("f")};
+    if (!fileNamesBook)
+        args << QStringLiteral("--book") << QStringLiteral("Imported");
+    const Run run = runCards(args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("nivlets-cards: ") + message), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("Nothing was imported.")), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
+}
+
+void TestCards::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing") << QStringList() << QStringLiteral("export or import?");
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("merge"), QStringLiteral("f")}
+                                     << QStringLiteral("unknown command merge");
+    QTest::newRow("no file") << QStringList{QStringLiteral("export")}
+                             << QStringLiteral("export needs a FILE");
+    QTest::newRow("two files") << QStringList{QStringLiteral("import"), QStringLiteral("a"),
+                                              QStringLiteral("b")}
+                               << QStringLiteral("one FILE only");
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("import"), QStringLiteral("--force"), QStringLiteral("f")}
+        << QStringLiteral("unknown option --force");
+    QTest::newRow("book without name")
+        << QStringList{QStringLiteral("export"), QStringLiteral("f"), QStringLiteral("--book")}
+        << QStringLiteral("--book needs a name");
+    QTest::newRow("bad separator")
+        << QStringList{QStringLiteral("import"), QStringLiteral("--separator"),
+                       QStringLiteral("dots"), QStringLiteral("f")}
+        << QStringLiteral("unknown separator \"dots\"");
+    QTest::newRow("dry export") << QStringList{QStringLiteral("export"),
+                                               QStringLiteral("--dry-run"), QStringLiteral("f")}
+                                << QStringLiteral("--dry-run and --separator belong to import");
+}
+
+void TestCards::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    const Run run = runCards(args);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err,
+             QStringLiteral("nivlets-cards: %1\nTry \"nivlets-cards --help\".\n").arg(message));
+    QCOMPARE(QDir(work.path()).entryList(QDir::Files), QStringList{QStringLiteral("nivlets")});
+}
+
+void TestCards::help()
+{
+    const Run run = runCards({QStringLiteral("import"), QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.startsWith(QStringLiteral("Usage: nivlets-cards")));
+    for (const char *word : {"export", "import", "--dir", "--book", "--separator", "--dry-run",
+                             "one transaction", "Exit codes"})
+        QVERIFY2(run.out.contains(QLatin1String(word)), word);
+}
+
+void TestCards::missingDatabase()
+{
+    WorkDir work;
+    QVERIFY(writeBytes(work.file(QStringLiteral("f")), "q\ta\n"));
+    Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                        QStringLiteral("f")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("there is no database file ") +
+                              work.file(QStringLiteral("nivlets"))),
+             qPrintable(run.err));
+    QVERIFY(!QFile::exists(work.file(QStringLiteral("nivlets"))));
+
+    // A file without the program's tables is not made into one.
+    QVERIFY(writeBytes(work.file(QStringLiteral("nivlets")), QByteArray()));
+    run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                    QStringLiteral("f")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("no such table: book")), qPrintable(run.err));
+    QCOMPARE(QFileInfo(work.file(QStringLiteral("nivlets"))).size(), 0);
+    run = runCards({QStringLiteral("export"), QStringLiteral("out")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFile::exists(work.file(QStringLiteral("out"))));
+
+    // A folder given as the file to write.
+    QVERIFY(QDir().mkdir(work.file(QStringLiteral("db"))));
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("db/nivlets"))));
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("db"), QStringLiteral("export"),
+                    QStringLiteral("db")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("db is a folder, not a file")), qPrintable(run.err));
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("db"), QStringLiteral("import"),
+                    QStringLiteral("db")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("db is a folder, not a file")), qPrintable(run.err));
+}
+
+void TestCards::refusedWhileLocked()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(writeBytes(work.file(QStringLiteral("f")), "q\ta\n"));
+    const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
+    const QStringList import{QStringLiteral("import"), QStringLiteral("--book"),
+                             QStringLiteral("B"), QStringLiteral("f")};
+    {
+        QLockFile lock(work.file(QStringLiteral("nivlets.lock")));
+        QVERIFY(lock.tryLock(0));
+        const Run run = runCards(import);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("nivlets is running on %1").arg(work.path())),
+                 qPrintable(run.err));
+        QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
+        // Reading is always allowed.
+        QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("out")}).exitCode, 0);
+    }
+    const Run run = runCards(import);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(
+        scalar(work.file(QStringLiteral("nivlets")), QStringLiteral("SELECT count(*) FROM nivlet")),
+        QStringLiteral("62"));
+    QVERIFY(!QFile::exists(work.file(QStringLiteral("nivlets.lock"))));
+}
+
+void TestCards::staleLockIsNoObstacle()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(writeBytes(work.file(QStringLiteral("f")), "q\ta\n"));
+    // Left by a process that has ended: its number names no living process.
+    QProcess ended;
+    ended.start(QStringLiteral("true"));
+    QVERIFY(ended.waitForStarted());
+    const qint64 deadPid = ended.processId();
+    QVERIFY(deadPid > 0);
+    QVERIFY(ended.waitForFinished());
+    QVERIFY(writeBytes(work.file(QStringLiteral("nivlets.lock")),
+                       QByteArray::number(deadPid) + "\nnivlets\n" +
+                           QSysInfo::machineHostName().toUtf8() + "\n"));
+    const Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"),
+                              QStringLiteral("B"), QStringLiteral("f")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+}
+
+void TestCards::progressOnLargeFiles()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    QVERIFY(writeBytes(work.file(QStringLiteral("small")), plainLines(4000)));
+    QVERIFY(writeBytes(work.file(QStringLiteral("large")), plainLines(20000)));
+    Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                        QStringLiteral("small")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                    QStringLiteral("large")});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= 10 && lines.size() <= 12, qPrintable(run.err));
+    QCOMPARE(lines.first(), QStringLiteral("nivlets-cards: 1 of 20000 nivlets (0 %)"));
+    QCOMPARE(lines.last(), QStringLiteral("nivlets-cards: 20000 of 20000 nivlets (100 %)"));
+    run = runCards({QStringLiteral("export"), QStringLiteral("out")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.endsWith(QStringLiteral("nivlets-cards: 24000 of 24000 nivlets (100 %)\n")),
+             qPrintable(run.err));
+}
+
+void TestCards::killedDuringImport()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    const QByteArray before = TestSupport::readBytes(file);
+    const QByteArray beforeContents = contents(file);
+    QVERIFY(writeBytes(work.file(QStringLiteral("large")), plainLines(60000)));
+
+    // Killed as the progress passes each mark: the journal is there, the
+    // transaction open, and once the cache overflows pages of it are already
+    // in the file.
+    int spilled = 0;
+    for (const int percent : {10, 50, 90}) {
+        QProcess child;
+        child.start(cardsProgram, {QStringLiteral("import"), QStringLiteral("--book"),
+                                   QStringLiteral("Big"), QStringLiteral("large")});
+        QVERIFY(child.waitForStarted());
+        QByteArray err;
+        const QByteArray mark = "(" + QByteArray::number(percent) + " %)";
+        QElapsedTimer clock;
+        clock.start();
+        while (!err.contains(mark) && child.state() == QProcess::Running &&
+               clock.elapsed() < 60000) {
+            child.waitForReadyRead(50);
+            err += child.readAllStandardError();
+        }
+        QVERIFY2(err.contains(mark), err.constData());
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(QFile::exists(file + QStringLiteral("-journal")));
+        spilled += TestSupport::readBytes(file) != before;
+
+        QCOMPARE(scalar(file, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(contents(file), beforeContents);
+        QCOMPARE(TestSupport::readBytes(file), before);
+    }
+    QVERIFY(spilled > 0);
+    const Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"),
+                              QStringLiteral("Big"), QStringLiteral("large")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(scalar(file, QStringLiteral("SELECT count(*) FROM nivlet")), QStringLiteral("60061"));
+}
+
+QTEST_GUILESS_MAIN(TestCards)
+#include "tst_cards.moc"
