@@ -80,6 +80,7 @@ bool MainWindow::init()
         return false;
     // Records of a shown result may refer to a book that has just gone.
     connect(core, &NivletCore::booksChanged, this, &MainWindow::dropResult);
+    core->backupAtStartup();
 
     resize(windowWidth, windowHeight);
     buildCentralWidget();

@@ -1,6 +1,8 @@
 #include "nivletcore.h"
 
+#include "backups.h"
 #include "knrate.h"
+#include "log.h"
 
 #include <QByteArray>
 
@@ -604,4 +606,31 @@ bool NivletCore::setOptions(const Options &options)
         optionsCache = new Options;
     *optionsCache = options;
     return true;
+}
+
+const char NivletCore::backupFolder[] = "backups";
+
+bool NivletCore::makeBackup(const QDateTime &now)
+{
+    Backups backups(QString::fromLatin1(backupFolder));
+    if (backups.make(db, now))
+        return true;
+    // Shown once: a folder that cannot take backups would otherwise bring a
+    // box before every deletion, and the user's work goes on regardless.
+    logError(QStringLiteral("Could not back up the database: %1").arg(backups.errorText()),
+             !backupFailureShown);
+    backupFailureShown = true;
+    return false;
+}
+
+bool NivletCore::backupAtStartup(const QDateTime &now)
+{
+    if (!Backups(QString::fromLatin1(backupFolder)).isDue(now))
+        return true;
+    return makeBackup(now);
+}
+
+bool NivletCore::backupBeforeDeletion(const QDateTime &now)
+{
+    return makeBackup(now);
 }

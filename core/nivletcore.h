@@ -8,6 +8,7 @@
 #include "rankselector.h"
 #include "recordarena.h"
 
+#include <QDateTime>
 #include <QList>
 
 // The one owner of all persistent data. Every change goes to the database at
@@ -52,9 +53,16 @@ public:
     Options *options();
     bool setOptions(const Options &options);
 
+    // Copies of the file in the folder "backups" beside it (see Backups).
+    // A failure is logged, shown the first time in a run, and returned;
+    // it never stops the caller's work.
+    bool backupAtStartup(const QDateTime &now = QDateTime::currentDateTime());
+    bool backupBeforeDeletion(const QDateTime &now = QDateTime::currentDateTime());
+
     static constexpr int searchLimit = 200;
     static constexpr int minInterval = 60;
     static constexpr int maxInterval = 240 * 60;
+    static const char backupFolder[];
 
     QList<Book *> books;
     QList<Nivlet *> activeNivlets;
@@ -63,6 +71,7 @@ public:
     Nivlet *pendingNivlet;
     Options *optionsCache;
     RankSelector selector;
+    bool backupFailureShown = false;
 
 signals:
     void booksChanged();
@@ -70,6 +79,7 @@ signals:
 private:
     Nivlet *readNivlet(sqlite3_stmt *stmt) const;
     int countNivlets(sqlite3_stmt *stmt, qint64 bookId);
+    bool makeBackup(const QDateTime &now);
     void clearActiveNivlets();
     Nivlet *otherThanLastAsked(Nivlet *drawn) const;
 
