@@ -2,6 +2,7 @@
 
 #include "nivlet.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -331,11 +332,16 @@ void CardWriter::writeHeader(QByteArray &out)
 
 void CardWriter::writeField(QByteArray &out, const char *text, int size)
 {
+    // Most fields need no quotes; one table lookup a byte finds out.
+    static const auto special = [] {
+        std::array<bool, 256> table{};
+        for (const unsigned char c : {'\t', '\n', '\r', '"'})
+            table[c] = true;
+        return table;
+    }();
     bool quote = size > 0 && text[0] == '#';
-    for (int i = 0; i < size && !quote; ++i) {
-        const char c = text[i];
-        quote = c == '\t' || c == '\n' || c == '\r' || c == '"';
-    }
+    for (int i = 0; i < size && !quote; ++i)
+        quote = special[static_cast<unsigned char>(text[i])];
     if (!quote) {
         out.append(text, size);
         return;
