@@ -118,9 +118,12 @@ Run runCards(const QString &folder, const QStringList &args)
 // opened and the backup made.
 bool hasTrayIcon(const QProcess &process)
 {
-    return QProcess::execute(
-               QStringLiteral("/usr/bin/python3"),
-               {xhelper, QStringLiteral("tray-icon"), QString::number(process.processId())}) == 0;
+    QProcess helper;
+    helper.setStandardOutputFile(QProcess::nullDevice());
+    helper.start(QStringLiteral("/usr/bin/python3"),
+                 {xhelper, QStringLiteral("tray-icon"), QString::number(process.processId())});
+    return helper.waitForFinished(waitTimeout) && helper.exitStatus() == QProcess::NormalExit &&
+           helper.exitCode() == 0;
 }
 
 void stop(QProcess &process)
