@@ -1,4 +1,4 @@
-// nivlets_bench_cards [--quick] IMPORT_DB EXPORT_DB: times nivlets-cards'
+// nivlets_benchcards [--quick] IMPORT_DB EXPORT_DB: times nivlets-cards'
 // import of every nivlet of IMPORT_DB and export of every nivlet of
 // EXPORT_DB, each beside a bare SQLite loop over the same rows.
 
@@ -29,7 +29,7 @@ bool failed = false;
 
 void fail(const QString &text)
 {
-    std::fprintf(stderr, "nivlets_bench_cards: %s\n", qPrintable(text));
+    std::fprintf(stderr, "nivlets_benchcards: %s\n", qPrintable(text));
     failed = true;
 }
 
@@ -238,7 +238,7 @@ int main(int argc, char *argv[])
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool quick = args.removeAll(QStringLiteral("--quick")) > 0;
     if (args.size() != 2) {
-        std::fprintf(stderr, "Usage: nivlets_bench_cards [--quick] IMPORT_DB EXPORT_DB\n");
+        std::fprintf(stderr, "Usage: nivlets_benchcards [--quick] IMPORT_DB EXPORT_DB\n");
         return 2;
     }
     const int reps = quick ? 1 : 7;

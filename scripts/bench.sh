@@ -11,7 +11,7 @@ nivlets_install_missing $NIVLETS_BUILD_PACKAGES
 BUILD_DIR="${NIVLETS_BENCH_BUILD:-$NIVLETS_ROOT/build-release}"
 DATA_DIR="${NIVLETS_BENCH_DATA:-$BUILD_DIR/bench-data}"
 nivlets_configure "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target nivlets_bench nivlets_benchcrossword nivlets_gendb \
+cmake --build "$BUILD_DIR" --target nivlets_bench nivlets_benchcrossword nivlets_benchcards nivlets_gendb \
     nivlets_database -j"$(nproc)"
 
 mkdir -p "$DATA_DIR"
@@ -34,3 +34,6 @@ done
 # The crossword creator on the two smaller files and on the delivered sample.
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bin/nivlets_benchcrossword" \
     --sample "$BUILD_DIR/data/nivlets" "${files[0]}" "${files[1]}"
+
+# nivlets-cards: importing the 100,000 nivlets, exporting the 1,000,000.
+"$BUILD_DIR/bin/nivlets_benchcards" "${files[1]}" "${files[2]}"
