@@ -3,12 +3,12 @@
 // lock, a process killed in the middle of an import.
 
 #include "cardfile.h"
+#include "dblock.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
@@ -498,8 +498,8 @@ void TestCards::dryRunWritesNothing()
                        "q1\ta\tEuropean capitals\nq2\tb\tNew one\nq3\tc\tNew one\n"));
     const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
     // A dry run only reads, so it is allowed while the program runs.
-    QLockFile lock(work.file(QStringLiteral("nivlets.lock")));
-    QVERIFY(lock.tryLock(0));
+    DatabaseLock lock(work.path());
+    QVERIFY(lock.tryLock());
     const Run run =
         runCards({QStringLiteral("import"), QStringLiteral("--dry-run"), QStringLiteral("c.txt")});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -664,12 +664,16 @@ void TestCards::refusedWhileLocked()
     const QStringList import{QStringLiteral("import"), QStringLiteral("--book"),
                              QStringLiteral("B"), QStringLiteral("f")};
     {
-        QLockFile lock(work.file(QStringLiteral("nivlets.lock")));
-        QVERIFY(lock.tryLock(0));
+        DatabaseLock lock(work.path());
+        QVERIFY(lock.tryLock());
         const Run run = runCards(import);
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(QStringLiteral("nivlets is running on %1").arg(work.path())),
-                 qPrintable(run.err));
+        QCOMPARE(run.err,
+                 QStringLiteral("nivlets-cards: The database in %1 is in use by another program "
+                                "(%2, process %3); only one program at a time may work on it. "
+                                "Nothing was imported.\n")
+                     .arg(work.path(), QCoreApplication::applicationName())
+                     .arg(QCoreApplication::applicationPid()));
         QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
         // Reading is always allowed.
         QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("out")}).exitCode, 0);
@@ -679,7 +683,7 @@ void TestCards::refusedWhileLocked()
     QCOMPARE(
         scalar(work.file(QStringLiteral("nivlets")), QStringLiteral("SELECT count(*) FROM nivlet")),
         QStringLiteral("62"));
-    QVERIFY(!QFile::exists(work.file(QStringLiteral("nivlets.lock"))));
+    QVERIFY(!QFile::exists(work.file(QLatin1String(DatabaseLock::fileName))));
 }
 
 void TestCards::staleLockIsNoObstacle()
@@ -694,7 +698,7 @@ void TestCards::staleLockIsNoObstacle()
     const qint64 deadPid = ended.processId();
     QVERIFY(deadPid > 0);
     QVERIFY(ended.waitForFinished());
-    QVERIFY(writeBytes(work.file(QStringLiteral("nivlets.lock")),
+    QVERIFY(writeBytes(work.file(QLatin1String(DatabaseLock::fileName)),
                        QByteArray::number(deadPid) + "\nnivlets\n" +
                            QSysInfo::machineHostName().toUtf8() + "\n"));
     const Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"),

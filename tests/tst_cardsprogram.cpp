@@ -173,8 +173,13 @@ void TestCardsProgram::importRefusedWhileProgramRuns()
 
     Run run = runCards(folder, import);
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("nivlets is running on ") + folder),
-             qPrintable(run.err));
+    QCOMPARE(run.err,
+             QStringLiteral("nivlets-cards: The database in %1 is in use by another program "
+                            "(nivlets, process %2); only one program at a time may work on it. "
+                            "Quit nivlets (\"Exit nivlets\" in its tray menu) and import again. "
+                            "Nothing was imported.\n")
+                 .arg(QDir(folder).absolutePath())
+                 .arg(running->processId()));
     QCOMPARE(TestSupport::readBytes(sandbox.work(QStringLiteral("nivlets"))), before);
     // Reading goes on while the program runs.
     run = runCards(folder, {QStringLiteral("export"), QStringLiteral("out.txt")});

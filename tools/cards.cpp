@@ -3,12 +3,12 @@
 
 #include "cardfile.h"
 #include "cardtransfer.h"
+#include "dblock.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -160,16 +160,13 @@ int runImport(const QString &folder, const QString &database, const QString &boo
 
     // The program holds this lock for as long as it runs: it keeps books and
     // counts in memory and would not see what is written behind its back.
-    QLockFile lock(QDir(folder).filePath(QStringLiteral("nivlets.lock")));
-    lock.setStaleLockTime(0);
-    if (!dryRun && !lock.tryLock(0)) {
-        if (lock.error() == QLockFile::LockFailedError) {
-            return failed(QStringLiteral("nivlets is running on %1; close it (\"Exit nivlets\" in "
-                                         "its tray menu) and import again. Nothing was imported.")
-                              .arg(QDir(folder).absolutePath()));
-        }
-        return failed(QStringLiteral("could not take the lock %1. Nothing was imported.")
-                          .arg(lock.fileName()));
+    DatabaseLock lock(folder);
+    if (!dryRun && !lock.tryLock()) {
+        QString text = lock.failureText();
+        if (lock.heldByOther() && lock.ownerName() == QLatin1String("nivlets"))
+            text += QStringLiteral(" Quit nivlets (\"Exit nivlets\" in its tray menu) and import "
+                                   "again.");
+        return failed(text + QStringLiteral(" Nothing was imported."));
     }
 
     CardTransfer transfer(database);
