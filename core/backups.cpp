@@ -83,6 +83,8 @@ QString Backups::newName(const QDateTime &now) const
 bool Backups::make(sqlite3 *db, const QDateTime &now)
 {
     failure.clear();
+    if (!db)
+        return fail(QStringLiteral("the database is not open"));
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral(".")))
         return fail(QStringLiteral("could not create the folder %1").arg(dir.absolutePath()));
