@@ -152,10 +152,10 @@ int runImport(const QString &folder, const QString &database, const QString &boo
 
     CardReader reader(separator);
     if (!reader.read(data)) {
+        // One replacement of all three: a file name or a text holding "%2"
+        // stays as it is.
         return failed(QStringLiteral("%1:%2: %3. Nothing was imported.")
-                          .arg(fileName)
-                          .arg(reader.errorLine())
-                          .arg(reader.errorText()));
+                          .arg(fileName, QString::number(reader.errorLine()), reader.errorText()));
     }
 
     // The program holds this lock for as long as it runs: it keeps books and
@@ -175,7 +175,7 @@ int runImport(const QString &folder, const QString &database, const QString &boo
     if (!transfer.importCards(reader.cards(), book, dryRun, summary)) {
         const QString where =
             transfer.errorLine() > 0
-                ? QStringLiteral("%1:%2: ").arg(fileName).arg(transfer.errorLine())
+                ? QStringLiteral("%1:%2: ").arg(fileName, QString::number(transfer.errorLine()))
                 : QString();
         return failed(
             QStringLiteral("%1%2. Nothing was imported.").arg(where, transfer.errorText()));
