@@ -32,7 +32,9 @@
 #include <future>
 #include <memory>
 
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -395,13 +397,27 @@ bool canWriteFile(const QString &file)
     return f.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
+// True when main() moved this process into a mount namespace of its own.
+bool privateMounts = false;
+
 // Sets the immutable attribute, which stops even root; cleared again on
-// destruction so the temporary folder can go.
+// destruction so the temporary folder can go. A file left immutable could
+// not be deleted by anyone, so a watcher outside this process clears the
+// flag as well once the process has gone, however it ended.
 class Immutable
 {
 public:
     explicit Immutable(const QString &path) : path(path)
     {
+        const QString watch = QStringLiteral(
+            "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; chattr -i -- \"$2\"");
+        if (!QProcess::startDetached(QStringLiteral("sh"),
+                                     {QStringLiteral("-c"), watch, QStringLiteral("sh"),
+                                      QString::number(QCoreApplication::applicationPid()), path},
+                                     QString(), &watcher)) {
+            why = QStringLiteral("the watcher that clears the flag did not start");
+            return;
+        }
         QString output;
         set = runTool(QStringLiteral("chattr"), {QStringLiteral("+i"), path}, &output) == 0;
         if (!set)
@@ -411,6 +427,8 @@ public:
     {
         if (set)
             runTool(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+        if (watcher > 0)
+            ::kill(static_cast<pid_t>(watcher), SIGTERM);
     }
     Immutable(const Immutable &) = delete;
     Immutable &operator=(const Immutable &) = delete;
@@ -418,9 +436,14 @@ public:
     QString path;
     bool set = false;
     QString why;
+
+private:
+    qint64 watcher = 0;
 };
 
 // A read-only bind mount of a folder, which refuses writes to root as well.
+// Made only inside this process's own mount namespace, so that a crash or
+// a time limit cannot leave it on the host.
 class ReadOnlyMount
 {
 public:
@@ -428,6 +451,10 @@ public:
     {
         QString output;
         QDir().mkpath(target);
+        if (!privateMounts) {
+            why = QStringLiteral("no mount namespace of its own (unshare needs CAP_SYS_ADMIN)");
+            return;
+        }
         mounted = runTool(QStringLiteral("mount"), {QStringLiteral("--bind"), source, target},
                           &output) == 0;
         if (!mounted) {
@@ -711,6 +738,9 @@ private slots:
     void logOnFullDevice();
     void logIsFifo();
     void logAppendsAcrossRuns();
+
+    void immutableFlagOutlivesNoCrash();
+    void mountOutlivesNoCrash();
 
 private:
     void checkFileUntouchedAfter(const QByteArray &bytes,
@@ -2093,7 +2123,55 @@ void TstFaults::logAppendsAcrossRuns()
     QCOMPARE(logText(), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
 
+// A test process killed while a file is immutable: the flag must go with it.
+void TstFaults::immutableFlagOutlivesNoCrash()
+{
+    WorkDir work;
+    const QString file = work.file(QStringLiteral("victim"));
+    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+    Child child({QStringLiteral("immutable"), file}, work.path());
+    if (!child.waitForLine("immutable"))
+        QSKIP("immutable files are not possible here; the flag is never set");
+    QVERIFY2(!canWriteFile(file), "chattr +i did not stop writing");
+    child.killHard();
+    QTRY_VERIFY_WITH_TIMEOUT(canWriteFile(file), 10000);
+}
+
+// A test process killed while its read-only mount stands: the mount must
+// not stay behind on the host.
+void TstFaults::mountOutlivesNoCrash()
+{
+    if (!privateMounts)
+        QSKIP("no mount namespace of its own here, so no test mounts anything");
+    WorkDir work;
+    const QString source = work.file(QStringLiteral("source"));
+    const QString target = work.file(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(source));
+    QVERIFY(QFile(QDir(source).filePath(QStringLiteral("marker"))).open(QIODevice::WriteOnly));
+    QVERIFY(QDir().mkpath(target));
+    Child child({QStringLiteral("mount"), source, target}, work.path());
+    QVERIFY(child.waitForLine("mounted"));
+    // Seen from here the mount never existed, and after the crash neither.
+    QVERIFY(QDir(target).isEmpty());
+    child.killHard();
+    QVERIFY(QDir(target).isEmpty());
+    QVERIFY(canWriteInto(target));
+    const QString mounts = readFile(QStringLiteral("/proc/self/mountinfo"));
+    QVERIFY2(!mounts.contains(target), qPrintable(target));
+    QVERIFY(runTool(QStringLiteral("grep"),
+                    {QStringLiteral("-q"), target, QStringLiteral("/proc/1/mountinfo")}) != 0);
+}
+
 namespace {
+
+// Moves this process into a mount namespace of its own whose mounts are
+// seen by nobody else, as "unshare -m" would; its mounts end with it.
+bool enterPrivateMountNamespace()
+{
+    if (::unshare(CLONE_NEWNS) != 0)
+        return false;
+    return ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
 
 void say(const char *line)
 {
@@ -2138,6 +2216,23 @@ int childMain(int argc, char **argv)
             return 3;
         return plain.exec("ROLLBACK") == SQLITE_OK ? 0 : 4;
     }
+    if (command == QLatin1String("immutable") || command == QLatin1String("mount")) {
+        std::unique_ptr<Immutable> immutable;
+        std::unique_ptr<ReadOnlyMount> mount;
+        if (command == QLatin1String("immutable")) {
+            immutable = std::make_unique<Immutable>(args.value(1));
+            if (!immutable->set)
+                return 2;
+            say("immutable");
+        } else {
+            mount = std::make_unique<ReadOnlyMount>(args.value(1), args.value(2));
+            if (!mount->readOnly)
+                return 2;
+            say("mounted");
+        }
+        char line[64];
+        return std::fgets(line, sizeof line, stdin) ? 0 : 3;
+    }
     FaultVfs::install();
     NivletCore store;
     if (!store.open())
@@ -2169,6 +2264,7 @@ int childMain(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    privateMounts = enterPrivateMountNamespace();
     if (argc >= 2 && qstrcmp(argv[1], "child") == 0)
         return childMain(argc, argv);
     QApplication app(argc, argv);
