@@ -32,3 +32,30 @@ nivlets_configure() {
     shift
     cmake -S "$NIVLETS_ROOT" -B "$build_dir" "$@"
 }
+
+# The user who typed "sudo ...": printed when the script runs as root through
+# sudo on behalf of another user, nothing otherwise. Arguments: the current
+# user id and SUDO_USER.
+nivlets_invoking_user() {
+    local uid="$1" sudo_user="$2"
+    if [ "$uid" -eq 0 ] && [ -n "$sudo_user" ] && [ "$sudo_user" != "root" ]; then
+        echo "$sudo_user"
+    fi
+}
+
+# NAME=value lines for the desktop session variables that are set, so that a
+# program started for the user through sudo finds the user's X server, tray
+# and data folder; the runtime folder is the user's own.
+nivlets_session_environment() {
+    local user="$1" var
+    for var in DISPLAY XAUTHORITY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS NIVLETS_DATA_DIR; do
+        if [ -n "${!var:-}" ]; then
+            echo "$var=${!var}"
+        fi
+    done
+    local runtime
+    runtime="/run/user/$(id -u "$user")"
+    if [ -d "$runtime" ]; then
+        echo "XDG_RUNTIME_DIR=$runtime"
+    fi
+}
