@@ -1,3 +1,4 @@
+#include "backups.h"
 #include "book.h"
 #include "booksdialog.h"
 #include "bookstablemodel.h"
@@ -215,6 +216,8 @@ private slots:
     void deleteSeveralAsksInPlural();
     void noDeletesNothing();
     void deleteSeveralStopsAtFirstFailure();
+    void backupBeforeAConfirmedDeletion();
+    void backupFailureStopsNoDeletion();
     void tableFollowsEveryChange();
 
 private:
@@ -813,6 +816,71 @@ void TestBooks::deleteSeveralStopsAtFirstFailure()
     QCOMPARE(shown(dialog->view->model()), (QStringList{"Greek|2|yes", "Old|0|no"}));
     QVERIFY(!dialog->editButton->isEnabled());
     QVERIFY(!dialog->deleteButton->isEnabled());
+}
+
+void TestBooks::backupBeforeAConfirmedDeletion()
+{
+    QVERIFY(openStore());
+    auto dialog = makeDialog();
+    QVERIFY(dialog);
+    Backups backups(QStringLiteral("backups"));
+
+    select(*dialog, {1});
+    boxes->answers = {QMessageBox::No};
+    dialog->deleteBooks();
+    QVERIFY(backups.files().isEmpty());
+
+    // One copy for one confirmation, however many books it deletes.
+    select(*dialog, {0, 2});
+    boxes->answers = {QMessageBox::Yes};
+    dialog->deleteBooks();
+    QCOMPARE(storedBooks(), QStringList{"Greek|1"});
+    const QStringList made = backups.files();
+    QCOMPARE(made.size(), 1);
+    // The copy is the file as it was before the deletion; restored, it
+    // gives back the books.
+    QVERIFY(QFile::copy(QDir(QStringLiteral("backups")).filePath(made.first()),
+                        QStringLiteral("restored")));
+    {
+        NivletCore restored;
+        QVERIFY(QFile::rename(QStringLiteral("nivlets"), QStringLiteral("deleted")));
+        QVERIFY(QFile::rename(QStringLiteral("restored"), QStringLiteral("nivlets")));
+        QVERIFY(restored.open());
+        QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+        QCOMPARE(rows("SELECT COUNT(*) FROM nivlet"), QStringList{"5"});
+    }
+    QCOMPARE(boxes->seen.size(), 2);
+}
+
+void TestBooks::backupFailureStopsNoDeletion()
+{
+    QVERIFY(openStore());
+    // A file where the folder of backups belongs: no copy can be made.
+    {
+        QFile blocker(QStringLiteral("backups"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    auto dialog = makeDialog();
+    QVERIFY(dialog);
+    const QString failure = QStringLiteral("Error: Could not back up the database: could not "
+                                           "create the folder %1")
+                                .arg(QDir::current().filePath(QStringLiteral("backups")));
+    select(*dialog, {0});
+    boxes->answers = {QMessageBox::Yes};
+    dialog->deleteBooks();
+    QCOMPARE(
+        boxes->texts(),
+        (QStringList{"Delete book(s): Are you sure you want to delete book 'Latin?'", failure}));
+    QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
+
+    // Shown once; the next failure is only logged.
+    select(*dialog, {0});
+    boxes->answers = {QMessageBox::Yes};
+    dialog->deleteBooks();
+    QCOMPARE(boxes->seen.size(), 3);
+    QCOMPARE(storedBooks(), QStringList{"Old|0"});
+    closeLog();
+    QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")).count(failure), 2);
 }
 
 void TestBooks::tableFollowsEveryChange()

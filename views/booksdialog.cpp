@@ -141,6 +141,9 @@ void BooksDialog::deleteBooks()
     if (box.exec() != QMessageBox::Yes)
         return;
 
+    // A Yes given by mistake can be undone from this copy; a copy that
+    // cannot be made is reported and the deletion asked for goes on.
+    core->backupBeforeDeletion();
     core->deleteBooks(books);
     booksSelectionChanged(QItemSelection(), QItemSelection());
 }
