@@ -1,6 +1,8 @@
 #include "mainwindow.h"
 
+#include "aboutdialog.h"
 #include "bookcombobox.h"
+#include "booksdialog.h"
 #include "cwpuzzle.h"
 #include "cwpuzzlecreator.h"
 #include "cwpuzzledialog.h"
@@ -11,6 +13,7 @@
 #include "nivletcore.h"
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
+#include "optionsdialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -117,6 +120,9 @@ void MainWindow::buildCentralWidget()
         commandRow->addWidget(button, 1);
     commandRow->addStretch(1);
     connect(puzzleButton, &QPushButton::clicked, this, &MainWindow::puzzle);
+    connect(booksButton, &QPushButton::clicked, this, &MainWindow::manageBooks);
+    connect(optionsButton, &QPushButton::clicked, this, &MainWindow::options);
+    connect(aboutButton, &QPushButton::clicked, this, &MainWindow::about);
     connect(exitButton, &QPushButton::clicked, qApp, endProgram);
     mainLayout->addLayout(commandRow, 0);
 
@@ -260,11 +266,42 @@ void MainWindow::closeEvent(QCloseEvent *event)
 // stay unconnected.
 void MainWindow::challenge() {}
 
-void MainWindow::manageBooks() {}
+void MainWindow::manageBooks()
+{
+    autoChallengeAllowed = false;
+    {
+        BooksDialog dialog(this, core);
+        dialog.setupUi();
+        dialog.exec();
+        // Books may have been renamed, switched off or deleted with their
+        // nivlets, whatever the dialog's result.
+        reset();
+    }
+    autoChallengeAllowed = true;
+}
 
-void MainWindow::options() {}
+void MainWindow::options()
+{
+    autoChallengeAllowed = false;
+    {
+        // The dialog saves through the store; the timer reads the options
+        // at its next tick, so nothing is restarted here.
+        OptionsDialog dialog(this, core);
+        if (dialog.loadOptions())
+            dialog.exec();
+    }
+    autoChallengeAllowed = true;
+}
 
-void MainWindow::about() {}
+void MainWindow::about()
+{
+    autoChallengeAllowed = false;
+    {
+        AboutDialog dialog(this);
+        dialog.exec();
+    }
+    autoChallengeAllowed = true;
+}
 
 void MainWindow::puzzle()
 {
