@@ -245,9 +245,9 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // Hidden with no tray to bring it back, the program would run on unseen;
-    // without a tray closing ends it, as the program keeps running after its
-    // last window closed only for the message boxes of the tray.
+    // Hidden with no tray to bring it back, the program would run on unseen.
+    // It does not end by itself when its last window closes (a box shown
+    // from the tray must not end it), so without a tray it quits here.
     if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         QMainWindow::closeEvent(event);
         QCoreApplication::quit();
