@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -455,10 +456,19 @@ QString TestProgram::startXServer(QProcess &server)
 void TestProgram::cleanup()
 {
     for (auto &process : processes) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished();
-        }
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        const qint64 pid = process->processId();
+        const QString executable =
+            QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        process->kill();
+        process->waitForFinished();
+        // The single-instance lock lies in the user's own home; a program
+        // killed here must not leave its stale lock there for good.
+        QLockFile lock(SingleInstance::lockFilePath(executable));
+        qint64 owner = 0;
+        if (!executable.isEmpty() && lock.getLockInfo(&owner, nullptr, nullptr) && owner == pid)
+            lock.removeStaleLockFile();
     }
     processes.clear();
 }
