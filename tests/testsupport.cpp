@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "errorboxpresenter.h"
+#include "nivletcore.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -39,6 +40,57 @@ bool createDatabase(const QString &dir, const QString &extraSql)
     const QString file = QDir(dir).filePath(QStringLiteral("nivlets"));
     QFile::remove(file);
     return execSql(file, schemaSql() + QLatin1Char('\n') + extraSql);
+}
+
+std::unique_ptr<NivletCore> openStore(const QString &extraSql)
+{
+    if (!createDatabase(QDir::currentPath(), extraSql))
+        return nullptr;
+    auto core = std::make_unique<NivletCore>();
+    if (!core->open())
+        return nullptr;
+    return core;
+}
+
+QStringList rows(const QString &sql)
+{
+    QStringList result;
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            QStringList fields;
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+                fields << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
+            }
+            result << fields.join(QLatin1Char('|'));
+        }
+    } else {
+        result << QStringLiteral("query failed: ") + QString::fromUtf8(sqlite3_errmsg(db));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+double storedRate(qint64 id)
+{
+    sqlite3 *db = nullptr;
+    double rate = -1.0;
+    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_int64(stmt, 1, id);
+            if (sqlite3_step(stmt) == SQLITE_ROW)
+                rate = sqlite3_column_double(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rate;
 }
 
 QString readFile(const QString &path)
@@ -98,10 +150,10 @@ void BoxCatcher::poll()
     box->done(QMessageBox::Ok);
 }
 
-DatabaseLock::DatabaseLock()
+DatabaseLock::DatabaseLock(const char *begin)
 {
     locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
-             sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+             sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 DatabaseLock::~DatabaseLock()

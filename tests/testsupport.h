@@ -8,7 +8,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
+class NivletCore;
 class QDialog;
 struct sqlite3;
 
@@ -22,6 +24,19 @@ bool execSql(const QString &file, const QString &sql);
 
 // Creates "nivlets" from the delivered schema plus extraSql in dir.
 bool createDatabase(const QString &dir, const QString &extraSql = QString());
+
+// Creates "nivlets" in the working directory like createDatabase and opens a
+// store on it; null when either fails.
+std::unique_ptr<NivletCore> openStore(const QString &extraSql = QString());
+
+// The rows of the query on "nivlets" in the working directory as "a|b|c"
+// lines (NULL for a null field), read through a connection of its own, as any
+// other program would see the file. A failed query gives one line saying why.
+QStringList rows(const QString &sql);
+
+// The knowledge rate stored for the nivlet, read like rows; -1 when there is
+// no such row.
+double storedRate(qint64 id);
 
 QString readFile(const QString &path);
 
@@ -67,12 +82,13 @@ private:
 };
 
 // A second connection that holds the "nivlets" file of the working directory
-// locked while it lives: the store's reads and writes then fail with "database
-// is locked".
+// locked while it lives, as another program would: with the default
+// "BEGIN EXCLUSIVE" the store's reads and writes fail with "database is
+// locked", with "BEGIN IMMEDIATE" only its writes do.
 class DatabaseLock
 {
 public:
-    DatabaseLock();
+    explicit DatabaseLock(const char *begin = "BEGIN EXCLUSIVE");
     ~DatabaseLock();
     bool locked = false;
 

@@ -9,28 +9,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include <functional>
+using TestSupport::runModal;
 
 namespace {
-
-// Runs the dialog modally and acts on it once it is the active modal window.
-// A step that fails leaves the dialog open; it is then ended with -1 so that
-// the test reports the failure instead of waiting forever.
-int runModal(QDialog *dialog, const std::function<void()> &act)
-{
-    QTimer::singleShot(0, dialog, [dialog, act] {
-        if (QTest::qWaitFor(
-                [dialog] {
-                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
-                },
-                5000)) {
-            act();
-        }
-        if (dialog->isVisible())
-            dialog->done(-1);
-    });
-    return dialog->exec();
-}
 
 QLabel *labelAt(QLayout *layout, int index)
 {

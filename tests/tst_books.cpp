@@ -27,8 +27,7 @@
 #include <functional>
 #include <memory>
 
-#include <sqlite3.h>
-
+using TestSupport::rows;
 using TestSupport::WorkDir;
 
 namespace {
@@ -43,30 +42,6 @@ INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) VALUES
     (4, 1, 0.75, 2, 'logos', 'word'),
     (5, 1, 0.05, 2, 'theos', 'god');
 )";
-
-// Rows as "a|b|c" lines, read through a connection of the test's own.
-QStringList rows(const QString &sql)
-{
-    QStringList result;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList fields;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-                fields << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
-            }
-            result << fields.join(QLatin1Char('|'));
-        }
-    } else {
-        result << QStringLiteral("query failed: ") + QString::fromUtf8(sqlite3_errmsg(db));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
-}
 
 QStringList storedBooks()
 {
@@ -253,10 +228,8 @@ void TestBooks::cleanup()
 
 bool TestBooks::openStore(const QString &extraSql)
 {
-    if (!TestSupport::createDatabase(work->path(), extraSql))
-        return false;
-    core = std::make_unique<NivletCore>();
-    return core->open();
+    core = TestSupport::openStore(extraSql);
+    return core != nullptr;
 }
 
 std::unique_ptr<BooksDialog> TestBooks::makeDialog()

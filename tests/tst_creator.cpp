@@ -257,10 +257,8 @@ void TestCreator::cleanup()
 bool TestCreator::openStore(const QString &sql)
 {
     // One transaction: a commit for each row would wait for the disk each time.
-    if (!TestSupport::createDatabase(work->path(), QStringLiteral("BEGIN;\n%1COMMIT;\n").arg(sql)))
-        return false;
-    core = std::make_unique<NivletCore>();
-    return core->open();
+    core = TestSupport::openStore(QStringLiteral("BEGIN;\n%1COMMIT;\n").arg(sql));
+    return core != nullptr;
 }
 
 void TestCreator::firstWordMinimums()

@@ -69,20 +69,13 @@ Row readRow(qint64 id)
     return row;
 }
 
+// -1 when the file cannot be read.
 int nivletCount()
 {
-    int count = -1;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM nivlet", -1, &stmt, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            count = sqlite3_column_int(stmt, 0);
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return count;
+    bool ok = false;
+    const int count =
+        TestSupport::rows(QStringLiteral("SELECT COUNT(*) FROM nivlet")).value(0).toInt(&ok);
+    return ok ? count : -1;
 }
 
 bool hasFixedWidth(QPushButton *button, int width)

@@ -13,12 +13,10 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include <functional>
 #include <memory>
 
-#include <sqlite3.h>
-
 using TestSupport::BoxCatcher;
+using TestSupport::runModal;
 using TestSupport::WorkDir;
 
 namespace {
@@ -26,24 +24,13 @@ namespace {
 const QString minutesMessage =
     QStringLiteral("Please provide a whole number for 'minutes' between 1 and 240.");
 
-// The options row as "auto_ch|auto_ch_interval|puzzle_affects_rates", read
-// through a connection of the test's own.
+// The options row as "auto_ch|auto_ch_interval|puzzle_affects_rates".
 QString storedOptions()
 {
-    QString result = QStringLiteral("no row");
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db,
-                           "SELECT auto_ch || '|' || auto_ch_interval || '|' || "
-                           "puzzle_affects_rates FROM options",
-                           -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-        result = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
+    return TestSupport::rows(
+               QStringLiteral(
+                   "SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options"))
+        .join(QLatin1Char('\n'));
 }
 
 QString cached(const Options &o)
@@ -52,25 +39,6 @@ QString cached(const Options &o)
         .arg(int(o.autoCh))
         .arg(o.autoChInterval)
         .arg(int(o.puzzleAffectsRates));
-}
-
-// Runs the dialog modally and acts on it once it is the active modal window.
-// A step that fails leaves the dialog open; it is then ended with -1 so that
-// the test reports the failure instead of waiting forever.
-int runModal(QDialog *dialog, const std::function<void()> &act)
-{
-    QTimer::singleShot(0, dialog, [dialog, act] {
-        if (QTest::qWaitFor(
-                [dialog] {
-                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
-                },
-                5000)) {
-            act();
-        }
-        if (dialog->isVisible())
-            dialog->done(-1);
-    });
-    return dialog->exec();
 }
 
 } // namespace
@@ -134,10 +102,8 @@ void TestOptions::cleanup()
 
 bool TestOptions::openStore(const QString &extraSql)
 {
-    if (!TestSupport::createDatabase(work->path(), extraSql))
-        return false;
-    core = std::make_unique<NivletCore>();
-    return core->open();
+    core = TestSupport::openStore(extraSql);
+    return core != nullptr;
 }
 
 QStringList TestOptions::takeBoxes()

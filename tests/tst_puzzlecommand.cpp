@@ -19,10 +19,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sqlite3.h>
-
 #include <functional>
 #include <memory>
+
+using TestSupport::storedRate;
 
 namespace {
 // Calls act on the next modal widget of type T as soon as it is up; the
@@ -44,24 +44,6 @@ void onModal(const std::function<void(T *)> &act, bool *seen = nullptr, int time
         if (up)
             act(modal);
     });
-}
-
-double storedRate(qint64 id)
-{
-    sqlite3 *db = nullptr;
-    double rate = -1.0;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
 }
 
 void enterSize(CWPuzzleParamsDialog *dialog, const QString &width, const QString &height)

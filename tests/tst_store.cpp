@@ -16,6 +16,8 @@
 #include <thread>
 
 using TestSupport::BoxCatcher;
+using TestSupport::DatabaseLock;
+using TestSupport::rows;
 using TestSupport::WorkDir;
 
 namespace {
@@ -42,30 +44,6 @@ CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active INTEGER, kn_rate REAL, book_
 
 const char nivletRowsSql[] =
     "SELECT id, active, kn_rate, book_id, question, answer FROM nivlet ORDER BY id";
-
-// Rows as "a|b|c" lines, read through a connection of the test's own.
-QStringList rows(const QString &sql)
-{
-    QStringList result;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open("nivlets", &db) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList fields;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-                fields << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
-            }
-            result << fields.join(QLatin1Char('|'));
-        }
-    } else {
-        result << QStringLiteral("query failed: ") + QString::fromUtf8(sqlite3_errmsg(db));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
-}
 
 QStringList allRows()
 {
@@ -123,30 +101,6 @@ QString memory(const NivletCore &core)
         parts << QStringLiteral("options=null");
     return parts.join(QLatin1Char(' '));
 }
-
-// A second connection holding a lock on the store's file, as another program would.
-class ForeignLock
-{
-public:
-    explicit ForeignLock(const char *begin)
-    {
-        held = sqlite3_open("nivlets", &db) == SQLITE_OK &&
-               sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~ForeignLock() { release(); }
-    void release()
-    {
-        if (db) {
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
-            db = nullptr;
-        }
-    }
-    bool held = false;
-
-private:
-    sqlite3 *db = nullptr;
-};
 
 // Reaches the connection, so a test can leave a transaction open on it.
 class ExposedCore : public NivletCore
@@ -1067,8 +1021,8 @@ void TestStore::lockedWritesFailAndLeaveEverything()
         const QString before = memory(core);
         const QStringList rowsBefore = allRows();
         {
-            ForeignLock lock("BEGIN IMMEDIATE");
-            QVERIFY(lock.held);
+            DatabaseLock lock("BEGIN IMMEDIATE");
+            QVERIFY(lock.locked);
             QVERIFY2(!c.run(), c.failure);
         }
         const QString text = lockedText(c.failure);
@@ -1098,8 +1052,8 @@ void TestStore::lockedReadsFail()
     QVERIFY(core.setKnowledgeRate(1, 0.5));
     const QString before = memory(core);
     {
-        ForeignLock lock("BEGIN EXCLUSIVE");
-        QVERIFY(lock.held);
+        DatabaseLock lock;
+        QVERIFY(lock.locked);
         QVERIFY(!core.search("a", nullptr, false));
         QCOMPARE(takeBoxes(), QStringList{"Error: " + lockedText("Could not search for nivlets.")});
         QVERIFY(!core.getNivlet(1));
@@ -1160,8 +1114,8 @@ void TestStore::lastingLockIsReportedAfterTheWait()
     NivletCore core;
     QVERIFY(openSample(core));
     core.setBusyTimeout(300);
-    ForeignLock lock("BEGIN IMMEDIATE");
-    QVERIFY(lock.held);
+    DatabaseLock lock("BEGIN IMMEDIATE");
+    QVERIFY(lock.locked);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!core.setKnowledgeRate(1, 0.9));
