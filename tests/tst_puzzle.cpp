@@ -30,12 +30,14 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+
+using TestSupport::DatabaseLock;
+using TestSupport::runModal;
+using TestSupport::storedRate;
 
 namespace {
 const char question40[] = "Which city was the capital of the Romans";
@@ -50,63 +52,6 @@ QString sampleRows()
                " (2, 1, 0.25, 1, '%1', 'Rome'),\n"
                " (3, 1, 0.75, 1, '%2', 'Oslo # Norway');\n")
         .arg(QString::fromLatin1(question40), QString::fromLatin1(question41));
-}
-
-double storedRate(qint64 id)
-{
-    sqlite3 *db = nullptr;
-    double rate = -1.0;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
-}
-
-// A second connection that holds the database locked while it lives.
-class DatabaseLock
-{
-public:
-    DatabaseLock()
-    {
-        locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
-                 sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~DatabaseLock()
-    {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-    bool locked = false;
-
-private:
-    sqlite3 *db = nullptr;
-};
-
-// Runs the dialog modally and acts on it once it is the active modal window.
-// A step that fails leaves the dialog open; it is then ended with -1 so that
-// the test reports the failure instead of waiting forever.
-int runModal(QDialog *dialog, const std::function<void()> &act)
-{
-    QTimer::singleShot(0, dialog, [dialog, act] {
-        if (QTest::qWaitFor(
-                [dialog] {
-                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
-                },
-                5000)) {
-            act();
-        }
-        if (dialog->isVisible())
-            dialog->done(-1);
-    });
-    return dialog->exec();
 }
 
 // Arms an action on the next modal window that comes up; the action must
@@ -216,7 +161,6 @@ private slots:
     void backspace();
     void revealedCells();
     void blankAnswerStartsRight();
-    void crossingCountsRightAfterReveal();
     void hoverAndTooltips();
     void clueLength();
     void clueIsPlainText();
@@ -240,6 +184,9 @@ private slots:
 private:
     Nivlet *record(qint64 id) const;
     void setPuzzleAffectsRates(bool on);
+    // Reveals paris and types the rest of rome, whose "r" came with paris, in
+    // the case given; oslo stays empty. Then checks the puzzle.
+    void revealParisTypeRomeAndCheck(const QString &ome);
 
     QTemporaryDir templateDir;
     std::unique_ptr<TestSupport::WorkDir> work;
@@ -303,6 +250,16 @@ void TestPuzzle::setPuzzleAffectsRates(bool on)
         QStringLiteral("UPDATE options SET puzzle_affects_rates = %1").arg(on ? 1 : 0)));
     delete core->optionsCache;
     core->optionsCache = nullptr;
+}
+
+void TestPuzzle::revealParisTypeRomeAndCheck(const QString &ome)
+{
+    CWPuzzleWidget &w = *widget;
+    w.reveal(puzzle->entries.at(0));
+    w.setCursor(3, 6);
+    QTest::keyClick(&w, Qt::Key_Down);
+    QTest::keyClicks(&w, ome);
+    w.checkAll();
 }
 
 void TestPuzzle::buildsCellsAndState()
@@ -604,21 +561,6 @@ void TestPuzzle::blankAnswerStartsRight()
     QCOMPARE(w.incorrectCount, 0);
 }
 
-void TestPuzzle::crossingCountsRightAfterReveal()
-{
-    setPuzzleAffectsRates(false);
-    CWPuzzleWidget &w = *widget;
-    w.reveal(puzzle->entries.at(0));
-    // rome's "r" came with paris; its other letters are typed.
-    w.setCursor(3, 6);
-    QTest::keyClick(&w, Qt::Key_Down);
-    QTest::keyClicks(&w, QStringLiteral("ome"));
-    w.checkAll();
-    QCOMPARE(w.cheatedCount, 1);
-    QCOMPARE(w.correctCount, 1);
-    QCOMPARE(w.incorrectCount, 1);
-}
-
 void TestPuzzle::hoverAndTooltips()
 {
     CWPuzzleWidget &w = *widget;
@@ -909,13 +851,8 @@ void TestPuzzle::painting()
 
 void TestPuzzle::checkCountsAndRates()
 {
-    CWPuzzleWidget &w = *widget;
-    // paris revealed, rome typed right (its "r" came with paris), oslo empty.
-    w.reveal(puzzle->entries.at(0));
-    w.setCursor(3, 6);
-    QTest::keyClick(&w, Qt::Key_Down);
-    QTest::keyClicks(&w, QStringLiteral("OME"));
-    w.checkAll();
+    const CWPuzzleWidget &w = *widget;
+    revealParisTypeRomeAndCheck(QStringLiteral("OME"));
     QVERIFY(w.checked);
     QCOMPARE(w.correctCount, 1);
     QCOMPARE(w.incorrectCount, 1);
@@ -932,12 +869,8 @@ void TestPuzzle::checkCountsAndRates()
 void TestPuzzle::checkWithoutRateChanges()
 {
     setPuzzleAffectsRates(false);
-    CWPuzzleWidget &w = *widget;
-    w.reveal(puzzle->entries.at(0));
-    w.setCursor(3, 6);
-    QTest::keyClick(&w, Qt::Key_Down);
-    QTest::keyClicks(&w, QStringLiteral("ome"));
-    w.checkAll();
+    const CWPuzzleWidget &w = *widget;
+    revealParisTypeRomeAndCheck(QStringLiteral("ome"));
     QCOMPARE(w.correctCount, 1);
     QCOMPARE(w.incorrectCount, 1);
     QCOMPARE(w.cheatedCount, 1);
