@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 // The records a test made and that are not freed yet: the global operator
@@ -73,6 +74,13 @@ void operator delete(void *p, std::size_t) noexcept
 namespace {
 const char threeBooks[] = "INSERT INTO book (id, name, active) VALUES (1, 'Alpha', 1), "
                           "(2, 'Beta', 0), (3, 'Gamma', 1);\n";
+
+// Minimum widths 70, 120, 60, 50 and 80 with weights 2, 4, 1, 1 and 3.
+void addWorkedExampleColumns(NivletTableView &view)
+{
+    for (auto [width, weight] : {std::pair{70, 2.0}, {120, 4.0}, {60, 1.0}, {50, 1.0}, {80, 3.0}})
+        view.addColumn(width, weight);
+}
 } // namespace
 
 class TestNivletViews : public QObject
@@ -126,10 +134,8 @@ void TestNivletViews::cleanup()
 
 bool TestNivletViews::openStore(const char *sql)
 {
-    if (!TestSupport::createDatabase(work->path(), QString::fromUtf8(sql)))
-        return false;
-    core = std::make_unique<NivletCore>();
-    return core->open();
+    core = TestSupport::openStore(QString::fromUtf8(sql));
+    return core != nullptr;
 }
 
 void TestNivletViews::newModelIsEmpty()
@@ -251,8 +257,7 @@ void TestNivletViews::fitColumnsWorkedExample()
     NivletsTableModel model;
     NivletTableView view;
     view.setModel(&model);
-    for (auto [width, weight] : {std::pair{70, 2.0}, {120, 4.0}, {60, 1.0}, {50, 1.0}, {80, 3.0}})
-        view.addColumn(width, weight);
+    addWorkedExampleColumns(view);
     view.setGeometry(0, 0, 619, 300);
     view.fitColumns();
     const QList<int> expected{110, 200, 80, 70, 140};
@@ -265,11 +270,7 @@ void TestNivletViews::fitColumnsOnResize()
     NivletsTableModel model;
     NivletTableView view;
     view.setModel(&model);
-    view.addColumn(70, 2.0);
-    view.addColumn(120, 4.0);
-    view.addColumn(60, 1.0);
-    view.addColumn(50, 1.0);
-    view.addColumn(80, 3.0);
+    addWorkedExampleColumns(view);
     view.resize(619, 300);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -289,11 +290,7 @@ void TestNivletViews::fitColumnsNarrowerThanMinimum()
     NivletsTableModel model;
     NivletTableView view;
     view.setModel(&model);
-    view.addColumn(70, 2.0);
-    view.addColumn(120, 4.0);
-    view.addColumn(60, 1.0);
-    view.addColumn(50, 1.0);
-    view.addColumn(80, 3.0);
+    addWorkedExampleColumns(view);
     view.setGeometry(0, 0, 300, 200);
     view.fitColumns();
     QCOMPARE(view.columnWidth(0), 70);
