@@ -99,9 +99,9 @@ private slots:
     void bookMissingShowsEmptyName();
     void modelDestroysItsRecords();
 
-    void fitColumnsWorkedExample();
+    void fitColumns_data();
+    void fitColumns();
     void fitColumnsOnResize();
-    void fitColumnsNarrowerThanMinimum();
     void fitColumnsSingleColumn();
     void fitColumnsWithoutSpecs();
 
@@ -252,16 +252,28 @@ void TestNivletViews::modelDestroysItsRecords()
     QCOMPARE(alive->size(), 0);
 }
 
-void TestNivletViews::fitColumnsWorkedExample()
+void TestNivletViews::fitColumns_data()
 {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QList<int>>("expected");
+    QTest::newRow("worked example") << 619 << 300 << QList<int>{110, 200, 80, 70, 140};
+    // No spare width: the last column gets everything available, not a remainder.
+    QTest::newRow("narrower than minimum") << 300 << 200 << QList<int>{70, 120, 60, 50, 281};
+}
+
+void TestNivletViews::fitColumns()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QList<int>, expected);
     NivletsTableModel model;
     NivletTableView view;
     view.setModel(&model);
     addWorkedExampleColumns(view);
-    view.setGeometry(0, 0, 619, 300);
+    view.setGeometry(0, 0, width, height);
     view.fitColumns();
-    const QList<int> expected{110, 200, 80, 70, 140};
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(view.columnWidth(i), expected.at(i));
 }
 
@@ -283,22 +295,6 @@ void TestNivletViews::fitColumnsOnResize()
     QCOMPARE(view.columnWidth(2), 98);
     QCOMPARE(view.columnWidth(3), 88);
     QCOMPARE(view.columnWidth(4), 800 - 146 - 272 - 98 - 88);
-}
-
-void TestNivletViews::fitColumnsNarrowerThanMinimum()
-{
-    NivletsTableModel model;
-    NivletTableView view;
-    view.setModel(&model);
-    addWorkedExampleColumns(view);
-    view.setGeometry(0, 0, 300, 200);
-    view.fitColumns();
-    QCOMPARE(view.columnWidth(0), 70);
-    QCOMPARE(view.columnWidth(1), 120);
-    QCOMPARE(view.columnWidth(2), 60);
-    QCOMPARE(view.columnWidth(3), 50);
-    // No spare width: the last column gets everything available, not a remainder.
-    QCOMPARE(view.columnWidth(4), 281);
 }
 
 void TestNivletViews::fitColumnsSingleColumn()
