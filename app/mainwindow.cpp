@@ -3,6 +3,7 @@
 #include "aboutdialog.h"
 #include "bookcombobox.h"
 #include "booksdialog.h"
+#include "challengedialog.h"
 #include "cwpuzzle.h"
 #include "cwpuzzlecreator.h"
 #include "cwpuzzledialog.h"
@@ -96,7 +97,16 @@ bool MainWindow::init()
         return false;
     reset();
     autoChallengeAllowed = true;
+    lastAutoChallenge.start();
+    connect(&tickTimer, &QTimer::timeout, this, &MainWindow::onTick);
+    tickTimer.start(tickInterval);
     return true;
+}
+
+void MainWindow::setClock(const MonotonicClock *clock)
+{
+    lastAutoChallenge.setSource(clock);
+    optionsFailure.setSource(clock);
 }
 
 void MainWindow::buildCentralWidget()
@@ -119,6 +129,7 @@ void MainWindow::buildCentralWidget()
          {challengeButton, puzzleButton, booksButton, optionsButton, aboutButton, exitButton})
         commandRow->addWidget(button, 1);
     commandRow->addStretch(1);
+    connect(challengeButton, &QPushButton::clicked, this, &MainWindow::challenge);
     connect(puzzleButton, &QPushButton::clicked, this, &MainWindow::puzzle);
     connect(booksButton, &QPushButton::clicked, this, &MainWindow::manageBooks);
     connect(optionsButton, &QPushButton::clicked, this, &MainWindow::options);
@@ -262,9 +273,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
-// The commands below come with their own dialogs; until then their buttons
-// stay unconnected.
-void MainWindow::challenge() {}
+void MainWindow::challenge()
+{
+    runChallenge(false);
+}
 
 void MainWindow::manageBooks()
 {
@@ -404,6 +416,68 @@ int MainWindow::selectedRow() const
 {
     const QModelIndexList rows = nivletTableView->selectionModel()->selectedRows(0);
     return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::runChallenge(bool automatic)
+{
+    autoChallengeAllowed = false;
+    const bool wasHidden = !isVisible();
+    if (wasHidden)
+        showMinimized();
+
+    for (;;) {
+        if (core->activeListStale)
+            core->reloadActiveNivlets();
+        Nivlet *nivlet = core->nextNivlet();
+        if (!nivlet) {
+            if (!automatic)
+                logError("There is no nivlet to ask.", true);
+            break;
+        }
+        setVisible(true);
+        raise();
+        activateWindow();
+
+        auto *dialog = new ChallengeDialog(this, core, nivlet);
+        const bool accepted = dialog->exec() == QDialog::Accepted;
+        // The record belongs to the active list, which the steps below may reload.
+        const qint64 id = nivlet->id;
+        refreshAfterChange();
+        const int followUp = accepted ? dialog->outcome : 0;
+        if (followUp == 2)
+            openNivletEditor(id, QLatin1Char('\n') + dialog->answerText());
+        delete dialog;
+        if (followUp != 1)
+            break;
+    }
+
+    if (wasHidden)
+        hide();
+    autoChallengeAllowed = true;
+}
+
+void MainWindow::onTick()
+{
+    if (!autoChallengeAllowed)
+        return;
+    if (optionsFailure.isValid() && optionsFailure.elapsed() < optionsRetryDelay)
+        return;
+    // A failed read shows its box in a nested event loop, where further ticks
+    // arrive: they must find the guard cleared, or each would add a box.
+    autoChallengeAllowed = false;
+    const Options *options = core->options();
+    autoChallengeAllowed = true;
+    if (!options) {
+        optionsFailure.start();
+        return;
+    }
+    optionsFailure.invalidate();
+    if (!options->autoCh)
+        return;
+    if (lastAutoChallenge.elapsed() > qint64(options->autoChInterval) * 1000) {
+        lastAutoChallenge.start();
+        runChallenge(true);
+    }
 }
 
 void MainWindow::openNivletEditor(qint64 nivletId, const QString &appendedAnswers)

@@ -1,8 +1,11 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "elapsedclock.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 class BookComboBox;
 class NivletCore;
@@ -35,7 +38,16 @@ public:
     void updateTotalCount();
     void refreshAfterChange();
     int selectedRow() const;
+    void runChallenge(bool automatic);
     void openNivletEditor(qint64 nivletId, const QString &appendedAnswers);
+    // The time source of the automatic challenge; the system's steady clock
+    // unless another is given. The window does not own it.
+    void setClock(const MonotonicClock *clock);
+
+    // After the options could not be read, the next attempt waits this long,
+    // so that a lasting failure brings one box a minute, not one every tick.
+    static constexpr qint64 optionsRetryDelay = 60 * 1000;
+    static constexpr int tickInterval = 2000;
 
     NivletCore *core;
     NivletsTableModel *nivletsModel;
@@ -60,8 +72,12 @@ public:
     QAction *quitAction;
     QMenu *trayIconMenu;
     QSystemTrayIcon *trayIcon;
+    QTimer tickTimer;
+    ElapsedClock lastAutoChallenge;
     // Cleared while a command runs: its dialogs run nested event loops.
     bool autoChallengeAllowed;
+    // Running since the last failed read of the options.
+    ElapsedClock optionsFailure;
 
 public slots:
     void challenge();
@@ -75,6 +91,7 @@ public slots:
     void newNivlet();
     void editNivlet();
     void deleteNivlets();
+    void onTick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,10 +1,12 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QApplication>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -100,6 +102,27 @@ private:
 // A dialog still open after act is ended with -1, so that a failed step
 // reports its failure instead of waiting forever.
 int runModal(QDialog *dialog, const std::function<void()> &act);
+
+// Calls act on the next modal widget of type T as soon as it is up; the
+// caller then starts the command that opens it. The check runs at once in the
+// widget's own event loop, before the box catcher's next poll, so a question
+// box reaches act and only error boxes are left to the catcher.
+template <typename T> void onModal(const std::function<void(T *)> &act, bool *seen = nullptr)
+{
+    QTimer::singleShot(0, [act, seen] {
+        T *modal = nullptr;
+        const bool up = QTest::qWaitFor(
+            [&] {
+                modal = qobject_cast<T *>(QApplication::activeModalWidget());
+                return modal && modal->isVisible();
+            },
+            5000);
+        if (seen)
+            *seen = up;
+        if (up)
+            act(modal);
+    });
+}
 
 } // namespace TestSupport
 

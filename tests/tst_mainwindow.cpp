@@ -103,26 +103,6 @@ bool hasFixedWidth(QPushButton *button, int width)
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 
-// Calls act on the next modal widget of type T as soon as it is up; the
-// caller then starts the command that opens it. The check runs at once in the
-// widget's own event loop, before the box catcher's next poll, so a question
-// box reaches act and only error boxes are left to the catcher.
-template <typename T> void onModal(const std::function<void(T *)> &act, bool *seen = nullptr)
-{
-    QTimer::singleShot(0, [act, seen] {
-        T *modal = nullptr;
-        const bool up = QTest::qWaitFor(
-            [&] {
-                modal = qobject_cast<T *>(QApplication::activeModalWidget());
-                return modal && modal->isVisible();
-            },
-            5000);
-        if (seen)
-            *seen = up;
-        if (up)
-            act(modal);
-    });
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -502,7 +482,7 @@ void TestMainWindow::changeAfterResetUpdatesOnlyTheTotal()
     window->bookComboBox->setCurrentIndex(1);
     window->questionEdit->setText(QStringLiteral("Alpha five"));
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    onModal<EditNivletDialog>([](EditNivletDialog *dialog) {
+    TestSupport::onModal<EditNivletDialog>([](EditNivletDialog *dialog) {
         dialog->answersEdit->setPlainText(QStringLiteral("five"));
         QTest::mouseClick(dialog->okButton, Qt::LeftButton);
     });
@@ -534,7 +514,7 @@ void TestMainWindow::newNivletFromThePanel()
     QString shownQuestion;
     bool focusInAnswers = false;
     bool guardWhileOpen = true;
-    onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
+    TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
         shownBook = dialog->bookCombo->currentText();
         shownQuestion = dialog->questionEdit->toPlainText();
         QTRY_VERIFY(QApplication::focusWidget());
@@ -566,7 +546,7 @@ void TestMainWindow::editRepeatsTheSearch()
     select({1});
     QCOMPARE(window->nivletsModel->nivletAt(1)->id, 2);
     QString shown;
-    onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
+    TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
         shown = dialog->questionEdit->toPlainText();
         QVERIFY(!dialog->bookCombo->isEnabled());
         dialog->questionEdit->setPlainText(QStringLiteral("Beta two"));
@@ -583,7 +563,7 @@ void TestMainWindow::editRepeatsTheSearch()
     // Cancelled: nothing is searched again.
     select({0});
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    onModal<EditNivletDialog>(
+    TestSupport::onModal<EditNivletDialog>(
         [](EditNivletDialog *dialog) { QTest::mouseClick(dialog->cancelButton, Qt::LeftButton); });
     QTest::mouseClick(window->editButton, Qt::LeftButton);
     QCOMPARE(resets.count(), 0);
@@ -595,7 +575,7 @@ void TestMainWindow::editNivletWithMissingBook()
     // The search joins the book table and never lists this row; the editor
     // is reached the way the correction after a challenge reaches it.
     bool seen = false;
-    onModal<EditNivletDialog>(
+    TestSupport::onModal<EditNivletDialog>(
         [](EditNivletDialog *dialog) {
             QCOMPARE(dialog->bookCombo->currentIndex(), -1);
             dialog->answersEdit->setPlainText(QStringLiteral("orphan answer"));
@@ -626,7 +606,7 @@ void TestMainWindow::deleteOne()
     QAbstractButton *defaultButton = nullptr;
     QAbstractButton *yes = nullptr;
     bool guardWhileOpen = true;
-    onModal<QMessageBox>([&](QMessageBox *box) {
+    TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         title = box->windowTitle();
         text = box->text();
         format = box->textFormat();
@@ -661,7 +641,7 @@ void TestMainWindow::deleteSeveral()
     searchFor(QStringLiteral("Alpha"));
     select({0, 3});
     QString text;
-    onModal<QMessageBox>([&](QMessageBox *box) {
+    TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         text = box->text();
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
     });
@@ -680,7 +660,7 @@ void TestMainWindow::deleteAnsweredNo()
     searchFor(QStringLiteral("Alpha"));
     select({0, 1});
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    onModal<QMessageBox>(
+    TestSupport::onModal<QMessageBox>(
         [&](QMessageBox *box) { QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton); });
     QTest::mouseClick(window->deleteButton, Qt::LeftButton);
     QVERIFY(rowExists(1));
@@ -699,7 +679,7 @@ void TestMainWindow::failingDeleteStillRefreshes()
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
     WriteLock lock;
     QVERIFY(lock.locked);
-    onModal<QMessageBox>([&](QMessageBox *box) {
+    TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
     });
     QTest::mouseClick(window->deleteButton, Qt::LeftButton);
@@ -758,7 +738,7 @@ void TestMainWindow::userTextIsPlain()
              QStringLiteral("<i>Lakes</i>"));
     select({0});
     QString question;
-    onModal<QMessageBox>([&](QMessageBox *box) {
+    TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         question = box->text();
         QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
     });
@@ -791,7 +771,7 @@ void TestMainWindow::guardDuringCommands()
     bool guardInEditor = true;
     searchFor(QStringLiteral("Alpha"));
     select({0});
-    onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
+    TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
         guardInEditor = window->autoChallengeAllowed;
         dialog->reject();
     });

@@ -1,0 +1,46 @@
+#include "elapsedclock.h"
+
+#include <chrono>
+
+MonotonicClock::~MonotonicClock() = default;
+
+qint64 MonotonicClock::msecs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const MonotonicClock *MonotonicClock::system()
+{
+    static const MonotonicClock clock;
+    return &clock;
+}
+
+ElapsedClock::ElapsedClock(const MonotonicClock *source)
+    : source(source), startedAt(0), started(false)
+{
+}
+
+void ElapsedClock::setSource(const MonotonicClock *newSource)
+{
+    // Times of two sources have nothing in common: a running clock starts over.
+    source = newSource;
+    if (started)
+        start();
+}
+
+void ElapsedClock::start()
+{
+    startedAt = source->msecs();
+    started = true;
+}
+
+void ElapsedClock::invalidate()
+{
+    started = false;
+}
+
+qint64 ElapsedClock::elapsed() const
+{
+    return started ? source->msecs() - startedAt : 0;
+}

@@ -1,0 +1,605 @@
+#include "book.h"
+#include "challengedialog.h"
+#include "editnivletdialog.h"
+#include "elapsedclock.h"
+#include "knrate.h"
+#include "mainwindow.h"
+#include "nivlet.h"
+#include "nivletcore.h"
+#include "nivletstablemodel.h"
+#include "nivlettableview.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTextEdit>
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+// Three active nivlets in an active book; the options switch automatic
+// challenges on with the shortest interval, one minute.
+const char rows[] = "INSERT INTO book (id, name, active) VALUES (1, 'Rivers', 1);\n"
+                    "INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) VALUES\n"
+                    " (1, 1, 0.5, 1, 'Longest river?', 'Nile'),\n"
+                    " (2, 1, 0.25, 1, 'River through Vienna?', 'Danube\nDonau'),\n"
+                    " (3, 1, 0.75, 1, 'River through Paris?', 'Seine');\n"
+                    "UPDATE options SET auto_ch = 1, auto_ch_interval = 60;\n";
+constexpr qint64 interval = 60 * 1000;
+
+// Time that passes only when the test says so.
+class ManualClock : public MonotonicClock
+{
+public:
+    qint64 msecs() const override { return now; }
+    void advance(qint64 ms) { now += ms; }
+    qint64 now = 1000000;
+};
+
+// Watches for challenge dialogs: each one that comes up is counted and handed
+// to the action, which by default closes it unanswered. Editors that come up
+// go to their own action; both run from the same poll, so that neither waits
+// inside the other's event loop.
+class ChallengeWatcher : public QObject
+{
+public:
+    ChallengeWatcher()
+    {
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, this, &ChallengeWatcher::poll);
+        timer.start();
+    }
+    std::function<void(ChallengeDialog *)> action = [](ChallengeDialog *d) { d->reject(); };
+    std::function<void(EditNivletDialog *)> editorAction = [](EditNivletDialog *d) { d->reject(); };
+    QList<qint64> asked;
+    int editors = 0;
+    QList<bool> windowVisible;
+    QList<bool> windowMinimized;
+    MainWindow *window = nullptr;
+
+private:
+    void poll()
+    {
+        if (auto *editor = qobject_cast<EditNivletDialog *>(QApplication::activeModalWidget())) {
+            if (editor->isVisible() && editor != lastEditor) {
+                lastEditor = editor;
+                ++editors;
+                editorAction(editor);
+            }
+            return;
+        }
+        auto *dialog = qobject_cast<ChallengeDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || dialog == last)
+            return;
+        last = dialog;
+        asked << dialog->nivlet->id;
+        if (window) {
+            windowVisible << window->isVisible();
+            windowMinimized << window->isMinimized();
+        }
+        action(dialog);
+    }
+    QTimer timer;
+    ChallengeDialog *last = nullptr;
+    EditNivletDialog *lastEditor = nullptr;
+};
+
+double storedRate(qint64 id)
+{
+    double rate = -1.0;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_int64(stmt, 1, id);
+            if (sqlite3_step(stmt) == SQLITE_ROW)
+                rate = sqlite3_column_double(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rate;
+}
+
+int logLines()
+{
+    return int(TestSupport::readFile(QStringLiteral("nivlets.log")).count(QLatin1Char('\n')));
+}
+
+// The right answer of each nivlet of the rows above.
+QString answerOf(qint64 id)
+{
+    switch (id) {
+    case 1:
+        return QStringLiteral("nile");
+    case 2:
+        return QStringLiteral("  DANUBE ");
+    default:
+        return QStringLiteral("Seine");
+    }
+}
+} // namespace
+
+class TestAutoChallenge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void timerRunsFromStartUp();
+    void theTimerItselfStartsAChallenge();
+    void notAtExactlyTheInterval();
+    void manualChallengeKeepsTheClock();
+    void longSeriesThenNextAtFirstTick();
+    void switchedOnAfterTheIntervalPassed();
+    void savedIntervalTakesEffectAtTheNextTick();
+    void dueWhileACommandRuns_data();
+    void dueWhileACommandRuns();
+    void timerWithoutActiveNivletShowsNothing();
+    void buttonWithoutActiveNivletReports();
+    void persistingOptionsFailure();
+    void seriesOnARealStore();
+    void correctionOpensTheEditor();
+    void correctionOfAVanishedNivlet_data();
+    void correctionOfAVanishedNivlet();
+    void laterPleaseAsksTheSameFirst();
+    void fromTheTrayShowsMinimised();
+
+private:
+    bool openWindow();
+
+    std::unique_ptr<TestSupport::WorkDir> work;
+    std::unique_ptr<TestSupport::BoxCatcher> boxes;
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<ChallengeWatcher> watcher;
+};
+
+void TestAutoChallenge::initTestCase()
+{
+    QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(),
+             "the main window needs a system tray: run under the test command's X server");
+}
+
+void TestAutoChallenge::init()
+{
+    work = std::make_unique<TestSupport::WorkDir>();
+    QVERIFY(work->isValid());
+    QVERIFY(TestSupport::createDatabase(work->path(), QString::fromUtf8(rows)));
+    seedRandom(5);
+    QVERIFY(openWindow());
+}
+
+bool TestAutoChallenge::openWindow()
+{
+    watcher.reset();
+    window.reset();
+    boxes = std::make_unique<TestSupport::BoxCatcher>();
+    clock = std::make_unique<ManualClock>();
+    window = std::make_unique<MainWindow>();
+    window->setClock(clock.get());
+    if (!window->init())
+        return false;
+    // The ticks come from the test, at the times it chooses.
+    window->tickTimer.stop();
+    window->core->setBusyTimeout(50);
+    window->show();
+    watcher = std::make_unique<ChallengeWatcher>();
+    watcher->window = window.get();
+    return QTest::qWaitForWindowExposed(window.get());
+}
+
+void TestAutoChallenge::cleanup()
+{
+    watcher.reset();
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->close();
+        QTest::qWait(10);
+    }
+    window.reset();
+    clock.reset();
+    boxes.reset();
+    work.reset();
+}
+
+void TestAutoChallenge::timerRunsFromStartUp()
+{
+    MainWindow fresh;
+    QVERIFY(!fresh.tickTimer.isActive());
+    QVERIFY(!fresh.lastAutoChallenge.isValid());
+    QVERIFY(!fresh.autoChallengeAllowed);
+    QVERIFY(fresh.init());
+    QVERIFY(fresh.tickTimer.isActive());
+    QCOMPARE(fresh.tickTimer.interval(), 2000);
+    QVERIFY(!fresh.tickTimer.isSingleShot());
+    QVERIFY(fresh.lastAutoChallenge.isValid());
+    QVERIFY(fresh.autoChallengeAllowed);
+    QVERIFY(fresh.lastAutoChallenge.elapsed() < 1000);
+}
+
+void TestAutoChallenge::theTimerItselfStartsAChallenge()
+{
+    clock->advance(interval + 1);
+    window->tickTimer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(watcher->asked.size(), 1, 5000);
+    QTRY_VERIFY(window->autoChallengeAllowed);
+    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+}
+
+void TestAutoChallenge::notAtExactlyTheInterval()
+{
+    clock->advance(interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 0);
+    clock->advance(1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QVERIFY(window->autoChallengeAllowed);
+    // The clock restarted when the challenge started.
+    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+    clock->advance(interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QVERIFY(boxes->texts.isEmpty());
+}
+
+void TestAutoChallenge::manualChallengeKeepsTheClock()
+{
+    clock->advance(interval / 2);
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(window->lastAutoChallenge.elapsed(), interval / 2);
+    clock->advance(interval / 2 + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 2);
+}
+
+void TestAutoChallenge::longSeriesThenNextAtFirstTick()
+{
+    int answered = 0;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        // Each question takes the user well over the interval.
+        clock->advance(3 * interval);
+        window->onTick();
+        if (++answered < 4) {
+            dialog->answerEdit->setText(answerOf(dialog->nivlet->id));
+            dialog->check();
+            dialog->next();
+        } else {
+            dialog->reject();
+        }
+    };
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 4);
+    QCOMPARE(window->lastAutoChallenge.elapsed(), 4 * 3 * interval);
+    QVERIFY(window->autoChallengeAllowed);
+    watcher->action = [](ChallengeDialog *d) { d->reject(); };
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 5);
+}
+
+void TestAutoChallenge::switchedOnAfterTheIntervalPassed()
+{
+    Options off = *window->core->options();
+    off.autoCh = false;
+    QVERIFY(window->core->setOptions(off));
+    clock->advance(5 * interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 0);
+    Options on = off;
+    on.autoCh = true;
+    QVERIFY(window->core->setOptions(on));
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+}
+
+void TestAutoChallenge::savedIntervalTakesEffectAtTheNextTick()
+{
+    Options longer = *window->core->options();
+    longer.autoChInterval = 10 * 60;
+    QVERIFY(window->core->setOptions(longer));
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 0);
+    clock->advance(9 * interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+}
+
+void TestAutoChallenge::dueWhileACommandRuns_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("new nivlet") << QStringLiteral("new");
+    QTest::newRow("edit nivlet") << QStringLiteral("edit");
+    QTest::newRow("delete question") << QStringLiteral("delete");
+    QTest::newRow("manual challenge") << QStringLiteral("challenge");
+}
+
+void TestAutoChallenge::dueWhileACommandRuns()
+{
+    QFETCH(QString, command);
+    window->search();
+    window->nivletTableView->selectionModel()->select(
+        window->nivletsModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    int ticksInside = 0;
+    const auto tickInside = [&] {
+        clock->advance(interval + 1);
+        for (int i = 0; i < 3; ++i) {
+            window->onTick();
+            ++ticksInside;
+        }
+    };
+    QPushButton *button = nullptr;
+    if (command == QLatin1String("new") || command == QLatin1String("edit")) {
+        button = command == QLatin1String("new") ? window->newButton : window->editButton;
+        TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *editor) {
+            tickInside();
+            editor->reject();
+        });
+    } else if (command == QLatin1String("delete")) {
+        button = window->deleteButton;
+        TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
+            tickInside();
+            box->done(QMessageBox::No);
+        });
+    } else {
+        button = window->challengeButton;
+        watcher->action = [&](ChallengeDialog *dialog) {
+            tickInside();
+            dialog->reject();
+        };
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(ticksInside, 3);
+    const int manual = command == QLatin1String("challenge") ? 1 : 0;
+    QCOMPARE(watcher->asked.size(), manual);
+    QVERIFY(window->autoChallengeAllowed);
+    watcher->action = [](ChallengeDialog *d) { d->reject(); };
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), manual + 1);
+    QVERIFY(boxes->texts.isEmpty());
+}
+
+void TestAutoChallenge::timerWithoutActiveNivletShowsNothing()
+{
+    QVERIFY(window->core->editBook(window->core->book(0), QStringLiteral("Rivers"), false));
+    clock->advance(interval + 1);
+    window->onTick();
+    QTest::qWait(30);
+    QCOMPARE(watcher->asked.size(), 0);
+    QVERIFY(boxes->texts.isEmpty());
+    QCOMPARE(logLines(), 0);
+    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(window->isVisible());
+    // Silent, and the next attempt waits for the next interval.
+    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+}
+
+void TestAutoChallenge::buttonWithoutActiveNivletReports()
+{
+    QVERIFY(TestSupport::execSql(work->file(QStringLiteral("nivlets")),
+                                 QStringLiteral("UPDATE nivlet SET active = 0;")));
+    QVERIFY(openWindow());
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTRY_COMPARE(boxes->texts.size(), 1);
+    QCOMPARE(boxes->titles, QStringList{QStringLiteral("Error")});
+    QCOMPARE(boxes->texts, QStringList{QStringLiteral("There is no nivlet to ask.")});
+    QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")),
+             QStringLiteral("Error: There is no nivlet to ask.\n"));
+    QCOMPARE(watcher->asked.size(), 0);
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestAutoChallenge::persistingOptionsFailure()
+{
+    auto lock = std::make_unique<TestSupport::DatabaseLock>();
+    QVERIFY(lock->locked);
+    clock->advance(interval + 1);
+    int nestedBoxes = 0;
+    bool guardWhileShown = true;
+    boxes->whileShown = [&] {
+        // Ticks keep arriving while the box is open; they must add nothing.
+        guardWhileShown = window->autoChallengeAllowed;
+        QWidget *box = QApplication::activeModalWidget();
+        for (int i = 0; i < 5; ++i) {
+            clock->advance(5000);
+            window->onTick();
+            if (QApplication::activeModalWidget() != box)
+                ++nestedBoxes;
+        }
+    };
+    window->onTick();
+    QCOMPARE(boxes->texts.size(), 1);
+    QVERIFY2(boxes->texts.first().startsWith(
+                 QStringLiteral("Could not get options from database. error code: 5")),
+             qPrintable(boxes->texts.first()));
+    QCOMPARE(nestedBoxes, 0);
+    QVERIFY(!guardWhileShown);
+    QCOMPARE(logLines(), 1);
+    QCOMPARE(watcher->asked.size(), 0);
+    QVERIFY(window->autoChallengeAllowed);
+
+    // Ticks within a minute after the box closed ask nothing.
+    boxes->whileShown = nullptr;
+    for (int i = 0; i < 29; ++i) {
+        clock->advance(2000);
+        window->onTick();
+    }
+    QCOMPARE(boxes->texts.size(), 1);
+    QCOMPARE(logLines(), 1);
+    // The next box comes a minute after the last one closed.
+    clock->advance(2001);
+    window->onTick();
+    QCOMPARE(boxes->texts.size(), 2);
+    QCOMPARE(logLines(), 2);
+
+    // Once the file can be read again, the challenge that is long due starts.
+    lock.reset();
+    clock->advance(MainWindow::optionsRetryDelay + 1);
+    window->onTick();
+    QCOMPARE(boxes->texts.size(), 2);
+    QCOMPARE(watcher->asked.size(), 1);
+    QVERIFY(!window->optionsFailure.isValid());
+}
+
+void TestAutoChallenge::seriesOnARealStore()
+{
+    window->search();
+    QCOMPARE(window->nivletsModel->rowCount(), 3);
+    QList<double> rateAfter;
+    QList<QString> shownRate;
+    int round = 0;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        const qint64 id = dialog->nivlet->id;
+        const double before = dialog->nivlet->knRate;
+        // The first answer is right, the second wrong.
+        QTest::keyClicks(dialog->answerEdit, round == 0 ? answerOf(id) : QStringLiteral("Amazon"));
+        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+        rateAfter << storedRate(id);
+        QCOMPARE(rateAfter.last(), round == 0 ? before * 0.5 + 0.5 : before * 0.5);
+        QTest::mouseClick(round == 0 ? dialog->nextButton : dialog->closeButton, Qt::LeftButton);
+        ++round;
+    };
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 2);
+    QVERIFY(watcher->asked.at(0) != watcher->asked.at(1));
+    QCOMPARE(rateAfter.size(), 2);
+    // The shown search has been repeated: it lists the rates just written.
+    for (int row = 0; row < window->nivletsModel->rowCount(); ++row) {
+        const Nivlet *n = window->nivletsModel->nivletAt(row);
+        QCOMPARE(n->knRate, storedRate(n->id));
+    }
+    QCOMPARE(window->nivletsModel->rowCount(), 3);
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestAutoChallenge::correctionOpensTheEditor()
+{
+    window->search();
+    qint64 asked = -1;
+    QString oldAnswer;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        asked = dialog->nivlet->id;
+        oldAnswer = dialog->nivlet->answer;
+        QTest::keyClicks(dialog->answerEdit, QStringLiteral("Big River"));
+        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+        QVERIFY(dialog->correctionButton);
+        QTest::mouseClick(dialog->correctionButton, Qt::LeftButton);
+    };
+    QString shown;
+    QString rate;
+    watcher->editorAction = [&](EditNivletDialog *editor) {
+        shown = editor->answersEdit->toPlainText();
+        rate = editor->knRateLabel->text();
+        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+    };
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->editors, 1);
+    QCOMPARE(shown, oldAnswer + QStringLiteral("\nBig River"));
+    // The editor shows the rate the wrong answer left.
+    QCOMPARE(rate, knRateText(storedRate(asked)));
+    std::unique_ptr<Nivlet> saved(window->core->getNivlet(asked));
+    QCOMPARE(saved->answer, oldAnswer + QStringLiteral("\nBig River"));
+    QVERIFY(saved->isCorrectAnswer(QStringLiteral("big river")));
+    // The series ended with the editor: no second challenge.
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestAutoChallenge::correctionOfAVanishedNivlet_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("row deleted") << false;
+    QTest::newRow("file locked") << true;
+}
+
+void TestAutoChallenge::correctionOfAVanishedNivlet()
+{
+    QFETCH(bool, locked);
+    window->search();
+    std::unique_ptr<TestSupport::DatabaseLock> lock;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        QTest::keyClicks(dialog->answerEdit, QStringLiteral("wrong"));
+        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+        const QString sql =
+            QStringLiteral("DELETE FROM nivlet WHERE id = %1;").arg(dialog->nivlet->id);
+        if (locked) {
+            lock = std::make_unique<TestSupport::DatabaseLock>();
+            QVERIFY(lock->locked);
+        } else {
+            QVERIFY(TestSupport::execSql(QStringLiteral("nivlets"), sql));
+        }
+        QTest::mouseClick(dialog->correctionButton, Qt::LeftButton);
+    };
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::qWait(30);
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->editors, 0);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(window->autoChallengeAllowed);
+    if (locked) {
+        // The search after the answer and the editor's read both meet the lock.
+        QVERIFY(!boxes->texts.isEmpty());
+        QVERIFY2(boxes->texts.last().startsWith(
+                     QStringLiteral("Could not get nivlet from database. error code: 5")),
+                 qPrintable(boxes->texts.join(QLatin1Char('|'))));
+    } else {
+        QVERIFY(boxes->texts.isEmpty());
+    }
+}
+
+void TestAutoChallenge::laterPleaseAsksTheSameFirst()
+{
+    qint64 first = -1;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        first = dialog->nivlet->id;
+        QTest::mouseClick(dialog->laterButton, Qt::LeftButton);
+    };
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 1);
+    watcher->action = [](ChallengeDialog *d) { d->reject(); };
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 2);
+    QCOMPARE(watcher->asked.at(1), first);
+}
+
+void TestAutoChallenge::fromTheTrayShowsMinimised()
+{
+    window->hide();
+    QTRY_VERIFY(!window->isVisible());
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->windowVisible, QList<bool>{true});
+    QCOMPARE(watcher->windowMinimized, QList<bool>{true});
+    QVERIFY(!window->isVisible());
+    QVERIFY(window->trayIcon->isVisible());
+    QVERIFY(window->autoChallengeAllowed);
+
+    // A visible window stays visible.
+    window->showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 2);
+    QCOMPARE(watcher->windowMinimized.last(), false);
+    QVERIFY(window->isVisible());
+}
+
+QTEST_MAIN(TestAutoChallenge)
+#include "tst_autochallenge.moc"
