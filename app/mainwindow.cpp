@@ -88,6 +88,10 @@ bool MainWindow::init()
 
     resize(windowWidth, windowHeight);
     buildCentralWidget();
+    // With the style's margins the header and the command row need a few
+    // pixels more than 620. Left to the first show, that growth would make
+    // the toolkit map a window meant to start minimised in its normal state.
+    resize(size().expandedTo(minimumSizeHint()));
 
     // The whole desktop, not the work area: task bars do not shift the window.
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();

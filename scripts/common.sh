@@ -5,7 +5,7 @@ NIVLETS_BUILD_PACKAGES="build-essential cmake qt6-base-dev qt6-base-dev-tools qt
 # Further packages needed by the tests: an X server, a tray host, a driver for
 # the program's windows, the benchmark library, the desktop entry and AppStream
 # validators and the Debian package tools (dpkg-shlibdeps, file).
-NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file"
+NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file openbox"
 
 nivlets_install_missing() {
     local missing=()

@@ -115,7 +115,6 @@ private slots:
     void cleanup();
 
     void buildsTheWindow();
-    void laterCommandsChangeNothing();
     void searchCounts_data();
     void searchCounts();
     void searchInputs();
@@ -319,20 +318,6 @@ void TestMainWindow::buildsTheWindow()
     QVERIFY(!window->deleteButton->isEnabled());
     QVERIFY(window->autoChallengeAllowed);
     QVERIFY(window->trayIcon->isVisible());
-}
-
-void TestMainWindow::laterCommandsChangeNothing()
-{
-    searchFor(QStringLiteral("Alpha"));
-    const QString before = window->resultLabel->text();
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
-    QTest::qWait(20);
-    QVERIFY(!QApplication::activeModalWidget());
-    QVERIFY(window->autoChallengeAllowed);
-    QCOMPARE(resets.count(), 0);
-    QCOMPARE(window->resultLabel->text(), before);
-    QVERIFY(boxes->texts.isEmpty());
 }
 
 void TestMainWindow::searchCounts_data()
