@@ -11,6 +11,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -93,24 +94,6 @@ private:
     ChallengeDialog *last = nullptr;
     EditNivletDialog *lastEditor = nullptr;
 };
-
-double storedRate(qint64 id)
-{
-    double rate = -1.0;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
-}
 
 int logLines()
 {
@@ -328,6 +311,10 @@ void TestAutoChallenge::dueWhileACommandRuns_data()
     QTest::newRow("edit nivlet") << QStringLiteral("edit");
     QTest::newRow("delete question") << QStringLiteral("delete");
     QTest::newRow("manual challenge") << QStringLiteral("challenge");
+    QTest::newRow("puzzle size") << QStringLiteral("puzzle");
+    QTest::newRow("books") << QStringLiteral("books");
+    QTest::newRow("options") << QStringLiteral("options");
+    QTest::newRow("about") << QStringLiteral("about");
 }
 
 void TestAutoChallenge::dueWhileACommandRuns()
@@ -345,24 +332,35 @@ void TestAutoChallenge::dueWhileACommandRuns()
         }
     };
     QPushButton *button = nullptr;
+    const QHash<QString, QPushButton *> dialogCommands{
+        {QStringLiteral("puzzle"), window->puzzleButton},
+        {QStringLiteral("books"), window->booksButton},
+        {QStringLiteral("options"), window->optionsButton},
+        {QStringLiteral("about"), window->aboutButton}};
     if (command == QLatin1String("new") || command == QLatin1String("edit")) {
         button = command == QLatin1String("new") ? window->newButton : window->editButton;
-        TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *editor) {
+        watcher->editorAction = [&](EditNivletDialog *editor) {
             tickInside();
             editor->reject();
-        });
+        };
     } else if (command == QLatin1String("delete")) {
         button = window->deleteButton;
         TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
             tickInside();
             box->done(QMessageBox::No);
         });
-    } else {
+    } else if (command == QLatin1String("challenge")) {
         button = window->challengeButton;
         watcher->action = [&](ChallengeDialog *dialog) {
             tickInside();
             dialog->reject();
         };
+    } else {
+        button = dialogCommands.value(command);
+        TestSupport::onModal<QDialog>([&](QDialog *dialog) {
+            tickInside();
+            dialog->reject();
+        });
     }
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(ticksInside, 3);
@@ -470,7 +468,7 @@ void TestAutoChallenge::seriesOnARealStore()
         // The first answer is right, the second wrong.
         QTest::keyClicks(dialog->answerEdit, round == 0 ? answerOf(id) : QStringLiteral("Amazon"));
         QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
-        rateAfter << storedRate(id);
+        rateAfter << TestSupport::storedRate(id);
         QCOMPARE(rateAfter.last(), round == 0 ? before * 0.5 + 0.5 : before * 0.5);
         QTest::mouseClick(round == 0 ? dialog->nextButton : dialog->closeButton, Qt::LeftButton);
         ++round;
@@ -482,7 +480,7 @@ void TestAutoChallenge::seriesOnARealStore()
     // The shown search has been repeated: it lists the rates just written.
     for (int row = 0; row < window->nivletsModel->rowCount(); ++row) {
         const Nivlet *n = window->nivletsModel->nivletAt(row);
-        QCOMPARE(n->knRate, storedRate(n->id));
+        QCOMPARE(n->knRate, TestSupport::storedRate(n->id));
     }
     QCOMPARE(window->nivletsModel->rowCount(), 3);
     QVERIFY(window->autoChallengeAllowed);
@@ -513,7 +511,7 @@ void TestAutoChallenge::correctionOpensTheEditor()
     QCOMPARE(watcher->editors, 1);
     QCOMPARE(shown, oldAnswer + QStringLiteral("\nBig River"));
     // The editor shows the rate the wrong answer left.
-    QCOMPARE(rate, knRateText(storedRate(asked)));
+    QCOMPARE(rate, knRateText(TestSupport::storedRate(asked)));
     std::unique_ptr<Nivlet> saved(window->core->getNivlet(asked));
     QCOMPARE(saved->answer, oldAnswer + QStringLiteral("\nBig River"));
     QVERIFY(saved->isCorrectAnswer(QStringLiteral("big river")));
