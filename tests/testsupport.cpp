@@ -150,13 +150,13 @@ void BoxCatcher::poll()
     box->done(QMessageBox::Ok);
 }
 
-DatabaseLock::DatabaseLock(const char *begin)
+LockingConnection::LockingConnection(const char *begin)
 {
     locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
              sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-DatabaseLock::~DatabaseLock()
+LockingConnection::~LockingConnection()
 {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);

@@ -87,11 +87,11 @@ private:
 // locked while it lives, as another program would: with the default
 // "BEGIN EXCLUSIVE" the store's reads and writes fail with "database is
 // locked", with "BEGIN IMMEDIATE" only its writes do.
-class DatabaseLock
+class LockingConnection
 {
 public:
-    explicit DatabaseLock(const char *begin = "BEGIN EXCLUSIVE");
-    ~DatabaseLock();
+    explicit LockingConnection(const char *begin = "BEGIN EXCLUSIVE");
+    ~LockingConnection();
     bool locked = false;
 
 private:

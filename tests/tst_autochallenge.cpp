@@ -405,7 +405,7 @@ void TestAutoChallenge::buttonWithoutActiveNivletReports()
 
 void TestAutoChallenge::persistingOptionsFailure()
 {
-    auto lock = std::make_unique<TestSupport::DatabaseLock>();
+    auto lock = std::make_unique<TestSupport::LockingConnection>();
     QVERIFY(lock->locked);
     clock->advance(interval + 1);
     int nestedBoxes = 0;
@@ -530,14 +530,14 @@ void TestAutoChallenge::correctionOfAVanishedNivlet()
 {
     QFETCH(bool, locked);
     window->search();
-    std::unique_ptr<TestSupport::DatabaseLock> lock;
+    std::unique_ptr<TestSupport::LockingConnection> lock;
     watcher->action = [&](ChallengeDialog *dialog) {
         QTest::keyClicks(dialog->answerEdit, QStringLiteral("wrong"));
         QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
         const QString sql =
             QStringLiteral("DELETE FROM nivlet WHERE id = %1;").arg(dialog->nivlet->id);
         if (locked) {
-            lock = std::make_unique<TestSupport::DatabaseLock>();
+            lock = std::make_unique<TestSupport::LockingConnection>();
             QVERIFY(lock->locked);
         } else {
             QVERIFY(TestSupport::execSql(QStringLiteral("nivlets"), sql));

@@ -18,14 +18,13 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QTimer>
 #include <QVBoxLayout>
 
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <functional>
 #include <memory>
+
+using TestSupport::runModal;
+using TestSupport::storedRate;
 
 namespace {
 const char sampleRows[] =
@@ -37,46 +36,6 @@ const char sampleRows[] =
     " 'Le   Havre'),\n"
     " (3, 1, 0.75, 1, 'Which river flows through Paris?', 'Seine'),\n"
     " (4, 1, 0.0, 77, 'A question of a lost book', 'lost');\n";
-
-// Reads the rate through a connection of its own, so that what the store
-// wrote is seen as any other program would see it.
-double storedRate(qint64 id)
-{
-    sqlite3 *db = nullptr;
-    double rate = -1.0;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
-}
-
-// A second connection that holds the database locked while it lives.
-class DatabaseLock
-{
-public:
-    DatabaseLock()
-    {
-        locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
-                 sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~DatabaseLock()
-    {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-    bool locked = false;
-
-private:
-    sqlite3 *db = nullptr;
-};
 
 // The given width, or the width the text needs when the desktop font is larger.
 bool hasFixedWidth(QPushButton *button, int width)
@@ -90,25 +49,6 @@ QColor textColorAt(QTextEdit *edit, int position)
     QTextCursor cursor(edit->document());
     cursor.setPosition(position);
     return cursor.charFormat().foreground().color();
-}
-
-// Runs the dialog modally and acts on it once it is the active modal window.
-// A step that fails leaves the dialog open; it is then ended with -1 so that
-// the test reports the failure instead of waiting forever.
-int runModal(QDialog *dialog, const std::function<void()> &act)
-{
-    QTimer::singleShot(0, dialog, [dialog, act] {
-        if (QTest::qWaitFor(
-                [dialog] {
-                    return QApplication::activeModalWidget() == dialog && dialog->isVisible();
-                },
-                5000)) {
-            act();
-        }
-        if (dialog->isVisible())
-            dialog->done(-1);
-    });
-    return dialog->exec();
 }
 } // namespace
 
@@ -536,7 +476,7 @@ void TestChallenge::failingRateWriteKeepsTheNewRate()
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("seine"));
         {
-            DatabaseLock lock;
+            TestSupport::LockingConnection lock;
             QVERIFY(lock.locked);
             QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
         }

@@ -463,7 +463,7 @@ void TestEditNivlet::missingNivletIsNotShown()
 
 void TestEditNivlet::unreadableNivletIsReported()
 {
-    TestSupport::DatabaseLock lock;
+    TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(!dialog.setupUi(nullptr, QString(), false));
@@ -495,9 +495,9 @@ void TestEditNivlet::failingWriteStillAccepts()
 {
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
-    std::unique_ptr<TestSupport::DatabaseLock> lock;
+    std::unique_ptr<TestSupport::LockingConnection> lock;
     const int result = TestSupport::runModal(&dialog, [&] {
-        lock = std::make_unique<TestSupport::DatabaseLock>();
+        lock = std::make_unique<TestSupport::LockingConnection>();
         QVERIFY(lock->locked);
         dialog.questionEdit->setPlainText(QStringLiteral("Never written"));
         QTest::mouseClick(dialog.okButton, Qt::LeftButton);

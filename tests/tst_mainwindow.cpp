@@ -77,26 +77,6 @@ bool rowExists(qint64 id)
     return found;
 }
 
-// Holds the write lock only: the store can still read, but not change anything.
-class WriteLock
-{
-public:
-    WriteLock()
-    {
-        locked = sqlite3_open("nivlets", &db) == SQLITE_OK &&
-                 sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~WriteLock()
-    {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-    bool locked = false;
-
-private:
-    sqlite3 *db = nullptr;
-};
-
 bool hasFixedWidth(QPushButton *button, int width)
 {
     const int expected = std::max(width, button->sizeHint().width());
@@ -381,7 +361,7 @@ void TestMainWindow::searchFailure()
 {
     searchFor(QStringLiteral("Alpha"));
     {
-        TestSupport::DatabaseLock lock;
+        TestSupport::LockingConnection lock;
         QVERIFY(lock.locked);
         searchFor(QStringLiteral("Alpha"));
     }
@@ -662,7 +642,8 @@ void TestMainWindow::failingDeleteStillRefreshes()
     searchFor(QStringLiteral("Alpha"));
     select({0, 1});
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    WriteLock lock;
+    // The store can still read, but not change anything.
+    TestSupport::LockingConnection lock("BEGIN IMMEDIATE");
     QVERIFY(lock.locked);
     TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);

@@ -35,7 +35,7 @@
 #include <functional>
 #include <memory>
 
-using TestSupport::DatabaseLock;
+using TestSupport::LockingConnection;
 using TestSupport::runModal;
 using TestSupport::storedRate;
 
@@ -890,7 +890,7 @@ void TestPuzzle::checkWithFailingRateWrites()
     core->setBusyTimeout(50);
     TestSupport::BoxCatcher boxes;
     {
-        DatabaseLock lock;
+        LockingConnection lock;
         QVERIFY(lock.locked);
         w.checkAll();
     }

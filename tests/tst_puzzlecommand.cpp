@@ -259,7 +259,7 @@ void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
 void TestPuzzleCommand::failedReloadBuildsNothing()
 {
     window->core->activeListStale = true;
-    TestSupport::DatabaseLock lock;
+    TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     bool puzzleSeen = false;
     onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {

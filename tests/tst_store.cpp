@@ -16,7 +16,7 @@
 #include <thread>
 
 using TestSupport::BoxCatcher;
-using TestSupport::DatabaseLock;
+using TestSupport::LockingConnection;
 using TestSupport::rows;
 using TestSupport::WorkDir;
 
@@ -1021,7 +1021,7 @@ void TestStore::lockedWritesFailAndLeaveEverything()
         const QString before = memory(core);
         const QStringList rowsBefore = allRows();
         {
-            DatabaseLock lock("BEGIN IMMEDIATE");
+            LockingConnection lock("BEGIN IMMEDIATE");
             QVERIFY(lock.locked);
             QVERIFY2(!c.run(), c.failure);
         }
@@ -1052,7 +1052,7 @@ void TestStore::lockedReadsFail()
     QVERIFY(core.setKnowledgeRate(1, 0.5));
     const QString before = memory(core);
     {
-        DatabaseLock lock;
+        LockingConnection lock;
         QVERIFY(lock.locked);
         QVERIFY(!core.search("a", nullptr, false));
         QCOMPARE(takeBoxes(), QStringList{"Error: " + lockedText("Could not search for nivlets.")});
@@ -1114,7 +1114,7 @@ void TestStore::lastingLockIsReportedAfterTheWait()
     NivletCore core;
     QVERIFY(openSample(core));
     core.setBusyTimeout(300);
-    DatabaseLock lock("BEGIN IMMEDIATE");
+    LockingConnection lock("BEGIN IMMEDIATE");
     QVERIFY(lock.locked);
     QElapsedTimer clock;
     clock.start();
