@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -562,7 +563,9 @@ Options *NivletCore::options()
 {
     if (optionsCache)
         return optionsCache;
-    optionsCache = new Options;
+    // Read into a record of its own: a failure is reported in a box whose
+    // event loop may call back here, and must not find a half-read cache.
+    auto read = std::make_unique<Options>();
     const char failure[] = "Could not get options from database.";
     sqlite3_stmt *stmt = nullptr;
     bool ok = prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options", stmt,
@@ -570,19 +573,18 @@ Options *NivletCore::options()
     if (ok) {
         int step = sqlite3_step(stmt);
         if (step == SQLITE_ROW) {
-            optionsCache->autoCh = columnBool(stmt, 0);
+            read->autoCh = columnBool(stmt, 0);
             // A hand-edited interval could overflow the timer's arithmetic.
-            optionsCache->autoChInterval = static_cast<int>(qBound(
+            read->autoChInterval = static_cast<int>(qBound(
                 qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)), qint64(maxInterval)));
-            optionsCache->puzzleAffectsRates = columnBool(stmt, 2);
+            read->puzzleAffectsRates = columnBool(stmt, 2);
             step = sqlite3_step(stmt);
         }
         ok = finishQuery(stmt, step, failure);
     }
-    if (!ok) {
-        delete optionsCache;
-        optionsCache = nullptr;
-    }
+    if (!ok || optionsCache)
+        return optionsCache;
+    optionsCache = read.release();
     return optionsCache;
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -169,6 +170,7 @@ private slots:
     void failedOptionsReadIsRetried();
     void failedSetOptionsKeepsCache();
     void optionsWithoutRowGiveDefaults();
+    void failedOptionsReadLeavesNoCache();
     void optionsIntervalIsBounded_data();
     void optionsIntervalIsBounded();
 
@@ -940,6 +942,29 @@ void TestStore::failedSetOptionsKeepsCache()
     QCOMPARE(takeBoxes(), QStringList{"Error: Could not set options. error code: 1 error "
                                       "message: no such table: options"});
     QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=0,900,1"));
+}
+
+void TestStore::failedOptionsReadLeavesNoCache()
+{
+    NivletCore core;
+    QVERIFY(openSample(core, "UPDATE options SET auto_ch = 1;"));
+    QVERIFY(exec("DROP TABLE options;"));
+    // The error box runs an event loop in which a timer may ask again; it must
+    // be told the truth, not handed defaults that say automatic challenges are off.
+    bool asked = false;
+    Options *askedInBox = nullptr;
+    QTimer::singleShot(0, [&] {
+        askedInBox = core.options();
+        asked = true;
+    });
+    QCOMPARE(core.options(), nullptr);
+    QVERIFY(asked);
+    QCOMPARE(askedInBox, nullptr);
+    const QStringList boxes = takeBoxes();
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes.at(0).startsWith("Error: Could not get options from database. error code: 1 "));
+    QCOMPARE(core.options(), nullptr);
+    QCOMPARE(takeBoxes().size(), 1);
 }
 
 void TestStore::optionsWithoutRowGiveDefaults()
