@@ -21,18 +21,18 @@ void NivletTableView::fitColumns()
     const int available = geometry().right() - geometry().left() - 18;
     int sumMin = 0;
     double sumWeight = 0.0;
-    for (const ColumnSpec &spec : std::as_const(columnSpecs)) {
-        sumMin += spec.minWidth;
-        sumWeight += spec.weight;
+    for (const ColumnSpec &column : std::as_const(columnSpecs)) {
+        sumMin += column.minWidth;
+        sumWeight += column.weight;
     }
     const int spare = available - sumMin;
     int remaining = available;
     const int last = static_cast<int>(columnSpecs.size()) - 1;
     for (int i = 0; i < last; ++i) {
-        const ColumnSpec &spec = columnSpecs.at(i);
-        int width = spec.minWidth;
+        const ColumnSpec &column = columnSpecs.at(i);
+        int width = column.minWidth;
         if (spare > 0 && sumWeight > 0.001) {
-            width += static_cast<int>(spare * spec.weight / sumWeight);
+            width += static_cast<int>(spare * column.weight / sumWeight);
             remaining -= width;
         }
         setColumnWidth(i, width);
