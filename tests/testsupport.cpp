@@ -75,11 +75,12 @@ QStringList rows(const QString &sql)
     return result;
 }
 
-double storedRate(qint64 id)
+double storedRate(qint64 id, const QString &file)
 {
     sqlite3 *db = nullptr;
     double rate = -1.0;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
         sqlite3_stmt *stmt = nullptr;
         if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
             SQLITE_OK) {

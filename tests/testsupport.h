@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,7 +39,7 @@ QStringList rows(const QString &sql);
 
 // The knowledge rate stored for the nivlet, read like rows; -1 when there is
 // no such row.
-double storedRate(qint64 id);
+double storedRate(qint64 id, const QString &file = QStringLiteral("nivlets"));
 
 QString readFile(const QString &path);
 
@@ -102,6 +103,28 @@ private:
 // A dialog still open after act is ended with -1, so that a failed step
 // reports its failure instead of waiting forever.
 int runModal(QDialog *dialog, const std::function<void()> &act);
+
+// Acts on the next modal window of type T once it is up; the caller then
+// starts the command that opens it. A window still open after act is ended
+// with -1, so that a failed step reports its failure instead of waiting forever.
+template <typename T> void whenModal(const std::function<void(T *)> &act)
+{
+    QTimer::singleShot(0, [act] {
+        T *window = nullptr;
+        const bool up = QTest::qWaitFor(
+            [&window] {
+                window = qobject_cast<T *>(QApplication::activeModalWidget());
+                return window && window->isVisible();
+            },
+            5000);
+        if (!up)
+            return;
+        QPointer<T> guard(window);
+        act(window);
+        if (guard && guard->isVisible())
+            guard->done(-1);
+    });
+}
 
 // Calls act on the next modal widget of type T as soon as it is up; the
 // caller then starts the command that opens it. The check runs at once in the

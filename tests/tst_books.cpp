@@ -28,6 +28,7 @@
 #include <memory>
 
 using TestSupport::rows;
+using TestSupport::whenModal;
 using TestSupport::WorkDir;
 
 namespace {
@@ -117,28 +118,6 @@ private:
     QTimer timer;
     QPointer<QMessageBox> answered;
 };
-
-// Acts on the next modal window of type T once it is up. A step that fails
-// leaves it open; it is then ended with -1 so that the test reports the
-// failure instead of waiting forever.
-template <typename T> void whenModal(const std::function<void(T *)> &act)
-{
-    QTimer::singleShot(0, [act] {
-        T *window = nullptr;
-        const bool up = QTest::qWaitFor(
-            [&window] {
-                window = qobject_cast<T *>(QApplication::activeModalWidget());
-                return window && window->isVisible();
-            },
-            5000);
-        if (!up)
-            return;
-        QPointer<T> guard(window);
-        act(window);
-        if (guard && guard->isVisible())
-            guard->done(-1);
-    });
-}
 
 // Makes indexes past the rows a view would ask for, as a stale view might.
 class ProbedModel : public BooksTableModel

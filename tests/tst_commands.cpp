@@ -25,6 +25,7 @@
 #include <sqlite3.h>
 
 using TestSupport::BoxCatcher;
+using TestSupport::whenModal;
 using TestSupport::WorkDir;
 
 namespace {
@@ -51,29 +52,6 @@ QString storedInterval()
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return result;
-}
-
-// Calls act on the next modal window of type T once it is up; the caller then
-// starts the command that opens it. A step that fails leaves the window
-// open; it is then ended with -1 so that the test reports the failure instead
-// of waiting forever.
-template <typename T> void whenModal(const std::function<void(T *)> &act)
-{
-    QTimer::singleShot(0, [act] {
-        T *window = nullptr;
-        const bool up = QTest::qWaitFor(
-            [&window] {
-                window = qobject_cast<T *>(QApplication::activeModalWidget());
-                return window && window->isVisible();
-            },
-            5000);
-        if (!up)
-            return;
-        QPointer<T> guard(window);
-        act(window);
-        if (guard && guard->isVisible())
-            guard->done(-1);
-    });
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sqlite3.h>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -33,26 +32,6 @@ constexpr int tickAndStartUp = 2000 + 8000;
 void endWithTest(QProcess &process)
 {
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-double storedRate(const QString &file, qint64 id)
-{
-    double rate = -1.0;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_busy_timeout(db, 1000);
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
 }
 
 } // namespace
@@ -212,7 +191,7 @@ void TestDesktop::automaticChallengeFromTheTray()
         file, QStringLiteral("UPDATE options SET auto_ch = 1, auto_ch_interval = %1;"
                              "UPDATE nivlet SET active = (id = 1);")
                   .arg(interval)));
-    const double rateBefore = storedRate(file, 1);
+    const double rateBefore = TestSupport::storedRate(1, file);
     QCOMPARE(rateBefore, 0.75);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -275,7 +254,7 @@ void TestDesktop::automaticChallengeFromTheTray()
     QCOMPARE(exitCode, 0);
     run(QStringLiteral("xdotool"), {"key", "Return"}, &exitCode);
     QCOMPARE(exitCode, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(storedRate(file, 1), rateBefore * 0.5 + 0.5, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(TestSupport::storedRate(1, file), rateBefore * 0.5 + 0.5, 10000);
     QCOMPARE(windowState(main), QStringLiteral("Iconic"));
 
     // Closing the answered challenge ends the series: the window goes back
