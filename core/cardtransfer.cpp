@@ -1,5 +1,7 @@
 #include "cardtransfer.h"
 
+#include "knrate.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -178,7 +180,7 @@ bool CardTransfer::exportCards(QIODevice &out, const QString &bookName, Summary 
                 CardWriter::writeCard(buffer, question, questionSize, answer, answerSize,
                                       book->name.constData(), static_cast<int>(book->name.size()),
                                       sqlite3_column_int(raw, 3) != 0,
-                                      sqlite3_column_double(raw, 4), book->active);
+                                      saneKnRate(sqlite3_column_double(raw, 4)), book->active);
                 ++summary.nivlets;
                 if (buffer.size() >= flushSize && !flush())
                     return false;

@@ -177,6 +177,8 @@ private slots:
     void roundTripDeliveredSample();
     void roundTripHostileText();
     void exportOneBook();
+    void exportToAFullDisk();
+    void exportsTheRateInUse();
     void importIntoOneBook();
     void importKeepsExistingBooks();
     void dryRunWritesNothing();
@@ -186,6 +188,7 @@ private slots:
     void usage();
     void help();
     void missingDatabase();
+    void missingOrFolderFile();
     void refusedWhileLocked();
     void staleLockIsNoObstacle();
     void progressOnLargeFiles();
@@ -441,6 +444,49 @@ void TestCards::exportOneBook()
     QVERIFY(!QFile::exists(work.file(QStringLiteral("x.txt"))));
 }
 
+void TestCards::exportToAFullDisk()
+{
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        QSKIP("there is no /dev/full here");
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(cardsProgram, {QStringLiteral("export"), QStringLiteral("-")});
+    QVERIFY(process.waitForFinished(60000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(err.contains(QStringLiteral("No space left on device")), qPrintable(err));
+    QVERIFY2(!err.contains(QStringLiteral("Exported")), qPrintable(err));
+}
+
+void TestCards::exportsTheRateInUse()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    // Rates the program reads as 1 and 0: a file edited by hand, an older
+    // program. A text where the number belongs reads as 0 (NaN cannot be
+    // stored: SQLite makes it NULL, which the column refuses).
+    QVERIFY(insertNivlets(
+        file, 1, "B", true,
+        {{"high", "a", true, 7.5}, {"low", "b", true, -2.0}, {"fine", "c", true, 0.25}}));
+    QVERIFY(insertNivlets(file, 2, "C", true, {{"nothing", "d", true, 0.5}}));
+    QVERIFY(TestSupport::execSql(file, QStringLiteral("UPDATE nivlet SET kn_rate = 'much' WHERE "
+                                                      "question = 'nothing'")));
+    QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("cards.txt")}).exitCode, 0);
+    QDir().mkdir(work.file(QStringLiteral("copy")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("copy"))));
+    const Run run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"),
+                              QStringLiteral("import"), QStringLiteral("cards.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(scalar(work.file(QStringLiteral("copy/nivlets")),
+                    QStringLiteral("SELECT group_concat(question || '=' || kn_rate, '|') FROM "
+                                   "nivlet")),
+             QStringLiteral("high=1.0|low=0.0|fine=0.25|nothing=0.0"));
+}
+
 void TestCards::importIntoOneBook()
 {
     WorkDir work;
@@ -655,6 +701,25 @@ void TestCards::missingDatabase()
                     QStringLiteral("db")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("db is a folder, not a file")), qPrintable(run.err));
+}
+
+void TestCards::missingOrFolderFile()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(QDir().mkdir(work.file(QStringLiteral("folder"))));
+    const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
+    Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                        QStringLiteral("nowhere.txt")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("nivlets-cards: could not read nowhere.txt: No such file or "
+                                     "directory. Nothing was imported.\n"));
+    run =
+        runCards({QStringLiteral("import"), QStringLiteral("--dry-run"), QStringLiteral("folder")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("nivlets-cards: folder is a folder, not a file. Nothing was "
+                                     "imported.\n"));
+    QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
 }
 
 void TestCards::refusedWhileLocked()

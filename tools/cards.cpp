@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int exitOk = 0;
@@ -99,11 +101,16 @@ int runExport(const QString &database, const QString &book, const QString &fileN
     CardTransfer::Summary summary;
     const bool toStdout = fileName == QLatin1String("-");
     if (toStdout) {
+        // Unbuffered, so that every write reaches the descriptor and a full
+        // disk is seen by the write that meets it.
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly))
+        if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return failed(QStringLiteral("could not write to standard output"));
         if (!transfer.exportCards(out, book, summary))
             return failed(transfer.errorText());
+        if (!out.flush() || out.error() != QFileDevice::NoError)
+            return failed(
+                QStringLiteral("could not write to standard output: %1").arg(out.errorString()));
     } else {
         if (QFileInfo(fileName).isDir())
             return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
@@ -133,21 +140,24 @@ int runExport(const QString &database, const QString &book, const QString &fileN
 int runImport(const QString &folder, const QString &database, const QString &book, char separator,
               bool dryRun, const QString &fileName)
 {
+    const QString nothing = QStringLiteral(" Nothing was imported.");
     QByteArray data;
     if (fileName == QLatin1String("-")) {
         QFile in;
         if (!in.open(stdin, QIODevice::ReadOnly))
-            return failed(QStringLiteral("could not read standard input"));
+            return failed(QStringLiteral("could not read standard input.") + nothing);
         data = in.readAll();
     } else {
         if (QFileInfo(fileName).isDir())
-            return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
+            return failed(QStringLiteral("%1 is a folder, not a file.").arg(fileName) + nothing);
         QFile in(fileName);
         if (!in.open(QIODevice::ReadOnly))
-            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+            return failed(QStringLiteral("could not read %1: %2.").arg(fileName, in.errorString()) +
+                          nothing);
         data = in.readAll();
         if (in.error() != QFileDevice::NoError)
-            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+            return failed(QStringLiteral("could not read %1: %2.").arg(fileName, in.errorString()) +
+                          nothing);
     }
 
     CardReader reader(separator);
