@@ -53,6 +53,97 @@ QString shownLine(const QByteArray &text)
     return line.size() <= longest ? line : line.left(longest) + QStringLiteral("...");
 }
 
+// A quote opens a quoted field only where a closing quote followed by the
+// separator or the line end completes it. Otherwise it is text: Mnemosyne
+// and many hand-made files have no quoting, and a question may well begin
+// with a quoted word ("Carpe diem" means ...).
+bool readQuotedField(const char *p, qsizetype size, char separator, qsizetype &pos, int &line,
+                     QByteArray &field)
+{
+    QByteArray text;
+    qsizetype at = pos + 1;
+    for (;;) {
+        const void *found = std::memchr(p + at, '"', static_cast<size_t>(size - at));
+        if (!found)
+            return false;
+        const qsizetype quote = static_cast<const char *>(found) - p;
+        text.append(p + at, quote - at);
+        at = quote + 1;
+        if (at < size && p[at] == '"') {
+            text.append('"');
+            ++at;
+            continue;
+        }
+        break;
+    }
+    qsizetype next = at;
+    if (next + 1 < size && p[next] == '\r' && p[next + 1] == '\n')
+        ++next;
+    if (next < size && p[next] != separator && p[next] != '\n')
+        return false;
+    line += static_cast<int>(std::count(p + pos, p + at, '\n'));
+    pos = next;
+    field = std::move(text);
+    return true;
+}
+
+// Python's str.rstrip(), which Mnemosyne's import applies to every line: the
+// ASCII blanks and separators and Unicode's spaces.
+QByteArray withoutTrailingBlanks(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return text;
+    const auto last = static_cast<unsigned char>(text.back());
+    if (last > ' ' && last < 0x80)
+        return text;
+    QString line = QString::fromUtf8(text);
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1).isSpace() ||
+                       (line.at(end - 1).unicode() >= 0x1C && line.at(end - 1).unicode() <= 0x1F)))
+        --end;
+    line.truncate(end);
+    return line.toUtf8();
+}
+
+// Mnemosyne's export writes its texts as they are, so they are read as they
+// are; "&&#35;" is the escape of nivlets' own export for "&#", which
+// Mnemosyne's import would read as the start of a character reference.
+QByteArray withoutReferenceEscapes(const QByteArray &text)
+{
+    if (!text.contains("&&#35;"))
+        return text;
+    QByteArray out = text;
+    return out.replace("&&#35;", "&#");
+}
+
+// "<br>", "<br/>" and "<br />" in any letter case: Mnemosyne's line ends.
+QByteArray withLineEndsForBreaks(const QByteArray &text)
+{
+    if (!text.contains('<'))
+        return text;
+    QByteArray out;
+    out.reserve(text.size());
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size) {
+        if (text.at(i) == '<' && i + 2 < size && (text.at(i + 1) | 0x20) == 'b' &&
+            (text.at(i + 2) | 0x20) == 'r') {
+            qsizetype k = i + 3;
+            while (k < size && text.at(k) == ' ')
+                ++k;
+            if (k < size && text.at(k) == '/')
+                ++k;
+            if (k < size && text.at(k) == '>') {
+                out += '\n';
+                i = k + 1;
+                continue;
+            }
+        }
+        out += text.at(i++);
+    }
+    return out;
+}
+
 // The text of an HTML field, gathered from the parser's events.
 class HtmlText
 {
@@ -257,7 +348,10 @@ struct CardReader::MetaColumns
     }
 };
 
-CardReader::CardReader(char fieldSeparator) : separator(fieldSeparator) {}
+CardReader::CardReader(char fieldSeparator, CardFormat fileFormat)
+    : separator(fieldSeparator), format(fileFormat)
+{
+}
 
 char CardReader::separatorNamed(const QByteArray &name)
 {
@@ -295,6 +389,8 @@ bool CardReader::read(const QByteArray &data)
         return fail(bad, QStringLiteral("the text is not valid UTF-8"));
 
     qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    if (format == CardFormat::Mnemosyne)
+        return readMnemosyne(data, pos);
     int line = 1;
     if (!readHeader(data, pos, line))
         return false;
@@ -495,33 +591,10 @@ bool CardReader::readRecord(const QByteArray &data, qsizetype &pos, int &line,
     fields.clear();
     const char *p = data.constData();
     const qsizetype size = data.size();
+    QByteArray quoted;
     for (;;) {
-        if (pos < size && p[pos] == '"') {
-            const int quoteLine = line;
-            QByteArray field;
-            ++pos;
-            for (;;) {
-                const void *found = std::memchr(p + pos, '"', static_cast<size_t>(size - pos));
-                if (!found)
-                    return fail(quoteLine, QStringLiteral("a quote that is never closed"));
-                const qsizetype quote = static_cast<const char *>(found) - p;
-                field.append(p + pos, quote - pos);
-                for (qsizetype k = pos; k < quote; ++k)
-                    line += p[k] == '\n';
-                pos = quote + 1;
-                if (pos < size && p[pos] == '"') {
-                    field.append('"');
-                    ++pos;
-                    continue;
-                }
-                break;
-            }
-            fields.push_back(field);
-            if (pos < size && p[pos] == '\r' && pos + 1 < size && p[pos + 1] == '\n')
-                ++pos;
-            if (pos < size && p[pos] != separator && p[pos] != '\n')
-                return fail(line, QStringLiteral("text after a closing quote (a quote inside a "
-                                                 "quoted field must be doubled)"));
+        if (pos < size && p[pos] == '"' && readQuotedField(p, size, separator, pos, line, quoted)) {
+            fields.push_back(std::move(quoted));
         } else {
             const qsizetype start = pos;
             while (pos < size && p[pos] != separator && p[pos] != '\n')
@@ -540,6 +613,35 @@ bool CardReader::readRecord(const QByteArray &data, qsizetype &pos, int &line,
         }
         ++pos;
     }
+}
+
+bool CardReader::readMnemosyne(const QByteArray &data, qsizetype pos)
+{
+    columnsNamed = true;
+    std::vector<QByteArray> fields;
+    const qsizetype size = data.size();
+    int line = 1;
+    while (pos < size) {
+        // Python's text files end a line at a line feed, a carriage return or both.
+        qsizetype end = pos;
+        while (end < size && data.at(end) != '\n' && data.at(end) != '\r')
+            ++end;
+        const QByteArray text = withoutTrailingBlanks(data.mid(pos, end - pos));
+        pos = end + 1;
+        if (end + 1 < size && data.at(end) == '\r' && data.at(end + 1) == '\n')
+            ++pos;
+        const int recordLine = line++;
+        if (text.isEmpty())
+            continue;
+        fields.clear();
+        for (const QByteArray &field : text.split('\t'))
+            fields.push_back(withoutReferenceEscapes(withLineEndsForBreaks(field)));
+        if (!makeCard(fields, recordLine))
+            return false;
+    }
+    if (result.empty())
+        return fail(line, QStringLiteral("the file holds no nivlets"));
+    return true;
 }
 
 bool CardReader::makeCard(std::vector<QByteArray> &fields, int line)
@@ -629,4 +731,48 @@ void CardWriter::writeCard(QByteArray &out, const char *question, int questionSi
     const auto converted = std::to_chars(number, number + sizeof number, rate);
     out.append(number, converted.ptr - number);
     out += bookActive ? "\t1\n" : "\t0\n";
+}
+
+namespace {
+
+void writeMnemosyneField(QByteArray &out, const char *text, int size)
+{
+    // Mnemosyne's import wants two fields on every line.
+    if (size == 0) {
+        out += "<br>";
+        return;
+    }
+    int start = 0;
+    for (int i = 0; i < size; ++i) {
+        const char c = text[i];
+        const bool reference = c == '&' && i + 1 < size && text[i + 1] == '#';
+        if (c != '\n' && c != '\r' && c != '\t' && !reference)
+            continue;
+        out.append(text + start, i - start);
+        if (c == '\t') {
+            out += ' ';
+        } else if (reference) {
+            // Mnemosyne's import would read "&#...;" as a character (or stop
+            // at one it cannot read); "&#35;" is the "#" that keeps it text.
+            out += "&&#35;";
+            ++i;
+        } else {
+            out += "<br>";
+            if (c == '\r' && i + 1 < size && text[i + 1] == '\n')
+                ++i;
+        }
+        start = i + 1;
+    }
+    out.append(text + start, size - start);
+}
+
+} // namespace
+
+void CardWriter::writeMnemosyneCard(QByteArray &out, const char *question, int questionSize,
+                                    const char *answer, int answerSize)
+{
+    writeMnemosyneField(out, question, questionSize);
+    out += '\t';
+    writeMnemosyneField(out, answer, answerSize);
+    out += '\n';
 }

@@ -20,6 +20,16 @@ struct Card
     int line = 0;
 };
 
+enum class CardFormat {
+    // Header lines beginning with "#" as Anki's text import reads them, then
+    // one nivlet a line with its fields quoted the CSV way. Files without a
+    // header are plain tables: question and answer.
+    Anki,
+    // Mnemosyne's "Tab-separated text files": a question and an answer a
+    // line, no quoting, "<br>" for a line end.
+    Mnemosyne,
+};
+
 // The card file in Anki's layout: UTF-8 text, header lines beginning with "#"
 // ("#separator:", "#html:", "#columns:", "#deck column:", "#tags column:"
 // and the others of Anki), then one nivlet a line. Fields are quoted the CSV
@@ -32,7 +42,7 @@ class CardReader
 public:
     // 0 detects the separator: the header's, else a tab, a comma or a
     // semicolon, whichever the first line holds.
-    explicit CardReader(char fieldSeparator = 0);
+    explicit CardReader(char fieldSeparator = 0, CardFormat fileFormat = CardFormat::Anki);
 
     // Reads the whole file; on failure nothing is kept and error() names the
     // line and the reason.
@@ -59,9 +69,11 @@ private:
     bool mapColumns(const QByteArray &names, int namesLine, const MetaColumns &meta);
     bool readRecord(const QByteArray &data, qsizetype &pos, int &line,
                     std::vector<QByteArray> &fields);
+    bool readMnemosyne(const QByteArray &data, qsizetype pos);
     bool makeCard(std::vector<QByteArray> &fields, int line);
 
     char separator;
+    CardFormat format;
     bool html = false;
     bool columnsNamed = false;
     int columnCount = 2;
@@ -77,7 +89,7 @@ private:
     QString failure;
 };
 
-// Writes card files that CardReader and Anki read.
+// Writes card files that CardReader, Anki and Mnemosyne read.
 class CardWriter
 {
 public:
@@ -92,6 +104,12 @@ public:
                           const char *answer, int answerSize, const char *book, int bookSize,
                           bool active, double rate, bool bookActive);
     static void writeField(QByteArray &out, const char *text, int size);
+
+    // Mnemosyne's layout: what its import reads back into the very text,
+    // except that a tab becomes a space, as in Mnemosyne's own export, and
+    // the trailing blanks of the answer go.
+    static void writeMnemosyneCard(QByteArray &out, const char *question, int questionSize,
+                                   const char *answer, int answerSize);
 };
 
 // The line (from 1) of the first byte that is not valid UTF-8, or 0 when the

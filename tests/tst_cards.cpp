@@ -322,6 +322,8 @@ private slots:
     void initTestCase();
 
     void readsQuotedFields();
+    void quoteOnlyWhereAFieldEnds_data();
+    void quoteOnlyWhereAFieldEnds();
     void readsPlainTables_data();
     void readsPlainTables();
     void readsNamedColumns();
@@ -330,6 +332,8 @@ private slots:
     void readsAnkiExports();
     void plainTextOfHtml_data();
     void plainTextOfHtml();
+    void readsMnemosyneFiles();
+    void writesForMnemosyne();
     void utf8Validation_data();
     void utf8Validation();
 
@@ -337,6 +341,7 @@ private slots:
     void roundTripHostileText();
     void ankiImportsTheExport();
     void exportOneBook();
+    void exportForMnemosyne();
     void exportToAFullDisk();
     void exportsTheRateInUse();
     void importIntoOneBook();
@@ -380,6 +385,47 @@ void TestCards::readsQuotedFields()
     QVERIFY(!reader.cards()[2].hasRate);
     QVERIFY(reader.cards()[2].active);
     QVERIFY(!reader.hasBookColumn());
+}
+
+void TestCards::quoteOnlyWhereAFieldEnds_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("question");
+    QTest::addColumn<QByteArray>("answer");
+
+    // Mnemosyne writes no quotes: a quote is text unless a closing quote
+    // followed by the separator or the line end completes a quoted field.
+    QTest::newRow("quoted words begin the question")
+        << QByteArray("\"Carpe diem\" means\tseize the day\n") << QByteArray("\"Carpe diem\" means")
+        << QByteArray("seize the day");
+    QTest::newRow("quoted words begin the answer")
+        << QByteArray("Motto\t\"Veni\" first\r\n") << QByteArray("Motto")
+        << QByteArray("\"Veni\" first");
+    QTest::newRow("a quote never closed")
+        << QByteArray("\"open\tshut\nq2\ta2\n") << QByteArray("\"open") << QByteArray("shut");
+    QTest::newRow("closed only by text")
+        << QByteArray("\"a\"\"b\" c\td\n") << QByteArray("\"a\"\"b\" c") << QByteArray("d");
+    QTest::newRow("closed before a carriage return alone")
+        << QByteArray("\"a\"\rb\tc\n") << QByteArray("\"a\"\rb") << QByteArray("c");
+    // What spreadsheets write still reads as quoted fields.
+    QTest::newRow("spreadsheet quoting") << QByteArray("\"a, \"\"b\"\"\"\t\"one\ntwo\"\r\n")
+                                         << QByteArray("a, \"b\"") << QByteArray("one\ntwo");
+    QTest::newRow("quoted at the end of the file")
+        << QByteArray("q\t\"a\tb\"") << QByteArray("q") << QByteArray("a\tb");
+    QTest::newRow("whole question in quotes")
+        << QByteArray("\"Hello\"\tHallo\n") << QByteArray("Hello") << QByteArray("Hallo");
+}
+
+void TestCards::quoteOnlyWhereAFieldEnds()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, question);
+    QFETCH(QByteArray, answer);
+    CardReader reader;
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().front().question, question);
+    QCOMPARE(reader.cards().front().answer, answer);
+    QCOMPARE(reader.cards().front().line, 1);
 }
 
 void TestCards::readsPlainTables_data()
@@ -602,6 +648,65 @@ void TestCards::plainTextOfHtml()
     QCOMPARE(::plainTextOfHtml(html), text);
 }
 
+void TestCards::readsMnemosyneFiles()
+{
+    // As Mnemosyne 2.9 writes them (libmnemosyne/file_formats/tsv.py): no
+    // quotes, "<br>" for a line end, the texts as they are; and as its import
+    // reads them: the line's trailing blanks stripped. "&&#35;" is nivlets'
+    // own escape of "&#".
+    CardReader reader(0, CardFormat::Mnemosyne);
+    const QByteArray data = "\"Carpe diem\" means\tseize the day  \n"
+                            "\n"
+                            "Two<br>lines\tone<br>two<BR/>three\r\n"
+                            "#not a comment\t\"\"\r"
+                            "caf&#233;\t&&#35;x263A; &#nope; &&#35;&&#35;\n"
+                            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\t<br>x\t\n";
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    const std::vector<Card> &cards = reader.cards();
+    QCOMPARE(cards.size(), size_t(5));
+    QCOMPARE(cards[0].question, QByteArray("\"Carpe diem\" means"));
+    QCOMPARE(cards[0].answer, QByteArray("seize the day"));
+    QCOMPARE(cards[1].question, QByteArray("Two\nlines"));
+    QCOMPARE(cards[1].answer, QByteArray("one\ntwo\nthree"));
+    QCOMPARE(cards[1].line, 3);
+    QCOMPARE(cards[2].question, QByteArray("#not a comment"));
+    QCOMPARE(cards[2].answer, QByteArray("\"\""));
+    QCOMPARE(cards[3].question, QByteArray("caf&#233;"));
+    QCOMPARE(cards[3].answer, QByteArray("&#x263A; &#nope; &#&#"));
+    QCOMPARE(cards[3].line, 5);
+    QCOMPARE(cards[4].answer, QByteArray("\nx"));
+    QVERIFY(cards[4].book.isNull());
+    QVERIFY(!reader.hasBookColumn());
+
+    CardReader threeSided(0, CardFormat::Mnemosyne);
+    QVERIFY(!threeSided.read("q\ta\nforeign\tpronounced\tmeaning\n"));
+    QCOMPARE(threeSided.errorLine(), 2);
+    QCOMPARE(threeSided.errorText(), QStringLiteral("3 field(s) where 2 are expected"));
+    CardReader oneSided(0, CardFormat::Mnemosyne);
+    QVERIFY(!oneSided.read("q\t  \n"));
+    QCOMPARE(oneSided.errorText(), QStringLiteral("1 field(s) where 2 are expected"));
+}
+
+void TestCards::writesForMnemosyne()
+{
+    QByteArray out;
+    const QByteArray question = "tab\there \"quoted\" &#33; & #";
+    const QByteArray answer = "one\ntwo\r\nthree\rfour\n";
+    CardWriter::writeMnemosyneCard(out, question.constData(), int(question.size()),
+                                   answer.constData(), int(answer.size()));
+    CardWriter::writeMnemosyneCard(out, "", 0, "a", 1);
+    QCOMPARE(out, QByteArray("tab here \"quoted\" &&#35;33; & #\tone<br>two<br>three<br>four<br>\n"
+                             "<br>\ta\n"));
+    // Read back as Mnemosyne's import reads it: the text, a tab a space.
+    CardReader reader(0, CardFormat::Mnemosyne);
+    QVERIFY(!reader.read(out));
+    QCOMPARE(reader.errorText(), QStringLiteral("empty question"));
+    out.chop(QByteArray("<br>\ta\n").size());
+    QVERIFY2(reader.read(out), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().front().question, QByteArray("tab here \"quoted\" &#33; & #"));
+    QCOMPARE(reader.cards().front().answer, QByteArray("one\ntwo\nthree\nfour\n"));
+}
+
 void TestCards::utf8Validation_data()
 {
     QTest::addColumn<QByteArray>("data");
@@ -699,6 +804,27 @@ void TestCards::roundTripHostileText()
     QCOMPARE(contents(work.file(QStringLiteral("copy/nivlets"))), original);
 }
 
+void TestCards::exportOneBook()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    Run run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
+                        QStringLiteral("Chemical symbols"), QStringLiteral("-")});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5 + 5);
+    for (const QString &line : lines.mid(5))
+        QVERIFY2(line.contains(QStringLiteral("\tChemical symbols\t")), qPrintable(line));
+    QVERIFY(run.err.contains(QStringLiteral("Exported 5 nivlet(s) of 1 book(s).")));
+
+    run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
+                    QStringLiteral("chemical symbols"), QStringLiteral("x.txt")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("there is no book named \"chemical symbols\"")),
+             qPrintable(run.err));
+    QVERIFY(!QFile::exists(work.file(QStringLiteral("x.txt"))));
+}
+
 void TestCards::ankiImportsTheExport()
 {
     WorkDir work;
@@ -733,25 +859,50 @@ void TestCards::ankiImportsTheExport()
     QVERIFY(exported.startsWith("#separator:tab\n#html:false\n"));
 }
 
-void TestCards::exportOneBook()
+void TestCards::exportForMnemosyne()
 {
     WorkDir work;
     QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
-    Run run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
-                        QStringLiteral("Chemical symbols"), QStringLiteral("-")});
+    QVERIFY(insertNivlets(work.file(QStringLiteral("nivlets")), 9, "Mixed", true,
+                          {{"\"Carpe diem\" means", "seize the day\npluck the day", true, 0.5},
+                           {"tab\there", "\xC3\xA9t\xC3\xA9 &#33;", true, 0.5}}));
+    Run run =
+        runCards({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                  QStringLiteral("--book"), QStringLiteral("Mixed"), QStringLiteral("-")});
     QCOMPARE(run.exitCode, 0);
-    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5 + 5);
-    for (const QString &line : lines.mid(5))
-        QVERIFY2(line.contains(QStringLiteral("\tChemical symbols\t")), qPrintable(line));
-    QVERIFY(run.err.contains(QStringLiteral("Exported 5 nivlet(s) of 1 book(s).")));
+    QCOMPARE(run.out, QStringLiteral("\"Carpe diem\" means\tseize the day<br>pluck the day\n"
+                                     "tab here\t\u00E9t\u00E9 &&#35;33;\n"));
+    QVERIFY(run.err.contains(QStringLiteral("Exported 2 nivlet(s) of 1 book(s).")));
 
-    run = runCards({QStringLiteral("export"), QStringLiteral("--book"),
-                    QStringLiteral("chemical symbols"), QStringLiteral("x.txt")});
+    // Every book, question and answer only; the plain export is as before.
+    run = runCards({QStringLiteral("export"), QStringLiteral("--format"),
+                    QStringLiteral("mnemosyne"), QStringLiteral("all.txt")});
+    QCOMPARE(run.exitCode, 0);
+    const QByteArray all = TestSupport::readBytes(work.file(QStringLiteral("all.txt")));
+    QCOMPARE(all.count('\n'), 63);
+    for (const QByteArray &line : all.split('\n').mid(0, 63))
+        QVERIFY2(line.count('\t') == 1, line.constData());
+    QVERIFY(all.startsWith("Capital of France?\tParis\n"));
+
+    // The file goes back in whole, into the book it is given.
+    QDir().mkdir(work.file(QStringLiteral("copy")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("copy"))));
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"), QStringLiteral("import"),
+                    QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                    QStringLiteral("--book"), QStringLiteral("Back"), QStringLiteral("all.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(scalar(work.file(QStringLiteral("copy/nivlets")),
+                    QStringLiteral("SELECT group_concat(question || '=' || answer, '|') FROM "
+                                   "(SELECT * FROM nivlet ORDER BY id DESC LIMIT 2)")),
+             QStringLiteral("tab here=\u00E9t\u00E9 &#33;|\"Carpe diem\" means=seize the "
+                            "day\npluck the day"));
+    // Without a book there is nowhere to put them.
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"), QStringLiteral("import"),
+                    QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                    QStringLiteral("all.txt")});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("there is no book named \"chemical symbols\"")),
+    QVERIFY2(run.err.contains(QStringLiteral("all.txt:1: no book name (give one with --book)")),
              qPrintable(run.err));
-    QVERIFY(!QFile::exists(work.file(QStringLiteral("x.txt"))));
 }
 
 void TestCards::exportToAFullDisk()
@@ -760,15 +911,20 @@ void TestCards::exportToAFullDisk()
         QSKIP("there is no /dev/full here");
     WorkDir work;
     QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
-    QProcess process;
-    process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    process.start(cardsProgram, {QStringLiteral("export"), QStringLiteral("-")});
-    QVERIFY(process.waitForFinished(60000));
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 1);
-    QVERIFY2(err.contains(QStringLiteral("No space left on device")), qPrintable(err));
-    QVERIFY2(!err.contains(QStringLiteral("Exported")), qPrintable(err));
+    for (const QStringList &args :
+         {QStringList{QStringLiteral("export"), QStringLiteral("-")},
+          QStringList{QStringLiteral("export"), QStringLiteral("--format"),
+                      QStringLiteral("mnemosyne"), QStringLiteral("-")}}) {
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(cardsProgram, args);
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("No space left on device")), qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("Exported")), qPrintable(err));
+    }
 }
 
 void TestCards::exportsTheRateInUse()
@@ -874,10 +1030,9 @@ void TestCards::badInput_data()
 
     const QByteArray header = "#separator:tab\n#html:false\n"
                               "#columns:question\tanswer\tbook\tactive\trate\tbook active\n";
-    QTest::newRow("quote never closed") << QByteArray("q1\ta1\n\"q2\ta2\nq3\ta3\n")
-                                        << QStringLiteral("f:2: a quote that is never closed");
-    QTest::newRow("text after a closing quote")
-        << QByteArray("q1\ta1\n\"q2\"x\ta2\n") << QStringLiteral("f:2: text after a closing quote");
+    QTest::newRow("quote never closed leaves a field short")
+        << QByteArray("q1\ta1\n\"q2\na2\"x\nq3\ta3\n")
+        << QStringLiteral("f:2: 1 field(s) where 2 are expected");
     QTest::newRow("too few fields")
         << QByteArray("q1\ta1\nq2\n") << QStringLiteral("f:2: 1 field(s) where 2 are expected");
     QTest::newRow("too many named fields")
@@ -990,6 +1145,18 @@ void TestCards::usage_data()
         << QStringList{QStringLiteral("import"), QStringLiteral("--separator"),
                        QStringLiteral("dots"), QStringLiteral("f")}
         << QStringLiteral("unknown separator \"dots\"");
+    QTest::newRow("unknown format")
+        << QStringList{QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv"),
+                       QStringLiteral("f")}
+        << QStringLiteral("unknown format \"csv\" (anki or mnemosyne)");
+    QTest::newRow("format without name")
+        << QStringList{QStringLiteral("export"), QStringLiteral("f"), QStringLiteral("--format")}
+        << QStringLiteral("--format needs a format");
+    QTest::newRow("Mnemosyne with a separator")
+        << QStringList{QStringLiteral("import"),    QStringLiteral("--format"),
+                       QStringLiteral("mnemosyne"), QStringLiteral("--separator"),
+                       QStringLiteral("comma"),     QStringLiteral("f")}
+        << QStringLiteral("Mnemosyne's files are separated by tabs: no --separator");
     QTest::newRow("dry export") << QStringList{QStringLiteral("export"),
                                                QStringLiteral("--dry-run"), QStringLiteral("f")}
                                 << QStringLiteral("--dry-run and --separator belong to import");
@@ -1013,8 +1180,9 @@ void TestCards::help()
     const Run run = runCards({QStringLiteral("import"), QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.startsWith(QStringLiteral("Usage: nivlets-cards")));
-    for (const char *word : {"export", "import", "--dir", "--book", "--separator", "--dry-run",
-                             "Anki", "Front", "one transaction", "Exit codes"})
+    for (const char *word :
+         {"export", "import", "--dir", "--book", "--separator", "--dry-run", "--format",
+          "mnemosyne", "Anki", "Front", "one transaction", "Exit codes"})
         QVERIFY2(run.out.contains(QLatin1String(word)), word);
 }
 

@@ -22,8 +22,9 @@ constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
 
 const char helpText[] =
-    "Usage: nivlets-cards [--dir FOLDER] export [--book NAME] FILE\n"
-    "       nivlets-cards [--dir FOLDER] import [--book NAME] [--separator SEP] [--dry-run] FILE\n"
+    "Usage: nivlets-cards [--dir FOLDER] export [--format FORMAT] [--book NAME] FILE\n"
+    "       nivlets-cards [--dir FOLDER] import [--format FORMAT] [--book NAME]\n"
+    "                     [--separator SEP] [--dry-run] FILE\n"
     "\n"
     "Moves nivlets between the \"nivlets\" database of a folder (the current one, or\n"
     "FOLDER) and a card file. FILE \"-\" is standard output or standard input.\n"
@@ -44,8 +45,15 @@ const char helpText[] =
     "        error nothing is, and the error names the line. Refused while nivlets\n"
     "        runs on the same folder.\n"
     "\n"
+    "Formats:\n"
+    "  anki               the one described above (the default)\n"
+    "  mnemosyne          Mnemosyne's \"Tab-separated text files\": a question and\n"
+    "                     its answers a line, \"<br>\" for a line end, a tab\n"
+    "                     written as a space; an import of it needs --book\n"
+    "\n"
     "Options:\n"
     "  --dir FOLDER       the folder of the \"nivlets\" database (default: current)\n"
+    "  --format FORMAT    anki or mnemosyne (default: anki)\n"
     "  --book NAME        export only this book / import everything into it\n"
     "  --separator SEP    the field separator of a file without a \"#separator\"\n"
     "                     header: tab, comma, semicolon, pipe or one character\n"
@@ -97,7 +105,8 @@ QString bookList(const CardTransfer::Summary &summary, bool withCounts)
     return text;
 }
 
-int runExport(const QString &database, const QString &book, const QString &fileName)
+int runExport(const QString &database, const QString &book, CardFormat format,
+              const QString &fileName)
 {
     CardTransfer transfer(database);
     transfer.setProgress(showProgress);
@@ -109,7 +118,7 @@ int runExport(const QString &database, const QString &book, const QString &fileN
         QFile out;
         if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return failed(QStringLiteral("could not write to standard output"));
-        if (!transfer.exportCards(out, book, summary))
+        if (!transfer.exportCards(out, book, summary, format))
             return failed(transfer.errorText());
         if (!out.flush() || out.error() != QFileDevice::NoError)
             return failed(
@@ -123,7 +132,7 @@ int runExport(const QString &database, const QString &book, const QString &fileN
         if (!out.open(QIODevice::WriteOnly))
             return failed(
                 QStringLiteral("could not write %1: %2").arg(fileName, out.errorString()));
-        if (!transfer.exportCards(out, book, summary))
+        if (!transfer.exportCards(out, book, summary, format))
             return failed(transfer.errorText());
         if (!out.commit())
             return failed(
@@ -140,8 +149,8 @@ int runExport(const QString &database, const QString &book, const QString &fileN
     return exitOk;
 }
 
-int runImport(const QString &folder, const QString &database, const QString &book, char separator,
-              bool dryRun, const QString &fileName)
+int runImport(const QString &folder, const QString &database, const QString &book,
+              CardFormat format, char separator, bool dryRun, const QString &fileName)
 {
     const QString nothing = QStringLiteral(" Nothing was imported.");
     QByteArray data;
@@ -163,7 +172,7 @@ int runImport(const QString &folder, const QString &database, const QString &boo
                           nothing);
     }
 
-    CardReader reader(separator);
+    CardReader reader(separator, format);
     if (!reader.read(data)) {
         // One replacement of all three: a file name or a text holding "%2"
         // stays as it is.
@@ -213,6 +222,7 @@ int main(int argc, char *argv[])
     QString book;
     QString fileName;
     char separator = 0;
+    CardFormat format = CardFormat::Anki;
     bool dryRun = false;
     bool fileGiven = false;
     for (int i = 0; i < args.size(); ++i) {
@@ -242,6 +252,16 @@ int main(int argc, char *argv[])
             separator = CardReader::separatorNamed(name.toUtf8());
             if (!separator)
                 return usage(QStringLiteral("unknown separator \"%1\"").arg(name));
+        } else if (arg == QLatin1String("--format")) {
+            QString name;
+            if (!value(name))
+                return usage(QStringLiteral("--format needs a format"));
+            if (name == QLatin1String("mnemosyne"))
+                format = CardFormat::Mnemosyne;
+            else if (name == QLatin1String("anki"))
+                format = CardFormat::Anki;
+            else
+                return usage(QStringLiteral("unknown format \"%1\" (anki or mnemosyne)").arg(name));
         } else if (arg == QLatin1String("--dry-run")) {
             dryRun = true;
         } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
@@ -263,9 +283,11 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("%1 needs a FILE").arg(command));
     if (command == QLatin1String("export") && (dryRun || separator))
         return usage(QStringLiteral("--dry-run and --separator belong to import"));
+    if (format == CardFormat::Mnemosyne && separator)
+        return usage(QStringLiteral("Mnemosyne's files are separated by tabs: no --separator"));
 
     const QString database = QDir(folder).filePath(QStringLiteral("nivlets"));
     if (command == QLatin1String("export"))
-        return runExport(database, book, fileName);
-    return runImport(folder, database, book, separator, dryRun, fileName);
+        return runExport(database, book, format, fileName);
+    return runImport(folder, database, book, format, separator, dryRun, fileName);
 }
