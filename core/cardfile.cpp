@@ -2,10 +2,14 @@
 
 #include "nivlet.h"
 
+#include <libxml/HTMLparser.h>
+
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -41,7 +45,243 @@ bool parseRate(const QByteArray &field, double &value)
            value <= 1.0;
 }
 
+// A header line as a message shows it: a long one would bury the message.
+QString shownLine(const QByteArray &text)
+{
+    constexpr int longest = 60;
+    const QString line = QString::fromUtf8(text);
+    return line.size() <= longest ? line : line.left(longest) + QStringLiteral("...");
+}
+
+// A quote opens a quoted field only where a closing quote followed by the
+// separator or the line end completes it. Otherwise it is text: Mnemosyne
+// and many hand-made files have no quoting, and a question may well begin
+// with a quoted word ("Carpe diem" means ...).
+bool readQuotedField(const char *p, qsizetype size, char separator, qsizetype &pos, int &line,
+                     QByteArray &field)
+{
+    QByteArray text;
+    qsizetype at = pos + 1;
+    for (;;) {
+        const void *found = std::memchr(p + at, '"', static_cast<size_t>(size - at));
+        if (!found)
+            return false;
+        const qsizetype quote = static_cast<const char *>(found) - p;
+        text.append(p + at, quote - at);
+        at = quote + 1;
+        if (at < size && p[at] == '"') {
+            text.append('"');
+            ++at;
+            continue;
+        }
+        break;
+    }
+    qsizetype next = at;
+    if (next + 1 < size && p[next] == '\r' && p[next + 1] == '\n')
+        ++next;
+    if (next < size && p[next] != separator && p[next] != '\n')
+        return false;
+    line += static_cast<int>(std::count(p + pos, p + at, '\n'));
+    pos = next;
+    field = std::move(text);
+    return true;
+}
+
+// Python's str.rstrip(), which Mnemosyne's import applies to every line: the
+// ASCII blanks and separators and Unicode's spaces.
+QByteArray withoutTrailingBlanks(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return text;
+    const auto last = static_cast<unsigned char>(text.back());
+    if (last > ' ' && last < 0x80)
+        return text;
+    QString line = QString::fromUtf8(text);
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1).isSpace() ||
+                       (line.at(end - 1).unicode() >= 0x1C && line.at(end - 1).unicode() <= 0x1F)))
+        --end;
+    line.truncate(end);
+    return line.toUtf8();
+}
+
+// Mnemosyne's export writes its texts as they are, so they are read as they
+// are; "&&#35;" is the escape of nivlets' own export for "&#", which
+// Mnemosyne's import would read as the start of a character reference.
+QByteArray withoutReferenceEscapes(const QByteArray &text)
+{
+    if (!text.contains("&&#35;"))
+        return text;
+    QByteArray out = text;
+    return out.replace("&&#35;", "&#");
+}
+
+// "<br>", "<br/>" and "<br />" in any letter case: Mnemosyne's line ends.
+QByteArray withLineEndsForBreaks(const QByteArray &text)
+{
+    if (!text.contains('<'))
+        return text;
+    QByteArray out;
+    out.reserve(text.size());
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size) {
+        if (text.at(i) == '<' && i + 2 < size && (text.at(i + 1) | 0x20) == 'b' &&
+            (text.at(i + 2) | 0x20) == 'r') {
+            qsizetype k = i + 3;
+            while (k < size && text.at(k) == ' ')
+                ++k;
+            if (k < size && text.at(k) == '/')
+                ++k;
+            if (k < size && text.at(k) == '>') {
+                out += '\n';
+                i = k + 1;
+                continue;
+            }
+        }
+        out += text.at(i++);
+    }
+    return out;
+}
+
+// The text of an HTML field, gathered from the parser's events.
+class HtmlText
+{
+public:
+    void lineEnd()
+    {
+        if (hidden)
+            return;
+        // A line of its own when it follows the end of a block ("<div><br></div>").
+        if (pendingBreak && !gathered.endsWith('\n'))
+            gathered += '\n';
+        gathered += '\n';
+        pendingBreak = pendingSpace = false;
+    }
+    void blockEdge()
+    {
+        if (!gathered.isEmpty())
+            pendingBreak = true;
+        pendingSpace = false;
+    }
+    void hide(bool on) { hidden = on ? hidden + 1 : qMax(0, hidden - 1); }
+    void append(const char *text, int size)
+    {
+        if (hidden)
+            return;
+        for (int i = 0; i < size; ++i) {
+            const char c = text[i];
+            // Blanks of the source are one space between words, as on screen.
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+                if (!pendingBreak && !gathered.isEmpty() && !gathered.endsWith('\n'))
+                    pendingSpace = true;
+                continue;
+            }
+            if (pendingBreak && !gathered.endsWith('\n'))
+                gathered += '\n';
+            if (pendingSpace)
+                gathered += ' ';
+            pendingBreak = pendingSpace = false;
+            // A no-break space reads as the space the user would type.
+            if (c == '\xC2' && i + 1 < size && text[i + 1] == '\xA0') {
+                gathered += ' ';
+                ++i;
+                continue;
+            }
+            gathered += c;
+        }
+    }
+    QByteArray text()
+    {
+        while (gathered.endsWith('\n'))
+            gathered.chop(1);
+        return gathered;
+    }
+
+private:
+    QByteArray gathered;
+    bool pendingBreak = false;
+    bool pendingSpace = false;
+    int hidden = 0;
+};
+
+bool isTag(const xmlChar *name, const char *tag)
+{
+    return std::strcmp(reinterpret_cast<const char *>(name), tag) == 0;
+}
+
+bool isBlock(const xmlChar *name)
+{
+    static const char *const blocks[] = {"div", "p",  "li", "ul", "ol", "tr", "table", "blockquote",
+                                         "h1",  "h2", "h3", "h4", "h5", "h6", "hr"};
+    return std::any_of(std::begin(blocks), std::end(blocks),
+                       [name](const char *tag) { return isTag(name, tag); });
+}
+
+bool isHidden(const xmlChar *name)
+{
+    return isTag(name, "head") || isTag(name, "title");
+}
+
+void onStartElement(void *context, const xmlChar *name, const xmlChar **)
+{
+    auto *text = static_cast<HtmlText *>(context);
+    if (isTag(name, "br"))
+        text->lineEnd();
+    else if (isBlock(name))
+        text->blockEdge();
+    else if (isHidden(name))
+        text->hide(true);
+}
+
+void onEndElement(void *context, const xmlChar *name)
+{
+    auto *text = static_cast<HtmlText *>(context);
+    if (isBlock(name))
+        text->blockEdge();
+    else if (isHidden(name))
+        text->hide(false);
+}
+
+void onCharacters(void *context, const xmlChar *characters, int size)
+{
+    static_cast<HtmlText *>(context)->append(reinterpret_cast<const char *>(characters), size);
+}
+
+// Scripts and style sheets come as blocks of their own: nothing to show.
+void onScript(void *, const xmlChar *, int) {}
+
+struct HtmlContextFree
+{
+    void operator()(htmlParserCtxtPtr context) const { htmlFreeParserCtxt(context); }
+};
+
 } // namespace
+
+QByteArray plainTextOfHtml(const QByteArray &html)
+{
+    htmlSAXHandler sax{};
+    sax.startElement = onStartElement;
+    sax.endElement = onEndElement;
+    sax.characters = onCharacters;
+    // The blanks the parser deems ignorable separate words too ("<b>a</b> <i>b</i>").
+    sax.ignorableWhitespace = onCharacters;
+    sax.cdataBlock = onScript;
+    HtmlText text;
+    const std::unique_ptr<htmlParserCtxt, HtmlContextFree> context(
+        htmlCreatePushParserCtxt(&sax, &text, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8));
+    if (!context)
+        return html;
+    // Broken markup is read as well as a browser reads it; nothing to report.
+    htmlCtxtUseOptions(context.get(), HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                          HTML_PARSE_IGNORE_ENC);
+    // A field is the inside of a body: without one of its own, the parser
+    // drops the text after an end tag that comes first ("</div>text").
+    static const char body[] = "<body>";
+    htmlParseChunk(context.get(), body, sizeof body - 1, 0);
+    htmlParseChunk(context.get(), html.constData(), static_cast<int>(html.size()), 1);
+    return text.text();
+}
 
 int firstInvalidUtf8Line(const QByteArray &data)
 {
@@ -89,7 +329,29 @@ int firstInvalidUtf8Line(const QByteArray &data)
     return 0;
 }
 
-CardReader::CardReader(char separator) : separator(separator) {}
+// Anki's columns that hold no field of a note, from 0; -1 for none.
+struct CardReader::MetaColumns
+{
+    static constexpr int count = 4;
+    static constexpr std::array<const char *, count> names = {"deck column", "tags column",
+                                                              "guid column", "notetype column"};
+    std::array<int, count> column{-1, -1, -1, -1};
+    std::array<int, count> line{};
+
+    int deck() const { return column[0]; }
+    int deckLine() const { return line[0]; }
+    bool holds(int c) const { return std::find(column.begin(), column.end(), c) != column.end(); }
+    const char *nameOf(int c) const
+    {
+        const auto found = std::find(column.begin(), column.end(), c);
+        return names[static_cast<size_t>(found - column.begin())];
+    }
+};
+
+CardReader::CardReader(char fieldSeparator, CardFormat fileFormat)
+    : separator(fieldSeparator), format(fileFormat)
+{
+}
 
 char CardReader::separatorNamed(const QByteArray &name)
 {
@@ -127,6 +389,8 @@ bool CardReader::read(const QByteArray &data)
         return fail(bad, QStringLiteral("the text is not valid UTF-8"));
 
     qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    if (format == CardFormat::Mnemosyne)
+        return readMnemosyne(data, pos);
     int line = 1;
     if (!readHeader(data, pos, line))
         return false;
@@ -171,71 +435,153 @@ bool CardReader::readHeader(const QByteArray &data, qsizetype &pos, int &line)
 {
     QByteArray columns;
     int columnsLine = 0;
-    int deckColumn = -1;
+    MetaColumns meta;
     while (pos < data.size() && data.at(pos) == '#') {
         qsizetype end = data.indexOf('\n', pos);
         if (end < 0)
             end = data.size();
-        QByteArray text = data.mid(pos + 1, end - pos - 1);
+        QByteArray text = data.mid(pos, end - pos);
         if (text.endsWith('\r'))
             text.chop(1);
         pos = end + 1;
         const qsizetype colon = text.indexOf(':');
-        if (colon >= 0) {
-            const QByteArray key = lowerTrimmed(text.left(colon));
-            const QByteArray value = text.mid(colon + 1);
-            if (key == "separator") {
-                separator = separatorNamed(value);
-                if (!separator)
-                    return fail(
-                        line,
-                        QStringLiteral("unknown separator \"%1\"").arg(QString::fromUtf8(value)));
-            } else if (key == "columns") {
-                columns = value;
-                columnsLine = line;
-            } else if (key == "deck column") {
-                bool ok = false;
-                deckColumn = value.trimmed().toInt(&ok) - 1;
-                if (!ok || deckColumn < 0)
-                    return fail(line, QStringLiteral("the deck column must be a number from 1"));
-            }
+        // A line without a colon is a comment, for Anki as here.
+        if (colon < 0) {
+            ++line;
+            continue;
+        }
+        const QByteArray key = lowerTrimmed(text.mid(1, colon - 1));
+        const QByteArray value = text.mid(colon + 1);
+        if (key == "separator") {
+            separator = separatorNamed(value);
+            if (!separator)
+                return fail(
+                    line, QStringLiteral("unknown separator \"%1\"").arg(QString::fromUtf8(value)));
+        } else if (key == "html") {
+            const QByteArray flag = lowerTrimmed(value);
+            if (flag != "true" && flag != "false")
+                return fail(line, QStringLiteral("the html header must be true or false"));
+            html = flag == "true";
+        } else if (key == "columns") {
+            columns = value;
+            columnsLine = line;
+        } else if (std::find_if(MetaColumns::names.begin(), MetaColumns::names.end(),
+                                [&key](const char *name) { return key == name; }) !=
+                   MetaColumns::names.end()) {
+            if (!readMetaColumn(key, value, line, meta))
+                return false;
+        } else if (key == "deck") {
+            fixedBook = value.trimmed();
+            if (fixedBook.isEmpty())
+                return fail(line, QStringLiteral("the deck header names no deck"));
+        } else if (key != "notetype" && key != "tags" && key != "match scope" &&
+                   key != "if matches") {
+            // Anki's note type, its tags for every note and what it does with
+            // notes it has already are nothing a nivlet holds; anything else
+            // might change how the lines read.
+            return fail(line, QStringLiteral("unknown header \"%1\"").arg(shownLine(text)));
         }
         ++line;
     }
     if (!separator)
         separator = columns.contains('\t') ? '\t' : columns.contains(',') ? ',' : 0;
-    if (!columns.isEmpty() && !applyColumns(columns, columnsLine))
-        return false;
-    if (bookColumn < 0 && deckColumn >= 0) {
-        bookColumn = deckColumn;
-        columnCount = qMax(columnCount, deckColumn + 1);
-    }
+    return mapColumns(columns, columnsLine, meta);
+}
+
+bool CardReader::readMetaColumn(const QByteArray &key, const QByteArray &value, int line,
+                                MetaColumns &meta)
+{
+    const QString name = QString::fromUtf8(key);
+    bool ok = false;
+    const int column = value.trimmed().toInt(&ok) - 1;
+    if (!ok || column < 0)
+        return fail(line, QStringLiteral("the %1 must be a number from 1").arg(name));
+    const auto index =
+        static_cast<size_t>(std::find(MetaColumns::names.begin(), MetaColumns::names.end(), key) -
+                            MetaColumns::names.begin());
+    if (meta.holds(column) && meta.column[index] != column)
+        return fail(line, QStringLiteral("column %1 is the %2 already")
+                              .arg(column + 1)
+                              .arg(QLatin1String(meta.nameOf(column))));
+    meta.column[index] = column;
+    meta.line[index] = line;
     return true;
 }
 
-bool CardReader::applyColumns(const QByteArray &names, int line)
+bool CardReader::mapColumns(const QByteArray &names, int namesLine, const MetaColumns &meta)
 {
     questionColumn = answerColumn = -1;
-    const QList<QByteArray> list = names.split(separator ? separator : '\t');
-    for (int i = 0; i < list.size(); ++i) {
-        const QByteArray name = lowerTrimmed(list.at(i));
-        if (name == "question" || name == "front")
-            questionColumn = i;
-        else if (name == "answer" || name == "back")
-            answerColumn = i;
-        else if (name == "book" || name == "deck")
-            bookColumn = i;
-        else if (name == "active")
-            activeColumn = i;
-        else if (name == "rate")
-            rateColumn = i;
-        else if (name == "book active")
-            bookActiveColumn = i;
+    std::vector<bool> named;
+    if (!names.isEmpty()) {
+        const QList<QByteArray> list = names.split(separator ? separator : '\t');
+        columnsNamed = true;
+        columnCount = static_cast<int>(list.size());
+        named.assign(list.size(), false);
+        for (int i = 0; i < columnCount; ++i) {
+            const QByteArray name = lowerTrimmed(list.at(i));
+            int *target = nullptr;
+            if (name == "question" || name == "front")
+                target = &questionColumn;
+            else if (name == "answer" || name == "back")
+                target = &answerColumn;
+            else if (name == "book" || name == "deck")
+                target = &bookColumn;
+            else if (name == "active")
+                target = &activeColumn;
+            else if (name == "rate")
+                target = &rateColumn;
+            else if (name == "book active")
+                target = &bookActiveColumn;
+            if (!target)
+                continue;
+            if (*target >= 0)
+                return fail(namesLine, QStringLiteral("columns %1 and %2 are both \"%3\"")
+                                           .arg(*target + 1)
+                                           .arg(i + 1)
+                                           .arg(QString::fromUtf8(list.at(i).trimmed())));
+            const bool bookInDeck = target == &bookColumn && i == meta.deck();
+            if (meta.holds(i) && !bookInDeck)
+                return fail(namesLine, QStringLiteral("column %1 is \"%2\" and the %3")
+                                           .arg(i + 1)
+                                           .arg(QString::fromUtf8(list.at(i).trimmed()))
+                                           .arg(QLatin1String(meta.nameOf(i))));
+            *target = i;
+            named[static_cast<size_t>(i)] = true;
+        }
+        if ((questionColumn < 0) != (answerColumn < 0))
+            return fail(namesLine,
+                        QStringLiteral("the columns must name a question and an answer"));
+        if (bookColumn >= 0 && meta.deck() >= 0 && bookColumn != meta.deck())
+            return fail(meta.deckLine(),
+                        QStringLiteral("the deck column is not the column named \"book\" (%1)")
+                            .arg(bookColumn + 1));
+        if (meta.deck() >= columnCount)
+            return fail(meta.deckLine(),
+                        QStringLiteral("the deck column is not one of the %1 named columns")
+                            .arg(columnCount));
     }
-    if (questionColumn < 0 || answerColumn < 0)
-        return fail(line, QStringLiteral("the columns must name a question and an answer"));
-    columnsNamed = true;
-    columnCount = static_cast<int>(list.size());
+    // The first two columns that are no others, as Anki maps a note's fields
+    // when the columns name none of them.
+    if (questionColumn < 0) {
+        auto free = [&](int c) {
+            return !meta.holds(c) &&
+                   (static_cast<size_t>(c) >= named.size() || !named[static_cast<size_t>(c)]);
+        };
+        int c = 0;
+        while (!free(c))
+            ++c;
+        questionColumn = c++;
+        while (!free(c))
+            ++c;
+        answerColumn = c;
+        if (columnsNamed && answerColumn >= columnCount)
+            return fail(namesLine, QStringLiteral("the columns leave none for a question and an "
+                                                  "answer"));
+    }
+    if (bookColumn < 0)
+        bookColumn = meta.deck();
+    if (!columnsNamed)
+        columnCount = qMax(qMax(questionColumn, answerColumn), bookColumn) + 1;
     return true;
 }
 
@@ -245,33 +591,10 @@ bool CardReader::readRecord(const QByteArray &data, qsizetype &pos, int &line,
     fields.clear();
     const char *p = data.constData();
     const qsizetype size = data.size();
+    QByteArray quoted;
     for (;;) {
-        if (pos < size && p[pos] == '"') {
-            const int quoteLine = line;
-            QByteArray field;
-            ++pos;
-            for (;;) {
-                const void *found = std::memchr(p + pos, '"', static_cast<size_t>(size - pos));
-                if (!found)
-                    return fail(quoteLine, QStringLiteral("a quote that is never closed"));
-                const qsizetype quote = static_cast<const char *>(found) - p;
-                field.append(p + pos, quote - pos);
-                for (qsizetype k = pos; k < quote; ++k)
-                    line += p[k] == '\n';
-                pos = quote + 1;
-                if (pos < size && p[pos] == '"') {
-                    field.append('"');
-                    ++pos;
-                    continue;
-                }
-                break;
-            }
-            fields.push_back(field);
-            if (pos < size && p[pos] == '\r' && pos + 1 < size && p[pos + 1] == '\n')
-                ++pos;
-            if (pos < size && p[pos] != separator && p[pos] != '\n')
-                return fail(line, QStringLiteral("text after a closing quote (a quote inside a "
-                                                 "quoted field must be doubled)"));
+        if (pos < size && p[pos] == '"' && readQuotedField(p, size, separator, pos, line, quoted)) {
+            fields.push_back(std::move(quoted));
         } else {
             const qsizetype start = pos;
             while (pos < size && p[pos] != separator && p[pos] != '\n')
@@ -292,7 +615,36 @@ bool CardReader::readRecord(const QByteArray &data, qsizetype &pos, int &line,
     }
 }
 
-bool CardReader::makeCard(const std::vector<QByteArray> &fields, int line)
+bool CardReader::readMnemosyne(const QByteArray &data, qsizetype pos)
+{
+    columnsNamed = true;
+    std::vector<QByteArray> fields;
+    const qsizetype size = data.size();
+    int line = 1;
+    while (pos < size) {
+        // Python's text files end a line at a line feed, a carriage return or both.
+        qsizetype end = pos;
+        while (end < size && data.at(end) != '\n' && data.at(end) != '\r')
+            ++end;
+        const QByteArray text = withoutTrailingBlanks(data.mid(pos, end - pos));
+        pos = end + 1;
+        if (end + 1 < size && data.at(end) == '\r' && data.at(end + 1) == '\n')
+            ++pos;
+        const int recordLine = line++;
+        if (text.isEmpty())
+            continue;
+        fields.clear();
+        for (const QByteArray &field : text.split('\t'))
+            fields.push_back(withoutReferenceEscapes(withLineEndsForBreaks(field)));
+        if (!makeCard(fields, recordLine))
+            return false;
+    }
+    if (result.empty())
+        return fail(line, QStringLiteral("the file holds no nivlets"));
+    return true;
+}
+
+bool CardReader::makeCard(std::vector<QByteArray> &fields, int line)
 {
     const int count = static_cast<int>(fields.size());
     if (count < columnCount || (columnsNamed && count > columnCount)) {
@@ -301,22 +653,26 @@ bool CardReader::makeCard(const std::vector<QByteArray> &fields, int line)
     }
     Card card;
     card.line = line;
-    card.question = fields[questionColumn];
-    card.answer = fields[answerColumn];
+    card.question = std::move(fields[static_cast<size_t>(questionColumn)]);
+    card.answer = std::move(fields[static_cast<size_t>(answerColumn)]);
+    if (html) {
+        card.question = plainTextOfHtml(card.question);
+        card.answer = plainTextOfHtml(card.answer);
+    }
     if (QString::fromUtf8(card.question).simplified().isEmpty())
         return fail(line, QStringLiteral("empty question"));
     if (!Nivlet::hasPossibleAnswers(QString::fromUtf8(card.answer)))
         return fail(line, QStringLiteral("no possible answer (only blanks or comments)"));
-    if (bookColumn >= 0)
-        card.book = fields[bookColumn];
-    if (activeColumn >= 0 && !parseFlag(fields[activeColumn], card.active))
+    card.book = bookColumn >= 0 ? fields[static_cast<size_t>(bookColumn)] : fixedBook;
+    if (activeColumn >= 0 && !parseFlag(fields[static_cast<size_t>(activeColumn)], card.active))
         return fail(line, QStringLiteral("the active flag must be 1 or 0"));
     if (rateColumn >= 0) {
-        if (!parseRate(fields[rateColumn], card.rate))
+        if (!parseRate(fields[static_cast<size_t>(rateColumn)], card.rate))
             return fail(line, QStringLiteral("the rate must be a number from 0 to 1"));
         card.hasRate = true;
     }
-    if (bookActiveColumn >= 0 && !parseFlag(fields[bookActiveColumn], card.bookActive))
+    if (bookActiveColumn >= 0 &&
+        !parseFlag(fields[static_cast<size_t>(bookActiveColumn)], card.bookActive))
         return fail(line, QStringLiteral("the book's active flag must be 1 or 0"));
     result.push_back(std::move(card));
     return true;
@@ -327,7 +683,8 @@ void CardWriter::writeHeader(QByteArray &out)
     out += "#separator:tab\n"
            "#html:false\n"
            "#deck column:3\n"
-           "#columns:question\tanswer\tbook\tactive\trate\tbook active\n";
+           "#tags column:4\n"
+           "#columns:Front\tBack\tbook\ttags\tactive\trate\tbook active\n";
 }
 
 void CardWriter::writeField(QByteArray &out, const char *text, int size)
@@ -368,10 +725,54 @@ void CardWriter::writeCard(QByteArray &out, const char *question, int questionSi
     writeField(out, answer, answerSize);
     out += '\t';
     writeField(out, book, bookSize);
-    out += active ? "\t1\t" : "\t0\t";
+    out += active ? "\t\t1\t" : "\t\t0\t";
     // The shortest text that reads back as the very same double.
     char number[32];
     const auto converted = std::to_chars(number, number + sizeof number, rate);
     out.append(number, converted.ptr - number);
     out += bookActive ? "\t1\n" : "\t0\n";
+}
+
+namespace {
+
+void writeMnemosyneField(QByteArray &out, const char *text, int size)
+{
+    // Mnemosyne's import wants two fields on every line.
+    if (size == 0) {
+        out += "<br>";
+        return;
+    }
+    int start = 0;
+    for (int i = 0; i < size; ++i) {
+        const char c = text[i];
+        const bool reference = c == '&' && i + 1 < size && text[i + 1] == '#';
+        if (c != '\n' && c != '\r' && c != '\t' && !reference)
+            continue;
+        out.append(text + start, i - start);
+        if (c == '\t') {
+            out += ' ';
+        } else if (reference) {
+            // Mnemosyne's import would read "&#...;" as a character (or stop
+            // at one it cannot read); "&#35;" is the "#" that keeps it text.
+            out += "&&#35;";
+            ++i;
+        } else {
+            out += "<br>";
+            if (c == '\r' && i + 1 < size && text[i + 1] == '\n')
+                ++i;
+        }
+        start = i + 1;
+    }
+    out.append(text + start, size - start);
+}
+
+} // namespace
+
+void CardWriter::writeMnemosyneCard(QByteArray &out, const char *question, int questionSize,
+                                    const char *answer, int answerSize)
+{
+    writeMnemosyneField(out, question, questionSize);
+    out += '\t';
+    writeMnemosyneField(out, answer, answerSize);
+    out += '\n';
 }

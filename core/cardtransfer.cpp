@@ -1,5 +1,7 @@
 #include "cardtransfer.h"
 
+#include "knrate.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -85,7 +87,8 @@ void CardTransfer::report(qint64 done, qint64 total, qint64 &next)
     next = done + qMax<qint64>(1, total / 10);
 }
 
-bool CardTransfer::exportCards(QIODevice &out, const QString &bookName, Summary &summary)
+bool CardTransfer::exportCards(QIODevice &out, const QString &bookName, Summary &summary,
+                               CardFormat format)
 {
     summary = Summary();
     if (!open(SQLITE_OPEN_READONLY))
@@ -132,7 +135,8 @@ bool CardTransfer::exportCards(QIODevice &out, const QString &bookName, Summary 
 
         QByteArray buffer;
         buffer.reserve(flushSize + 4096);
-        CardWriter::writeHeader(buffer);
+        if (format == CardFormat::Anki)
+            CardWriter::writeHeader(buffer);
         auto flush = [&] {
             if (out.write(buffer) != buffer.size())
                 return fail(QStringLiteral("could not write: %1").arg(out.errorString()));
@@ -175,10 +179,15 @@ bool CardTransfer::exportCards(QIODevice &out, const QString &bookName, Summary 
                 const int questionSize = sqlite3_column_bytes(raw, 0);
                 const auto *answer = reinterpret_cast<const char *>(sqlite3_column_text(raw, 1));
                 const int answerSize = sqlite3_column_bytes(raw, 1);
-                CardWriter::writeCard(buffer, question, questionSize, answer, answerSize,
-                                      book->name.constData(), static_cast<int>(book->name.size()),
-                                      sqlite3_column_int(raw, 3) != 0,
-                                      sqlite3_column_double(raw, 4), book->active);
+                if (format == CardFormat::Mnemosyne) {
+                    CardWriter::writeMnemosyneCard(buffer, question, questionSize, answer,
+                                                   answerSize);
+                } else {
+                    CardWriter::writeCard(
+                        buffer, question, questionSize, answer, answerSize, book->name.constData(),
+                        static_cast<int>(book->name.size()), sqlite3_column_int(raw, 3) != 0,
+                        saneKnRate(sqlite3_column_double(raw, 4)), book->active);
+                }
                 ++summary.nivlets;
                 if (buffer.size() >= flushSize && !flush())
                     return false;

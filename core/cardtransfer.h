@@ -48,8 +48,10 @@ public:
     void setProgress(const Progress &progress);
 
     // Writes the nivlets of every book, or of the books named bookName, in
-    // the order of their ids.
-    bool exportCards(QIODevice &out, const QString &bookName, Summary &summary);
+    // the order of their ids. A rate outside 0 ... 1 goes out as the one the
+    // program reads, so the file imports again.
+    bool exportCards(QIODevice &out, const QString &bookName, Summary &summary,
+                     CardFormat format = CardFormat::Anki);
     // Adds the cards to the books they name, or all to bookName when it is
     // given; missing books are created. A dry run checks everything and
     // writes nothing.

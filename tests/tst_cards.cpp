@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 
 #include <csignal>
@@ -147,6 +148,160 @@ bool insertNivlets(const QString &file, qint64 bookId, const QByteArray &book, b
     return ok;
 }
 
+// The records of a tab-separated file as Anki's importer splits them (the
+// csv crate with "#" for comments, rslib/src/import_export/text/csv/import.rs):
+// a field that begins with a quote runs to the closing quote, "" is a quote.
+QList<QList<QByteArray>> ankiRecords(const QByteArray &file)
+{
+    QList<QList<QByteArray>> records;
+    qsizetype pos = 0;
+    const qsizetype size = file.size();
+    while (pos < size) {
+        if (file.at(pos) == '#') {
+            const qsizetype end = file.indexOf('\n', pos);
+            pos = end < 0 ? size : end + 1;
+            continue;
+        }
+        QList<QByteArray> fields;
+        QByteArray field;
+        bool quoted = false;
+        for (; pos < size; ++pos) {
+            const char c = file.at(pos);
+            if (quoted) {
+                if (c == '"' && pos + 1 < size && file.at(pos + 1) == '"') {
+                    field += '"';
+                    ++pos;
+                } else if (c == '"') {
+                    quoted = false;
+                } else {
+                    field += c;
+                }
+            } else if (c == '"' && field.isEmpty()) {
+                quoted = true;
+            } else if (c == '\t') {
+                fields.append(field);
+                field.clear();
+            } else if (c == '\n') {
+                break;
+            } else {
+                field += c;
+            }
+        }
+        ++pos;
+        fields.append(field);
+        records.append(fields);
+    }
+    return records;
+}
+
+// Where Anki's text importer puts the columns of a file with its default
+// choices and its "Basic" note type (fields "Front" and "Back"), by the rules
+// of rslib/src/import_export/text/csv/metadata.rs: header keys trimmed and in
+// lower case; the deck, tags, guid and notetype columns are meta columns;
+// "#columns:" names are matched exactly against the note type's fields, meta
+// columns left out (map_field_columns_by_name), and with no name at all the
+// fields take the other columns in order (map_field_columns_by_index); the
+// first field falls back to the first other column; without a
+// "#tags column:" the first column after the last field's that is no meta
+// column holds the tags (maybe_set_tags_column). Columns from 1, 0 for none.
+struct AnkiMapping
+{
+    int front = 0;
+    int back = 0;
+    int deck = 0;
+    int tags = 0;
+};
+
+AnkiMapping ankiMapping(const QByteArray &file)
+{
+    AnkiMapping mapping;
+    QList<QByteArray> labels;
+    QList<int> meta;
+    int guid = 0;
+    int notetype = 0;
+    for (const QByteArray &line : file.split('\n')) {
+        if (!line.startsWith('#'))
+            break;
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray key = line.mid(1, colon - 1).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1);
+        if (key == "columns")
+            labels = value.split('\t');
+        else if (key == "deck column")
+            mapping.deck = value.trimmed().toInt();
+        else if (key == "tags column")
+            mapping.tags = value.trimmed().toInt();
+        else if (key == "guid column")
+            guid = value.trimmed().toInt();
+        else if (key == "notetype column")
+            notetype = value.trimmed().toInt();
+    }
+    if (labels.isEmpty())
+        labels.resize(ankiRecords(file).value(0).size());
+    for (const int column : {mapping.deck, mapping.tags, guid, notetype}) {
+        if (column > 0)
+            meta.append(column);
+    }
+    const QList<QByteArray> fields{"Front", "Back"};
+    QList<int> fieldColumns{1, 0};
+    const bool unnamed = std::all_of(labels.cbegin(), labels.cend(),
+                                     [](const QByteArray &l) { return l.isEmpty(); });
+    if (unnamed) {
+        int field = 0;
+        for (int column = 1; column <= labels.size() && field < fields.size(); ++column) {
+            if (!meta.contains(column))
+                fieldColumns[field++] = column;
+        }
+    } else {
+        for (int field = 0; field < fields.size(); ++field) {
+            for (int column = 1; column <= labels.size(); ++column) {
+                if (!meta.contains(column) && labels.at(column - 1) == fields.at(field))
+                    fieldColumns[field] = column;
+            }
+        }
+    }
+    if (fieldColumns[0] == 0) {
+        for (int column = 1; column <= labels.size() && fieldColumns[0] == 0; ++column) {
+            if (!meta.contains(column))
+                fieldColumns[0] = column;
+        }
+    }
+    if (mapping.tags == 0) {
+        const int lastField = std::max(fieldColumns[0], fieldColumns[1]);
+        for (int column = lastField + 1; column <= labels.size(); ++column) {
+            if (!meta.contains(column)) {
+                mapping.tags = column;
+                break;
+            }
+        }
+    }
+    mapping.front = fieldColumns[0];
+    mapping.back = fieldColumns[1];
+    return mapping;
+}
+
+// Every nivlet's question, answer and book name, in id order.
+QList<std::tuple<QByteArray, QByteArray, QByteArray>> nivletTexts(const QString &file)
+{
+    QList<std::tuple<QByteArray, QByteArray, QByteArray>> texts;
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_prepare_v2(db,
+                           "SELECT m.question, m.answer, b.name FROM nivlet m, book b "
+                           "WHERE b.id = m.book_id ORDER BY m.id",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            texts.append({columnBytes(stmt, 0), columnBytes(stmt, 1), columnBytes(stmt, 2)});
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return texts;
+}
+
 // A large plain file: "question N<TAB>answer N" lines.
 QByteArray plainLines(int count)
 {
@@ -167,16 +322,28 @@ private slots:
     void initTestCase();
 
     void readsQuotedFields();
+    void quoteOnlyWhereAFieldEnds_data();
+    void quoteOnlyWhereAFieldEnds();
     void readsPlainTables_data();
     void readsPlainTables();
     void readsNamedColumns();
     void writesWhatItReads();
+    void readsAnkiExports_data();
+    void readsAnkiExports();
+    void plainTextOfHtml_data();
+    void plainTextOfHtml();
+    void readsMnemosyneFiles();
+    void writesForMnemosyne();
     void utf8Validation_data();
     void utf8Validation();
 
     void roundTripDeliveredSample();
     void roundTripHostileText();
+    void ankiImportsTheExport();
     void exportOneBook();
+    void exportForMnemosyne();
+    void exportToAFullDisk();
+    void exportsTheRateInUse();
     void importIntoOneBook();
     void importKeepsExistingBooks();
     void dryRunWritesNothing();
@@ -186,6 +353,7 @@ private slots:
     void usage();
     void help();
     void missingDatabase();
+    void missingOrFolderFile();
     void refusedWhileLocked();
     void staleLockIsNoObstacle();
     void progressOnLargeFiles();
@@ -217,6 +385,47 @@ void TestCards::readsQuotedFields()
     QVERIFY(!reader.cards()[2].hasRate);
     QVERIFY(reader.cards()[2].active);
     QVERIFY(!reader.hasBookColumn());
+}
+
+void TestCards::quoteOnlyWhereAFieldEnds_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("question");
+    QTest::addColumn<QByteArray>("answer");
+
+    // Mnemosyne writes no quotes: a quote is text unless a closing quote
+    // followed by the separator or the line end completes a quoted field.
+    QTest::newRow("quoted words begin the question")
+        << QByteArray("\"Carpe diem\" means\tseize the day\n") << QByteArray("\"Carpe diem\" means")
+        << QByteArray("seize the day");
+    QTest::newRow("quoted words begin the answer")
+        << QByteArray("Motto\t\"Veni\" first\r\n") << QByteArray("Motto")
+        << QByteArray("\"Veni\" first");
+    QTest::newRow("a quote never closed")
+        << QByteArray("\"open\tshut\nq2\ta2\n") << QByteArray("\"open") << QByteArray("shut");
+    QTest::newRow("closed only by text")
+        << QByteArray("\"a\"\"b\" c\td\n") << QByteArray("\"a\"\"b\" c") << QByteArray("d");
+    QTest::newRow("closed before a carriage return alone")
+        << QByteArray("\"a\"\rb\tc\n") << QByteArray("\"a\"\rb") << QByteArray("c");
+    // What spreadsheets write still reads as quoted fields.
+    QTest::newRow("spreadsheet quoting") << QByteArray("\"a, \"\"b\"\"\"\t\"one\ntwo\"\r\n")
+                                         << QByteArray("a, \"b\"") << QByteArray("one\ntwo");
+    QTest::newRow("quoted at the end of the file")
+        << QByteArray("q\t\"a\tb\"") << QByteArray("q") << QByteArray("a\tb");
+    QTest::newRow("whole question in quotes")
+        << QByteArray("\"Hello\"\tHallo\n") << QByteArray("Hello") << QByteArray("Hallo");
+}
+
+void TestCards::quoteOnlyWhereAFieldEnds()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, question);
+    QFETCH(QByteArray, answer);
+    CardReader reader;
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().front().question, question);
+    QCOMPARE(reader.cards().front().answer, answer);
+    QCOMPARE(reader.cards().front().line, 1);
 }
 
 void TestCards::readsPlainTables_data()
@@ -321,6 +530,181 @@ void TestCards::writesWhatItReads()
         QCOMPARE(card.bookActive, n % 3 != 0);
         ++n;
     }
+}
+
+void TestCards::readsAnkiExports_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("question");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("book");
+    QTest::addColumn<int>("line");
+
+    // Anki's "Notes in Plain Text" with everything included
+    // (rslib/src/import_export/text/csv/export.rs): guid, note type and deck
+    // columns first, then the note type's fields, the tags last; the fields
+    // are HTML.
+    QTest::newRow("notes with guid, note type, deck and tags")
+        << QByteArray("#separator:tab\n#html:true\n#guid column:1\n#notetype column:2\n"
+                      "#deck column:3\n#tags column:6\n"
+                      "f&Jx*1\tBasic\tSpanish::Verbs\tto <b>love</b>\t"
+                      "amar<br>querer<div>adorar</div>\tverbs spanish\n")
+        << QByteArray("to love") << QByteArray("amar\nquerer\nadorar")
+        << QByteArray("Spanish::Verbs") << 7;
+    QTest::newRow("quoted HTML fields, entities, an empty line, no tags")
+        << QByteArray(
+               "#separator:tab\n#html:true\n#guid column:1\n#notetype column:2\n"
+               "#deck column:3\n#tags column:6\n"
+               "\"#x\"\"1\"\tBasic (and reversed card)\tLatin\t"
+               "&quot;Carpe diem&quot; &amp; more\t"
+               "\"<div>seize the day</div><div><br></div><div>pluck&nbsp;the&nbsp;day</div>\"\t\n")
+        << QByteArray("\"Carpe diem\" & more") << QByteArray("seize the day\n\npluck the day")
+        << QByteArray("Latin") << 7;
+    QTest::newRow("notes without HTML, deck and tags only")
+        << QByteArray("#separator:tab\n#html:false\n#deck column:1\n#tags column:4\n"
+                      "Default\tx <b> y\tz &amp;\tmarked\n")
+        << QByteArray("x <b> y") << QByteArray("z &amp;") << QByteArray("Default") << 5;
+    // "Cards in Plain Text": the rendered question and answer only.
+    QTest::newRow("cards") << QByteArray("#separator:tab\n#html:true\n"
+                                         "What is <i>2 + 2</i>?\t4<br>four\n")
+                           << QByteArray("What is 2 + 2?") << QByteArray("4\nfour") << QByteArray()
+                           << 3;
+    QTest::newRow("deck of every note")
+        << QByteArray("\xEF\xBB\xBF#separator:Tab\n# made by hand\n#deck: Greek \n"
+                      "#notetype:Basic\n#tags:greek\n#if matches:keep both\n"
+                      "#match scope:notetype + deck\nlogos\tword\n")
+        << QByteArray("logos") << QByteArray("word") << QByteArray("Greek") << 8;
+    QTest::newRow("named columns around the meta columns")
+        << QByteArray("#separator:tab\n#html:true\n#guid column:1\n#tags column:5\n"
+                      "#columns:id\tfr\tja\tromaji\ttags\n"
+                      "g1\tchat\t\xE7\x8C\xAB\tneko\tanimals\n")
+        << QByteArray("chat") << QByteArray("\xE7\x8C\xAB") << QByteArray() << 6;
+    QTest::newRow("meta columns with spaces")
+        << QByteArray("#separator: tab\n#deck column: 2 \n#TAGS COLUMN:1\ntag\tDeck\tq\ta\n")
+        << QByteArray("q") << QByteArray("a") << QByteArray("Deck") << 4;
+}
+
+void TestCards::readsAnkiExports()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, question);
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, book);
+    QFETCH(int, line);
+    CardReader reader;
+    QVERIFY2(reader.read(data), qPrintable(QString::number(reader.errorLine()) +
+                                           QStringLiteral(": ") + reader.errorText()));
+    QCOMPARE(reader.cards().size(), size_t(1));
+    const Card &card = reader.cards().front();
+    QCOMPARE(card.question, question);
+    QCOMPARE(card.answer, answer);
+    QCOMPARE(card.book, book);
+    QCOMPARE(reader.hasBookColumn(), !book.isNull());
+    QCOMPARE(card.line, line);
+    QVERIFY(!card.hasRate);
+}
+
+void TestCards::plainTextOfHtml_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("plain") << QByteArray("plain text") << QByteArray("plain text");
+    QTest::newRow("line breaks") << QByteArray("a<br>b<BR/>c<br />d") << QByteArray("a\nb\nc\nd");
+    QTest::newRow("divs") << QByteArray("<div>a</div><div>b</div>c") << QByteArray("a\nb\nc");
+    QTest::newRow("text, then divs")
+        << QByteArray("a<div>b</div><div>c</div>") << QByteArray("a\nb\nc");
+    QTest::newRow("empty line of a div")
+        << QByteArray("a<div><br></div><div>b</div>") << QByteArray("a\n\nb");
+    QTest::newRow("break at the end of a div")
+        << QByteArray("<div>a<br></div><div>b</div>") << QByteArray("a\nb");
+    QTest::newRow("paragraphs and items")
+        << QByteArray("<p>one</p><ul><li>two</li><li>three</li></ul>")
+        << QByteArray("one\ntwo\nthree");
+    QTest::newRow("entities") << QByteArray(
+                                     "&lt;b&gt; &amp; &quot;&#39;&apos; &eacute;&#233;&#xE9;")
+                              << QByteArray("<b> & \"'' \xC3\xA9\xC3\xA9\xC3\xA9");
+    QTest::newRow("no-break spaces") << QByteArray("a&nbsp;&nbsp;b") << QByteArray("a  b");
+    QTest::newRow("other tags") << QByteArray(
+                                       "<b>bold</b> <i>it</i> <span style=\"color: red\">red</span>"
+                                       "<img src=\"x.png\">")
+                                << QByteArray("bold it red");
+    QTest::newRow("blanks of the source")
+        << QByteArray("  two  \n spaced\twords  ") << QByteArray("two spaced words");
+    QTest::newRow("scripts, styles, comments")
+        << QByteArray("<style>p { color: red }</style>a<!-- note --><script>x()</script>b")
+        << QByteArray("ab");
+    QTest::newRow("a less-than sign") << QByteArray("x < y") << QByteArray("x < y");
+    QTest::newRow("a stray end tag first") << QByteArray("</div>text") << QByteArray("text");
+    QTest::newRow("breaks at the end") << QByteArray("a<br><br>") << QByteArray("a");
+    QTest::newRow("sounds stay") << QByteArray("[sound:a.mp3]") << QByteArray("[sound:a.mp3]");
+    QTest::newRow("non-ASCII") << QByteArray("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80")
+                               << QByteArray("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80");
+}
+
+void TestCards::plainTextOfHtml()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QByteArray, text);
+    QCOMPARE(::plainTextOfHtml(html), text);
+}
+
+void TestCards::readsMnemosyneFiles()
+{
+    // As Mnemosyne 2.9 writes them (libmnemosyne/file_formats/tsv.py): no
+    // quotes, "<br>" for a line end, the texts as they are; and as its import
+    // reads them: the line's trailing blanks stripped. "&&#35;" is nivlets'
+    // own escape of "&#".
+    CardReader reader(0, CardFormat::Mnemosyne);
+    const QByteArray data = "\"Carpe diem\" means\tseize the day  \n"
+                            "\n"
+                            "Two<br>lines\tone<br>two<BR/>three\r\n"
+                            "#not a comment\t\"\"\r"
+                            "caf&#233;\t&&#35;x263A; &#nope; &&#35;&&#35;\n"
+                            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\t<br>x\t\n";
+    QVERIFY2(reader.read(data), qPrintable(reader.errorText()));
+    const std::vector<Card> &cards = reader.cards();
+    QCOMPARE(cards.size(), size_t(5));
+    QCOMPARE(cards[0].question, QByteArray("\"Carpe diem\" means"));
+    QCOMPARE(cards[0].answer, QByteArray("seize the day"));
+    QCOMPARE(cards[1].question, QByteArray("Two\nlines"));
+    QCOMPARE(cards[1].answer, QByteArray("one\ntwo\nthree"));
+    QCOMPARE(cards[1].line, 3);
+    QCOMPARE(cards[2].question, QByteArray("#not a comment"));
+    QCOMPARE(cards[2].answer, QByteArray("\"\""));
+    QCOMPARE(cards[3].question, QByteArray("caf&#233;"));
+    QCOMPARE(cards[3].answer, QByteArray("&#x263A; &#nope; &#&#"));
+    QCOMPARE(cards[3].line, 5);
+    QCOMPARE(cards[4].answer, QByteArray("\nx"));
+    QVERIFY(cards[4].book.isNull());
+    QVERIFY(!reader.hasBookColumn());
+
+    CardReader threeSided(0, CardFormat::Mnemosyne);
+    QVERIFY(!threeSided.read("q\ta\nforeign\tpronounced\tmeaning\n"));
+    QCOMPARE(threeSided.errorLine(), 2);
+    QCOMPARE(threeSided.errorText(), QStringLiteral("3 field(s) where 2 are expected"));
+    CardReader oneSided(0, CardFormat::Mnemosyne);
+    QVERIFY(!oneSided.read("q\t  \n"));
+    QCOMPARE(oneSided.errorText(), QStringLiteral("1 field(s) where 2 are expected"));
+}
+
+void TestCards::writesForMnemosyne()
+{
+    QByteArray out;
+    const QByteArray question = "tab\there \"quoted\" &#33; & #";
+    const QByteArray answer = "one\ntwo\r\nthree\rfour\n";
+    CardWriter::writeMnemosyneCard(out, question.constData(), int(question.size()),
+                                   answer.constData(), int(answer.size()));
+    CardWriter::writeMnemosyneCard(out, "", 0, "a", 1);
+    QCOMPARE(out, QByteArray("tab here \"quoted\" &&#35;33; & #\tone<br>two<br>three<br>four<br>\n"
+                             "<br>\ta\n"));
+    // Read back as Mnemosyne's import reads it: the text, a tab a space.
+    CardReader reader(0, CardFormat::Mnemosyne);
+    QVERIFY(!reader.read(out));
+    QCOMPARE(reader.errorText(), QStringLiteral("empty question"));
+    out.chop(QByteArray("<br>\ta\n").size());
+    QVERIFY2(reader.read(out), qPrintable(reader.errorText()));
+    QCOMPARE(reader.cards().front().question, QByteArray("tab here \"quoted\" &#33; & #"));
+    QCOMPARE(reader.cards().front().answer, QByteArray("one\ntwo\nthree\nfour\n"));
 }
 
 void TestCards::utf8Validation_data()
@@ -428,8 +812,8 @@ void TestCards::exportOneBook()
                         QStringLiteral("Chemical symbols"), QStringLiteral("-")});
     QCOMPARE(run.exitCode, 0);
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 4 + 5);
-    for (const QString &line : lines.mid(4))
+    QCOMPARE(lines.size(), 5 + 5);
+    for (const QString &line : lines.mid(5))
         QVERIFY2(line.contains(QStringLiteral("\tChemical symbols\t")), qPrintable(line));
     QVERIFY(run.err.contains(QStringLiteral("Exported 5 nivlet(s) of 1 book(s).")));
 
@@ -439,6 +823,134 @@ void TestCards::exportOneBook()
     QVERIFY2(run.err.contains(QStringLiteral("there is no book named \"chemical symbols\"")),
              qPrintable(run.err));
     QVERIFY(!QFile::exists(work.file(QStringLiteral("x.txt"))));
+}
+
+void TestCards::ankiImportsTheExport()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    QVERIFY(insertNivlets(file, 3, "Spanish", true,
+                          {{"to love", "amar\nquerer # also: to want", true, 0.5},
+                           {"#1 \"quoted\"\tword", "a\r\nb", false, 0.25},
+                           {"single", "one", true, 1.0}}));
+    QVERIFY(insertNivlets(file, 4, "Latin::Verbs", false, {{"amo", "I love", true, 0.0}}));
+    QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("cards.txt")}).exitCode, 0);
+    const QByteArray exported = TestSupport::readBytes(work.file(QStringLiteral("cards.txt")));
+
+    const AnkiMapping anki = ankiMapping(exported);
+    const auto records = ankiRecords(exported);
+    const auto texts = nivletTexts(file);
+    QCOMPARE(records.size(), texts.size());
+    QVERIFY(anki.front > 0);
+    QVERIFY(anki.back > 0);
+    QVERIFY(anki.deck > 0);
+    for (int i = 0; i < records.size(); ++i) {
+        const QList<QByteArray> &record = records.at(i);
+        const auto &[question, answer, book] = texts.at(i);
+        QCOMPARE(record.value(anki.front - 1), question);
+        QCOMPARE(record.value(anki.back - 1), answer);
+        QCOMPARE(record.value(anki.deck - 1), book);
+        if (anki.tags > 0)
+            QCOMPARE(record.value(anki.tags - 1), QByteArray());
+    }
+    // Anki writes "#separator:tab" and "#html:false" the same way; its own
+    // export of these notes would begin alike.
+    QVERIFY(exported.startsWith("#separator:tab\n#html:false\n"));
+}
+
+void TestCards::exportForMnemosyne()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(insertNivlets(work.file(QStringLiteral("nivlets")), 9, "Mixed", true,
+                          {{"\"Carpe diem\" means", "seize the day\npluck the day", true, 0.5},
+                           {"tab\there", "\xC3\xA9t\xC3\xA9 &#33;", true, 0.5}}));
+    Run run =
+        runCards({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                  QStringLiteral("--book"), QStringLiteral("Mixed"), QStringLiteral("-")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("\"Carpe diem\" means\tseize the day<br>pluck the day\n"
+                                     "tab here\t\u00E9t\u00E9 &&#35;33;\n"));
+    QVERIFY(run.err.contains(QStringLiteral("Exported 2 nivlet(s) of 1 book(s).")));
+
+    // Every book, question and answer only; the plain export is as before.
+    run = runCards({QStringLiteral("export"), QStringLiteral("--format"),
+                    QStringLiteral("mnemosyne"), QStringLiteral("all.txt")});
+    QCOMPARE(run.exitCode, 0);
+    const QByteArray all = TestSupport::readBytes(work.file(QStringLiteral("all.txt")));
+    QCOMPARE(all.count('\n'), 63);
+    for (const QByteArray &line : all.split('\n').mid(0, 63))
+        QVERIFY2(line.count('\t') == 1, line.constData());
+    QVERIFY(all.startsWith("Capital of France?\tParis\n"));
+
+    // The file goes back in whole, into the book it is given.
+    QDir().mkdir(work.file(QStringLiteral("copy")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("copy"))));
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"), QStringLiteral("import"),
+                    QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                    QStringLiteral("--book"), QStringLiteral("Back"), QStringLiteral("all.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(scalar(work.file(QStringLiteral("copy/nivlets")),
+                    QStringLiteral("SELECT group_concat(question || '=' || answer, '|') FROM "
+                                   "(SELECT * FROM nivlet ORDER BY id DESC LIMIT 2)")),
+             QStringLiteral("tab here=\u00E9t\u00E9 &#33;|\"Carpe diem\" means=seize the "
+                            "day\npluck the day"));
+    // Without a book there is nowhere to put them.
+    run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"), QStringLiteral("import"),
+                    QStringLiteral("--format"), QStringLiteral("mnemosyne"),
+                    QStringLiteral("all.txt")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("all.txt:1: no book name (give one with --book)")),
+             qPrintable(run.err));
+}
+
+void TestCards::exportToAFullDisk()
+{
+    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
+        QSKIP("there is no /dev/full here");
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    for (const QStringList &args :
+         {QStringList{QStringLiteral("export"), QStringLiteral("-")},
+          QStringList{QStringLiteral("export"), QStringLiteral("--format"),
+                      QStringLiteral("mnemosyne"), QStringLiteral("-")}}) {
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(cardsProgram, args);
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("No space left on device")), qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("Exported")), qPrintable(err));
+    }
+}
+
+void TestCards::exportsTheRateInUse()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path()));
+    const QString file = work.file(QStringLiteral("nivlets"));
+    // Rates the program reads as 1 and 0: a file edited by hand, an older
+    // program. A text where the number belongs reads as 0 (NaN cannot be
+    // stored: SQLite makes it NULL, which the column refuses).
+    QVERIFY(insertNivlets(
+        file, 1, "B", true,
+        {{"high", "a", true, 7.5}, {"low", "b", true, -2.0}, {"fine", "c", true, 0.25}}));
+    QVERIFY(insertNivlets(file, 2, "C", true, {{"nothing", "d", true, 0.5}}));
+    QVERIFY(TestSupport::execSql(file, QStringLiteral("UPDATE nivlet SET kn_rate = 'much' WHERE "
+                                                      "question = 'nothing'")));
+    QCOMPARE(runCards({QStringLiteral("export"), QStringLiteral("cards.txt")}).exitCode, 0);
+    QDir().mkdir(work.file(QStringLiteral("copy")));
+    QVERIFY(TestSupport::createDatabase(work.file(QStringLiteral("copy"))));
+    const Run run = runCards({QStringLiteral("--dir"), QStringLiteral("copy"),
+                              QStringLiteral("import"), QStringLiteral("cards.txt")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(scalar(work.file(QStringLiteral("copy/nivlets")),
+                    QStringLiteral("SELECT group_concat(question || '=' || kn_rate, '|') FROM "
+                                   "nivlet")),
+             QStringLiteral("high=1.0|low=0.0|fine=0.25|nothing=0.0"));
 }
 
 void TestCards::importIntoOneBook()
@@ -518,10 +1030,9 @@ void TestCards::badInput_data()
 
     const QByteArray header = "#separator:tab\n#html:false\n"
                               "#columns:question\tanswer\tbook\tactive\trate\tbook active\n";
-    QTest::newRow("quote never closed") << QByteArray("q1\ta1\n\"q2\ta2\nq3\ta3\n")
-                                        << QStringLiteral("f:2: a quote that is never closed");
-    QTest::newRow("text after a closing quote")
-        << QByteArray("q1\ta1\n\"q2\"x\ta2\n") << QStringLiteral("f:2: text after a closing quote");
+    QTest::newRow("quote never closed leaves a field short")
+        << QByteArray("q1\ta1\n\"q2\na2\"x\nq3\ta3\n")
+        << QStringLiteral("f:2: 1 field(s) where 2 are expected");
     QTest::newRow("too few fields")
         << QByteArray("q1\ta1\nq2\n") << QStringLiteral("f:2: 1 field(s) where 2 are expected");
     QTest::newRow("too many named fields")
@@ -546,6 +1057,47 @@ void TestCards::badInput_data()
         << QStringLiteral("f:2: a line beginning with \"#\" after the header lines");
     QTest::newRow("unknown separator") << QByteArray("#separator:dots\nq\ta\n")
                                        << QStringLiteral("f:1: unknown separator \"dots\"");
+    QTest::newRow("unknown header")
+        << QByteArray("#separator:tab\n#html:false\n#fields column:2\nq\ta\n")
+        << QStringLiteral("f:3: unknown header \"#fields column:2\"");
+    QTest::newRow("unknown header, long")
+        << QByteArray("#" + QByteArray(70, 'x') + ":y\nq\ta\n")
+        << QStringLiteral("f:1: unknown header \"#") + QString(59, QLatin1Char('x')) +
+               QStringLiteral("...\"");
+    QTest::newRow("html neither true nor false")
+        << QByteArray("#separator:tab\n#html:yes\nq\ta\n")
+        << QStringLiteral("f:2: the html header must be true or false");
+    QTest::newRow("tags column not a number")
+        << QByteArray("#tags column:last\nq\ta\n")
+        << QStringLiteral("f:1: the tags column must be a number from 1");
+    QTest::newRow("guid column zero")
+        << QByteArray("#guid column:0\nq\ta\n")
+        << QStringLiteral("f:1: the guid column must be a number from 1");
+    QTest::newRow("one column, two meanings")
+        << QByteArray("#deck column:3\n#notetype column:3\nq\ta\tb\n")
+        << QStringLiteral("f:2: column 3 is the deck column already");
+    QTest::newRow("a question in the tags column")
+        << QByteArray("#tags column:1\n#columns:question\tanswer\nq\ta\n")
+        << QStringLiteral("f:2: column 1 is \"question\" and the tags column");
+    QTest::newRow("two questions") << QByteArray("#columns:Front\tquestion\tanswer\nq\tq\ta\n")
+                                   << QStringLiteral("f:1: columns 1 and 2 are both \"question\"");
+    QTest::newRow("an answer without a question")
+        << QByteArray("#columns:Word\tBack\nq\ta\n")
+        << QStringLiteral("f:1: the columns must name a question and an answer");
+    QTest::newRow("deck column beside the book column")
+        << QByteArray("#deck column:3\n#columns:question\tanswer\tnote\tbook\nq\ta\tx\tB\n")
+        << QStringLiteral("f:1: the deck column is not the column named \"book\" (4)");
+    QTest::newRow("deck column beyond the named ones")
+        << QByteArray("#columns:question\tanswer\n#deck column:3\nq\ta\n")
+        << QStringLiteral("f:2: the deck column is not one of the 2 named columns");
+    QTest::newRow("deck header without a deck")
+        << QByteArray("#deck:  \nq\ta\n") << QStringLiteral("f:1: the deck header names no deck");
+    QTest::newRow("HTML answer of nothing")
+        << QByteArray("#html:true\nq\t<div><br></div>&nbsp;\n")
+        << QStringLiteral("f:2: no possible answer (only blanks or comments)");
+    QTest::newRow("record short of the answer column")
+        << QByteArray("#guid column:1\n#notetype column:2\ng\tBasic\tq\n")
+        << QStringLiteral("f:3: 3 field(s) where 4 are expected");
     QTest::newRow("no book in the file")
         << QByteArray("#columns:question\tanswer\tbook\nq\ta\tB\nq\ta\t  \n")
         << QStringLiteral("f:3: no book name (give one with --book)");
@@ -593,6 +1145,18 @@ void TestCards::usage_data()
         << QStringList{QStringLiteral("import"), QStringLiteral("--separator"),
                        QStringLiteral("dots"), QStringLiteral("f")}
         << QStringLiteral("unknown separator \"dots\"");
+    QTest::newRow("unknown format")
+        << QStringList{QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv"),
+                       QStringLiteral("f")}
+        << QStringLiteral("unknown format \"csv\" (anki or mnemosyne)");
+    QTest::newRow("format without name")
+        << QStringList{QStringLiteral("export"), QStringLiteral("f"), QStringLiteral("--format")}
+        << QStringLiteral("--format needs a format");
+    QTest::newRow("Mnemosyne with a separator")
+        << QStringList{QStringLiteral("import"),    QStringLiteral("--format"),
+                       QStringLiteral("mnemosyne"), QStringLiteral("--separator"),
+                       QStringLiteral("comma"),     QStringLiteral("f")}
+        << QStringLiteral("Mnemosyne's files are separated by tabs: no --separator");
     QTest::newRow("dry export") << QStringList{QStringLiteral("export"),
                                                QStringLiteral("--dry-run"), QStringLiteral("f")}
                                 << QStringLiteral("--dry-run and --separator belong to import");
@@ -616,8 +1180,9 @@ void TestCards::help()
     const Run run = runCards({QStringLiteral("import"), QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.startsWith(QStringLiteral("Usage: nivlets-cards")));
-    for (const char *word : {"export", "import", "--dir", "--book", "--separator", "--dry-run",
-                             "one transaction", "Exit codes"})
+    for (const char *word :
+         {"export", "import", "--dir", "--book", "--separator", "--dry-run", "--format",
+          "mnemosyne", "Anki", "Front", "one transaction", "Exit codes"})
         QVERIFY2(run.out.contains(QLatin1String(word)), word);
 }
 
@@ -655,6 +1220,25 @@ void TestCards::missingDatabase()
                     QStringLiteral("db")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("db is a folder, not a file")), qPrintable(run.err));
+}
+
+void TestCards::missingOrFolderFile()
+{
+    WorkDir work;
+    QVERIFY(QFile::copy(deliveredDatabase, work.file(QStringLiteral("nivlets"))));
+    QVERIFY(QDir().mkdir(work.file(QStringLiteral("folder"))));
+    const QByteArray before = TestSupport::readBytes(work.file(QStringLiteral("nivlets")));
+    Run run = runCards({QStringLiteral("import"), QStringLiteral("--book"), QStringLiteral("B"),
+                        QStringLiteral("nowhere.txt")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("nivlets-cards: could not read nowhere.txt: No such file or "
+                                     "directory. Nothing was imported.\n"));
+    run =
+        runCards({QStringLiteral("import"), QStringLiteral("--dry-run"), QStringLiteral("folder")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("nivlets-cards: folder is a folder, not a file. Nothing was "
+                                     "imported.\n"));
+    QCOMPARE(TestSupport::readBytes(work.file(QStringLiteral("nivlets"))), before);
 }
 
 void TestCards::refusedWhileLocked()

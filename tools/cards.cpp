@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int exitOk = 0;
@@ -20,27 +22,38 @@ constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
 
 const char helpText[] =
-    "Usage: nivlets-cards [--dir FOLDER] export [--book NAME] FILE\n"
-    "       nivlets-cards [--dir FOLDER] import [--book NAME] [--separator SEP] [--dry-run] FILE\n"
+    "Usage: nivlets-cards [--dir FOLDER] export [--format FORMAT] [--book NAME] FILE\n"
+    "       nivlets-cards [--dir FOLDER] import [--format FORMAT] [--book NAME]\n"
+    "                     [--separator SEP] [--dry-run] FILE\n"
     "\n"
     "Moves nivlets between the \"nivlets\" database of a folder (the current one, or\n"
     "FOLDER) and a card file. FILE \"-\" is standard output or standard input.\n"
     "\n"
     "export  writes the nivlets of every book, or of the book NAME, as UTF-8\n"
-    "        tab-separated text that common flash-card programs import: header\n"
-    "        lines beginning with \"#\", then one line a nivlet with its question,\n"
-    "        its answers (one a line), its book, its active flag, its knowledge rate\n"
-    "        and its book's active flag. Fields holding tabs, line ends or quotes\n"
-    "        are quoted the CSV way. Exporting is allowed while nivlets runs.\n"
-    "import  reads such a file, or a plain two-column table (question, answer)\n"
-    "        separated by tabs, commas or semicolons, and adds its nivlets to the\n"
-    "        books it names or all to the book NAME; missing books are created.\n"
-    "        Everything is written in one transaction: on any error nothing is,\n"
-    "        and the error names the line. Refused while nivlets runs on the same\n"
-    "        folder.\n"
+    "        tab-separated text that Anki's text import reads with its default\n"
+    "        choices (the question into Front, the answers into Back, the book into\n"
+    "        the deck, no tags): header lines beginning with \"#\", then one line a\n"
+    "        nivlet with its question, its answers (one a line), its book, an empty\n"
+    "        tags column, its active flag, its knowledge rate and its book's active\n"
+    "        flag. Fields holding tabs, line ends or quotes are quoted the CSV way.\n"
+    "        Exporting is allowed while nivlets runs.\n"
+    "import  reads such a file, a file of Anki's text export (\"Notes in Plain\n"
+    "        Text\" or \"Cards in Plain Text\"), or a plain two-column table\n"
+    "        (question, answer) separated by tabs, commas or semicolons, and adds\n"
+    "        its nivlets to the books it names or all to the book NAME; missing\n"
+    "        books are created. Everything is written in one transaction: on any\n"
+    "        error nothing is, and the error names the line. Refused while nivlets\n"
+    "        runs on the same folder.\n"
+    "\n"
+    "Formats:\n"
+    "  anki               the one described above (the default)\n"
+    "  mnemosyne          Mnemosyne's \"Tab-separated text files\": a question and\n"
+    "                     its answers a line, \"<br>\" for a line end, a tab\n"
+    "                     written as a space; an import of it needs --book\n"
     "\n"
     "Options:\n"
     "  --dir FOLDER       the folder of the \"nivlets\" database (default: current)\n"
+    "  --format FORMAT    anki or mnemosyne (default: anki)\n"
     "  --book NAME        export only this book / import everything into it\n"
     "  --separator SEP    the field separator of a file without a \"#separator\"\n"
     "                     header: tab, comma, semicolon, pipe or one character\n"
@@ -92,18 +105,24 @@ QString bookList(const CardTransfer::Summary &summary, bool withCounts)
     return text;
 }
 
-int runExport(const QString &database, const QString &book, const QString &fileName)
+int runExport(const QString &database, const QString &book, CardFormat format,
+              const QString &fileName)
 {
     CardTransfer transfer(database);
     transfer.setProgress(showProgress);
     CardTransfer::Summary summary;
     const bool toStdout = fileName == QLatin1String("-");
     if (toStdout) {
+        // Unbuffered, so that every write reaches the descriptor and a full
+        // disk is seen by the write that meets it.
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly))
+        if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return failed(QStringLiteral("could not write to standard output"));
-        if (!transfer.exportCards(out, book, summary))
+        if (!transfer.exportCards(out, book, summary, format))
             return failed(transfer.errorText());
+        if (!out.flush() || out.error() != QFileDevice::NoError)
+            return failed(
+                QStringLiteral("could not write to standard output: %1").arg(out.errorString()));
     } else {
         if (QFileInfo(fileName).isDir())
             return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
@@ -113,7 +132,7 @@ int runExport(const QString &database, const QString &book, const QString &fileN
         if (!out.open(QIODevice::WriteOnly))
             return failed(
                 QStringLiteral("could not write %1: %2").arg(fileName, out.errorString()));
-        if (!transfer.exportCards(out, book, summary))
+        if (!transfer.exportCards(out, book, summary, format))
             return failed(transfer.errorText());
         if (!out.commit())
             return failed(
@@ -130,27 +149,30 @@ int runExport(const QString &database, const QString &book, const QString &fileN
     return exitOk;
 }
 
-int runImport(const QString &folder, const QString &database, const QString &book, char separator,
-              bool dryRun, const QString &fileName)
+int runImport(const QString &folder, const QString &database, const QString &book,
+              CardFormat format, char separator, bool dryRun, const QString &fileName)
 {
+    const QString nothing = QStringLiteral(" Nothing was imported.");
     QByteArray data;
     if (fileName == QLatin1String("-")) {
         QFile in;
         if (!in.open(stdin, QIODevice::ReadOnly))
-            return failed(QStringLiteral("could not read standard input"));
+            return failed(QStringLiteral("could not read standard input.") + nothing);
         data = in.readAll();
     } else {
         if (QFileInfo(fileName).isDir())
-            return failed(QStringLiteral("%1 is a folder, not a file").arg(fileName));
+            return failed(QStringLiteral("%1 is a folder, not a file.").arg(fileName) + nothing);
         QFile in(fileName);
         if (!in.open(QIODevice::ReadOnly))
-            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+            return failed(QStringLiteral("could not read %1: %2.").arg(fileName, in.errorString()) +
+                          nothing);
         data = in.readAll();
         if (in.error() != QFileDevice::NoError)
-            return failed(QStringLiteral("could not read %1: %2").arg(fileName, in.errorString()));
+            return failed(QStringLiteral("could not read %1: %2.").arg(fileName, in.errorString()) +
+                          nothing);
     }
 
-    CardReader reader(separator);
+    CardReader reader(separator, format);
     if (!reader.read(data)) {
         // One replacement of all three: a file name or a text holding "%2"
         // stays as it is.
@@ -200,6 +222,7 @@ int main(int argc, char *argv[])
     QString book;
     QString fileName;
     char separator = 0;
+    CardFormat format = CardFormat::Anki;
     bool dryRun = false;
     bool fileGiven = false;
     for (int i = 0; i < args.size(); ++i) {
@@ -229,6 +252,16 @@ int main(int argc, char *argv[])
             separator = CardReader::separatorNamed(name.toUtf8());
             if (!separator)
                 return usage(QStringLiteral("unknown separator \"%1\"").arg(name));
+        } else if (arg == QLatin1String("--format")) {
+            QString name;
+            if (!value(name))
+                return usage(QStringLiteral("--format needs a format"));
+            if (name == QLatin1String("mnemosyne"))
+                format = CardFormat::Mnemosyne;
+            else if (name == QLatin1String("anki"))
+                format = CardFormat::Anki;
+            else
+                return usage(QStringLiteral("unknown format \"%1\" (anki or mnemosyne)").arg(name));
         } else if (arg == QLatin1String("--dry-run")) {
             dryRun = true;
         } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
@@ -250,9 +283,11 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("%1 needs a FILE").arg(command));
     if (command == QLatin1String("export") && (dryRun || separator))
         return usage(QStringLiteral("--dry-run and --separator belong to import"));
+    if (format == CardFormat::Mnemosyne && separator)
+        return usage(QStringLiteral("Mnemosyne's files are separated by tabs: no --separator"));
 
     const QString database = QDir(folder).filePath(QStringLiteral("nivlets"));
     if (command == QLatin1String("export"))
-        return runExport(database, book, fileName);
-    return runImport(folder, database, book, separator, dryRun, fileName);
+        return runExport(database, book, format, fileName);
+    return runImport(folder, database, book, format, separator, dryRun, fileName);
 }
