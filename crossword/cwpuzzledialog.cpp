@@ -37,11 +37,11 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     buttonLayout->setAlignment(Qt::AlignLeft);
     checkButton = new QPushButton(QStringLiteral("Check!"));
     checkButton->setDefault(true);
-    GuiUtil::fixWidth(checkButton, 60);
+    GuiUtil::fixButtonWidth(checkButton, 60);
     buttonLayout->addWidget(checkButton);
     connect(checkButton, &QPushButton::clicked, this, &CWPuzzleDialog::check);
     closeButton = new QPushButton(QStringLiteral("Close"));
-    GuiUtil::fixWidth(closeButton, 60);
+    GuiUtil::fixButtonWidth(closeButton, 60);
     buttonLayout->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &CWPuzzleDialog::reject);
     mainLayout->addLayout(buttonLayout);

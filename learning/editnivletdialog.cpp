@@ -15,15 +15,13 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
 QPushButton *makeButton(const char *text, int width)
 {
     auto *button = new QPushButton(QString::fromUtf8(text));
-    // The widths suit a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    GuiUtil::fixButtonWidth(button, width);
     return button;
 }
 } // namespace

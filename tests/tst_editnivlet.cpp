@@ -1,6 +1,7 @@
 #include "book.h"
 #include "bookcombobox.h"
 #include "editnivletdialog.h"
+#include "guiutil.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "testsupport.h"
@@ -78,9 +79,11 @@ int nivletCount()
     return ok ? count : -1;
 }
 
+// The given width, or the width the button's text and icon need when the
+// desktop font is larger; never the style's smallest width for any button.
 bool hasFixedWidth(QPushButton *button, int width)
 {
-    const int expected = std::max(width, button->sizeHint().width());
+    const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 } // namespace
@@ -202,6 +205,12 @@ void TestEditNivlet::buildsTheNewNivletWindow()
     QCOMPARE(dialog.cancelButton->text(), QStringLiteral("&Cancel"));
     QVERIFY(!dialog.cancelButton->isDefault());
     QVERIFY(hasFixedWidth(dialog.cancelButton, 50));
+    // Both texts fit in the test's font, so the style's smallest width of a
+    // button with a text (80 pixels) must not show.
+    for (QPushButton *button : {dialog.okButton, dialog.cancelButton}) {
+        QVERIFY(GuiUtil::neededButtonWidth(button) <= 50);
+        QCOMPARE(button->width(), 50);
+    }
 }
 
 void TestEditNivlet::newNivletIsSaved()

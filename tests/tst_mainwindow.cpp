@@ -1,6 +1,7 @@
 #include "book.h"
 #include "bookcombobox.h"
 #include "editnivletdialog.h"
+#include "guiutil.h"
 #include "mainwindow.h"
 #include "nivlet.h"
 #include "nivletcore.h"
@@ -77,9 +78,11 @@ bool rowExists(qint64 id)
     return found;
 }
 
+// The given width, or the width the button's text and icon need when the
+// desktop font is larger; never the style's smallest width for any button.
 bool hasFixedWidth(QPushButton *button, int width)
 {
-    const int expected = std::max(width, button->sizeHint().width());
+    const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 
@@ -249,6 +252,10 @@ void TestMainWindow::buildsTheWindow()
     QVERIFY(hasFixedWidth(window->searchButton, 130));
     QCOMPARE(window->resetButton->text(), QStringLiteral("&Reset"));
     QVERIFY(hasFixedWidth(window->resetButton, 75));
+    // "&Reset" with its icon fits in 75 pixels in the test's font; the
+    // style's smallest width of a button with a text is 80.
+    QVERIFY(GuiUtil::neededButtonWidth(window->resetButton) <= 75);
+    QCOMPARE(window->resetButton->width(), 75);
 
     QCOMPARE(main->itemAt(5)->widget(), window->resultLabel);
     QCOMPARE(window->resultLabel->margin(), 2);
