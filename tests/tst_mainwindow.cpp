@@ -102,6 +102,7 @@ private slots:
     void searchCounts();
     void searchInputs();
     void searchFailure();
+    void resultTableShowsEightRows();
     void selectionEnablesEditAndDelete();
     void returnInQuestionStartsNothing();
     void resetEmptiesThePanel();
@@ -380,6 +381,31 @@ void TestMainWindow::searchFailure()
     QVERIFY(window->resultLabel->isHidden());
     QVERIFY(window->searchButton->isEnabled());
     QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestMainWindow::resultTableShowsEightRows()
+{
+    QVERIFY(TestSupport::execSql(
+        work->file(QStringLiteral("nivlets")),
+        QStringLiteral("INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) "
+                       "VALUES (950, 1, 0.0, 3, 'Few and far between: a question far too long "
+                       "for its column, which would take a second line', 'x')")));
+    searchFor(QStringLiteral("Few "));
+    QCOMPARE(window->nivletsModel->rowCount(), 200);
+    QCOMPARE(window->height(), 570);
+    NivletTableView *view = window->nivletTableView;
+    QCOMPARE(window->nivletsModel->nivletAt(0)->id, 950);
+    const int viewportHeight = view->viewport()->height();
+    int whole = 0;
+    for (int row = 0; row < 200; ++row) {
+        QCOMPARE(view->rowHeight(row), view->rowHeight(1));
+        if (view->rowViewportPosition(row) + view->rowHeight(row) <= viewportHeight)
+            ++whole;
+    }
+    QVERIFY2(whole >= 8, qPrintable(QStringLiteral("%1 whole rows of %2 pixels in %3")
+                                        .arg(whole)
+                                        .arg(view->rowHeight(0))
+                                        .arg(viewportHeight)));
 }
 
 void TestMainWindow::selectionEnablesEditAndDelete()

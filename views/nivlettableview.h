@@ -22,8 +22,15 @@ public:
 
     QList<ColumnSpec> columnSpecs;
 
+    // The height of a row that holds one line of text.
+    int lineRowHeight() const;
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void fitRowHeight();
 };
 
 #endif
