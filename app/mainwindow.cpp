@@ -427,8 +427,10 @@ void MainWindow::runChallenge(bool automatic)
         showMinimized();
 
     for (;;) {
-        if (core->activeListStale)
-            core->reloadActiveNivlets();
+        // A failed reload has been reported; the list it left empty would
+        // only add a second, wrong box saying that there is nothing to ask.
+        if (core->activeListStale && !core->reloadActiveNivlets())
+            break;
         Nivlet *nivlet = core->nextNivlet();
         if (!nivlet) {
             if (!automatic)
