@@ -23,6 +23,17 @@ void showAlreadyRunning()
     box.exec();
 }
 
+// A start made while the first one still waits for a tray: there is no
+// icon to click yet.
+void showStillStarting()
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Already starting!"));
+    box.setText(QStringLiteral("nivlets is starting and waiting for the system tray.\nIts icon "
+                               "will appear there as soon as the system tray is available."));
+    box.exec();
+}
+
 // Before the window's set-up the log is not open yet; the failure goes
 // into it all the same.
 void reportStartFailure(const QString &text)
@@ -59,6 +70,9 @@ int main(int argc, char *argv[])
     case SingleInstance::AlreadyRunning:
         showAlreadyRunning();
         return 1;
+    case SingleInstance::StillStarting:
+        showStillStarting();
+        return 1;
     case SingleInstance::Failed:
         reportStartFailure(instance.failureText());
         return 1;
@@ -72,8 +86,11 @@ int main(int argc, char *argv[])
     }
 
     const bool startHidden = startsInTray(argc, argv);
-    if (startHidden)
+    if (startHidden) {
+        instance.setWaitingForTray(true);
         TrayWait().waitForSystemTray();
+        instance.setWaitingForTray(false);
+    }
 
     auto window = std::make_unique<MainWindow>();
     if (!window->init())

@@ -44,6 +44,9 @@ constexpr int windowHeight = 570;
 const QString alreadyRunningText =
     QStringLiteral("nivlets is already running!\nPlease activate it by clicking on its icon in the "
                    "system-tray (at the lower-right corner of the screen).");
+const QString stillStartingText =
+    QStringLiteral("nivlets is starting and waiting for the system tray.\nIts icon will appear "
+                   "there as soon as the system tray is available.");
 const QString noTrayText =
     QStringLiteral("System tray is not available on this operating system, cannot continue.");
 
@@ -126,6 +129,7 @@ private slots:
 
     void secondInstance_data();
     void secondInstance();
+    void secondStartWhileTheFirstWaitsForATray();
     void startArguments_data();
     void startArguments();
     void noSystemTray();
@@ -530,6 +534,33 @@ void TestProgram::secondInstance()
     QVERIFY(isRunning(first));
     QCOMPARE(state(), before);
     QCOMPARE(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets.log"))), logBefore);
+}
+
+// A start into the tray on a desktop whose tray is not up yet waits for it,
+// with no icon anywhere: a second start must not send the user looking for one.
+void TestProgram::secondStartWhileTheFirstWaitsForATray()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    const QString mark = SingleInstance::trayWaitPath(SingleInstance::lockFilePath(program));
+    QProcess *first = start(sandbox, {QStringLiteral("startbg")}, traylessDisplay);
+    QVERIFY(first);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(mark), waitTimeout);
+
+    QProcess *second = start(sandbox, {}, traylessDisplay);
+    QVERIFY(second);
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !(box = findBox(second, QStringLiteral("Already starting!"), traylessDisplay)).isEmpty(),
+        qPrintable(describe(second, traylessDisplay)), waitTimeout);
+    verifyBoxText(second, box, QStringLiteral("Already starting!"), stillStartingText, Qt::AutoText,
+                  traylessDisplay);
+    closeWindow(box, traylessDisplay);
+    verifyEnds(second, 1);
+    QVERIFY(isRunning(first));
+    for (const XWindow &w : windows(first, traylessDisplay))
+        QVERIFY2(!w.viewable, qPrintable(describe(first, traylessDisplay)));
+    QVERIFY(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets.log"))).isEmpty());
 }
 
 void TestProgram::startArguments_data()
