@@ -3,6 +3,7 @@
 #include "log.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
+#include "startfailure.h"
 #include "traywait.h"
 
 #include <QApplication>
@@ -58,6 +59,9 @@ bool startsInTray(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    if (isStartFailureCall(argc, argv))
+        return showStartFailure(argc, argv);
+
     QApplication app(argc, argv);
     // A box closed while the window sits in the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);

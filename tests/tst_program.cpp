@@ -5,6 +5,8 @@
 #include "singleinstance.h"
 #include "testsupport.h"
 
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,8 +20,10 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVariantMap>
 #include <QWidget>
 
 #include <memory>
@@ -81,6 +85,8 @@ public:
     }
     // A start as from another session: no runtime folder, other home and cache.
     bool otherSession = false;
+    // A start outside any desktop session: neither an X nor a Wayland display.
+    bool withoutDisplay = false;
     // Variables for the launcher's environment, on top of the usual ones.
     QProcessEnvironment extra;
     QString work() const { return root.filePath(QStringLiteral("work")); }
@@ -114,6 +120,31 @@ public:
 
 private:
     QTemporaryDir root;
+};
+
+// The desktop's notification service as far as the program uses it.
+class NotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    // Application, icon, summary and body of each notification.
+    QList<QStringList> notes;
+    int urgency = -1;
+
+public slots:
+    uint Notify(const QString &application, uint replaces, const QString &icon,
+                const QString &summary, const QString &body, const QStringList &actions,
+                const QVariantMap &hints, int timeout)
+    {
+        Q_UNUSED(replaces);
+        Q_UNUSED(actions);
+        Q_UNUSED(timeout);
+        notes.append({application, icon, summary, body});
+        urgency = hints.value(QStringLiteral("urgency"), -1).toInt();
+        return uint(notes.size());
+    }
 };
 
 } // namespace
@@ -150,7 +181,10 @@ private slots:
     void launcherKeepsDatabase();
     void launcherReplacesEmptyDatabase();
     void launcherCannotCreateFolder();
+    void launcherWithoutDisplayNotifies();
     void autostartEntry();
+    void autostartEntryKeepsTheDataFolder_data();
+    void autostartEntryKeepsTheDataFolder();
 
 private:
     QProcessEnvironment environment(const Sandbox &sandbox, const QString &display);
@@ -203,6 +237,10 @@ QProcessEnvironment TestProgram::environment(const Sandbox &sandbox, const QStri
     }
     if (!display.isEmpty())
         env.insert(QStringLiteral("DISPLAY"), display);
+    if (sandbox.withoutDisplay) {
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     env.remove(QStringLiteral("XDG_DATA_HOME"));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     env.remove(QStringLiteral("NIVLETS_DATA_DIR"));
@@ -1248,13 +1286,71 @@ void TestProgram::launcherCannotCreateFolder()
     sandbox.extra.insert(QStringLiteral("XDG_DATA_HOME"), blocker + QStringLiteral("/share"));
     QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
     QVERIFY(process);
-    verifyEnds(process, 1);
-    const QString message = QString::fromLocal8Bit(process->readAllStandardError());
+    // A start from the menu shows no standard error: the reason comes in a
+    // box as well, until the user has closed it.
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(box = findBox(process, QStringLiteral("Error"))).isEmpty(),
+                              qPrintable(describe(process)), waitTimeout);
+    QString message = QString::fromLocal8Bit(process->readAllStandardError());
     QVERIFY2(message.startsWith(QStringLiteral("nivlets: cannot create the data folder ") +
                                 blocker + QStringLiteral("/share/nivlets")),
              qPrintable(message));
+    const QString reason = message.mid(9).trimmed();
+    verifyBoxText(process, box, QStringLiteral("Error"),
+                  QStringLiteral("Could not start nivlets: ") + reason, Qt::PlainText);
+    QVERIFY(isRunning(process));
+    closeWindow(box);
+    verifyEnds(process, 1);
+    message += QString::fromLocal8Bit(process->readAllStandardError());
     QCOMPARE(message.count(QLatin1Char('\n')), 1);
     QCOMPARE(TestSupport::readBytes(blocker), QByteArray("not a folder"));
+}
+
+// Without a display no box can be shown; the desktop's notification
+// service, here one of the test's own on a bus of its own, shows the reason.
+void TestProgram::launcherWithoutDisplayNotifies()
+{
+    QProcess bus;
+    endWithTest(bus);
+    bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address")});
+    QVERIFY2(bus.waitForStarted(startTimeout), "dbus-daemon is needed (package dbus-daemon)");
+    const auto stopBus = qScopeGuard([&] {
+        bus.kill();
+        bus.waitForFinished();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), waitTimeout);
+    const QString address = QString::fromUtf8(bus.readLine().trimmed());
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(address, QStringLiteral("notifications"));
+    const auto disconnect =
+        qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("notifications")); });
+    QVERIFY2(connection.isConnected(), qPrintable(connection.lastError().message()));
+    NotificationService service;
+    QVERIFY(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                      QDBusConnection::ExportAllSlots));
+    QVERIFY(connection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    Sandbox sandbox;
+    sandbox.extra.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    sandbox.withoutDisplay = true;
+    QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
+    QVERIFY(process);
+    // The service answers from this event loop, so the test must keep it running.
+    QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, waitTimeout);
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 1);
+    const QString reason =
+        QStringLiteral("nivlets needs a desktop session with a system tray (DISPLAY is not set).");
+    QCOMPARE(QString::fromLocal8Bit(process->readAllStandardError()),
+             QStringLiteral("nivlets: ") + reason + QLatin1Char('\n'));
+    QCOMPARE(service.notes.size(), 1);
+    QCOMPARE(service.notes.first(),
+             (QStringList{QStringLiteral("nivlets"), QStringLiteral("nivlets"),
+                          QStringLiteral("Could not start nivlets"), reason}));
+    QCOMPARE(service.urgency, 2);
 }
 
 // The autostart entry names the launcher wherever it lives; a folder name
@@ -1310,6 +1406,57 @@ void TestProgram::autostartEntry()
         verifyEnds(disable, 0);
         QVERIFY(!QFileInfo::exists(entry));
     }
+}
+
+void TestProgram::autostartEntryKeepsTheDataFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("relative");
+    QTest::newRow("absolute") << QStringLiteral("odd \"data\" $HOME `x` 100% \\ 'end'") << false;
+    // Relative to the folder the command was run in, as it would be at once.
+    QTest::newRow("relative") << QStringLiteral("mine") << true;
+}
+
+// The session starts the entry without the NIVLETS_DATA_DIR of the shell in
+// which it was written; the entry names the folder itself.
+void TestProgram::autostartEntryKeepsTheDataFolder()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, relative);
+    Sandbox sandbox;
+    const QString given = relative ? name : sandbox.path(name);
+    // The launcher runs in the sandbox's working folder.
+    const QString data = relative ? sandbox.file(name) : sandbox.path(name);
+    sandbox.extra.insert(QStringLiteral("NIVLETS_DATA_DIR"), given);
+    const QString entry =
+        sandbox.path(QStringLiteral("home/.config/autostart/org.nivlets.nivlets.desktop"));
+    QProcess *enable = launch(sandbox, {QStringLiteral("--enable-autostart")});
+    QVERIFY(enable);
+    verifyEnds(enable, 0);
+
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::ForwardedChannels);
+    validate.start(QStringLiteral("desktop-file-validate"), {entry});
+    QVERIFY(validate.waitForFinished(startTimeout));
+    QCOMPARE(validate.exitCode(), 0);
+    QString exec;
+    for (const QString &line : TestSupport::readFile(entry).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Exec=")))
+            exec = line.mid(5);
+    }
+    const QStringList command = execArguments(exec);
+    QCOMPARE(command,
+             QStringList({QStringLiteral("env"), QStringLiteral("NIVLETS_DATA_DIR=") + data,
+                          canonical(launcher), QStringLiteral("startbg")}));
+
+    // At login: the session's environment, without the variable.
+    sandbox.extra.clear();
+    QProcess *atLogin = launch(sandbox, command.mid(1), command.first());
+    QVERIFY(atLogin);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(atLogin).isEmpty(), waitTimeout);
+    QCOMPARE(workingFolder(atLogin), canonical(data));
+    QVERIFY(QFileInfo(QDir(data).filePath(QStringLiteral("nivlets"))).size() > 0);
+    QVERIFY(!QFileInfo::exists(sandbox.dataFolder()));
 }
 
 QTEST_MAIN(TestProgram)
