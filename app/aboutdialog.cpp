@@ -46,7 +46,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), okButton(nullptr)
     bottomRow->addStretch(2);
     okButton = new QPushButton(QStringLiteral("Ok"));
     okButton->setDefault(true);
-    GuiUtil::fixWidth(okButton, 50);
+    GuiUtil::fixButtonWidth(okButton, 50);
     connect(okButton, &QPushButton::clicked, this, &AboutDialog::accept);
     bottomRow->addWidget(okButton);
     bottomRow->addSpacing(1);

@@ -3,6 +3,7 @@
 #include "log.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
+#include "startfailure.h"
 #include "traywait.h"
 
 #include <QApplication>
@@ -20,6 +21,17 @@ void showAlreadyRunning()
     box.setText(QStringLiteral("nivlets is already running!\nPlease activate it by clicking on its "
                                "icon in the system-tray (at the lower-right corner of the "
                                "screen)."));
+    box.exec();
+}
+
+// A start made while the first one still waits for a tray: there is no
+// icon to click yet.
+void showStillStarting()
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Already starting!"));
+    box.setText(QStringLiteral("nivlets is starting and waiting for the system tray.\nIts icon "
+                               "will appear there as soon as the system tray is available."));
     box.exec();
 }
 
@@ -47,6 +59,9 @@ bool startsInTray(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    if (isStartFailureCall(argc, argv))
+        return showStartFailure(argc, argv);
+
     QApplication app(argc, argv);
     // A box closed while the window sits in the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -58,6 +73,9 @@ int main(int argc, char *argv[])
         break;
     case SingleInstance::AlreadyRunning:
         showAlreadyRunning();
+        return 1;
+    case SingleInstance::StillStarting:
+        showStillStarting();
         return 1;
     case SingleInstance::Failed:
         reportStartFailure(instance.failureText());
@@ -72,8 +90,11 @@ int main(int argc, char *argv[])
     }
 
     const bool startHidden = startsInTray(argc, argv);
-    if (startHidden)
+    if (startHidden) {
+        instance.setWaitingForTray(true);
         TrayWait().waitForSystemTray();
+        instance.setWaitingForTray(false);
+    }
 
     auto window = std::make_unique<MainWindow>();
     if (!window->init())

@@ -35,8 +35,6 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <algorithm>
-
 namespace {
 constexpr int windowWidth = 620;
 constexpr int windowHeight = 570;
@@ -52,8 +50,7 @@ void endProgram()
 QPushButton *makeButton(const char *icon, const char *text, int width)
 {
     auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    // The widths suit a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    GuiUtil::fixButtonWidth(button, width);
     return button;
 }
 } // namespace
@@ -430,8 +427,10 @@ void MainWindow::runChallenge(bool automatic)
         showMinimized();
 
     for (;;) {
-        if (core->activeListStale)
-            core->reloadActiveNivlets();
+        // A failed reload has been reported; the list it left empty would
+        // only add a second, wrong box saying that there is nothing to ask.
+        if (core->activeListStale && !core->reloadActiveNivlets())
+            break;
         Nivlet *nivlet = core->nextNivlet();
         if (!nivlet) {
             if (!automatic)

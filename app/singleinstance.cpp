@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -108,10 +109,22 @@ SingleInstance::Result SingleInstance::tryLock()
     lock = std::make_unique<QLockFile>(lockFilePath(QCoreApplication::applicationFilePath()));
     // Only a live owner counts: a lock left by a crash names a dead process.
     lock->setStaleLockTime(0);
-    if (lock->tryLock())
+    const QString mark = trayWaitPath(lock->fileName());
+    if (lock->tryLock()) {
+        // Left by a start that was killed while it waited.
+        QFile::remove(mark);
         return Obtained;
-    if (lock->error() == QLockFile::LockFailedError)
+    }
+    if (lock->error() == QLockFile::LockFailedError) {
+        // The mark counts only when it names the process that holds the
+        // lock: one left by a killed start names a process that holds nothing.
+        qint64 holder = 0;
+        QFile file(mark);
+        if (lock->getLockInfo(&holder, nullptr, nullptr) && file.open(QIODevice::ReadOnly) &&
+            file.readAll().trimmed() == QByteArray::number(holder))
+            return StillStarting;
         return AlreadyRunning;
+    }
     failure = QStringLiteral("Could not lock out a second start in the folder %1: the file %2 "
                              "could not be created there.")
                   .arg(QDir::toNativeSeparators(folder), QFileInfo(lock->fileName()).fileName());
@@ -121,4 +134,27 @@ SingleInstance::Result SingleInstance::tryLock()
 QString SingleInstance::failureText() const
 {
     return failure;
+}
+
+QString SingleInstance::trayWaitPath(const QString &lockFile)
+{
+    return lockFile + QStringLiteral(".traywait");
+}
+
+void SingleInstance::setWaitingForTray(bool waiting)
+{
+    if (!lock || !lock->isLocked())
+        return;
+    const QString mark = trayWaitPath(lock->fileName());
+    if (!waiting) {
+        QFile::remove(mark);
+        return;
+    }
+    // Written whole or not at all, so a start never reads half a number. A
+    // mark that cannot be written only costs a later start the right words.
+    QSaveFile file(mark);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+        file.commit();
+    }
 }

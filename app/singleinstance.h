@@ -13,7 +13,9 @@
 class SingleInstance
 {
 public:
-    enum Result { Obtained, AlreadyRunning, Failed };
+    // StillStarting: the running instance has not shown itself yet; it
+    // waits for a system tray to put its icon into.
+    enum Result { Obtained, AlreadyRunning, StillStarting, Failed };
 
     SingleInstance();
     ~SingleInstance();
@@ -21,6 +23,9 @@ public:
     Result tryLock();
     // Why the last tryLock failed, naming the folder.
     QString failureText() const;
+    // Tells later starts, while the lock is held, that this one is still
+    // waiting for a system tray.
+    void setWaitingForTray(bool waiting);
 
     static QString lockFolder();
     static QString lockFilePath(const QString &programFile);
@@ -28,6 +33,9 @@ public:
     // exists as such; a start racing this one may have made it a moment
     // before. False with the reason in why otherwise.
     static bool makePrivateFolder(const QString &path, QString *why);
+    // The file beside the lock that names the process that is waiting for
+    // a system tray.
+    static QString trayWaitPath(const QString &lockFile);
 
 private:
     std::unique_ptr<QLockFile> lock;

@@ -3,7 +3,8 @@
 #include "log.h"
 
 DBHandler::DBHandler(QObject *parent)
-    : QObject(parent), db(nullptr), busyWait(defaultBusyTimeout), holding(false)
+    : QObject(parent), db(nullptr), busyWait(defaultBusyTimeout), holding(false), heldCount(0),
+      heldCode(SQLITE_OK)
 {
 }
 
@@ -130,12 +131,25 @@ void DBHandler::holdReports()
 
 void DBHandler::releaseReports()
 {
+    releaseReports(heldFailure);
+}
+
+void DBHandler::releaseReports(const QString &failure)
+{
     holding = false;
-    if (heldReport.isEmpty())
+    const int count = heldCount;
+    heldCount = 0;
+    if (count == 0)
         return;
-    const QString text = heldReport;
-    heldReport.clear();
+    const QString text = reportText(failure, heldCode, heldMessage);
+    heldFailure.clear();
+    heldMessage.clear();
     logError(text, true);
+}
+
+int DBHandler::heldReportCount() const
+{
+    return heldCount;
 }
 
 void DBHandler::reportError(const QString &failure, int code)
@@ -145,17 +159,24 @@ void DBHandler::reportError(const QString &failure, int code)
 
 void DBHandler::reportError(const QString &failure, int code, const QString &message)
 {
-    // One multi-argument replacement, so a "%2" inside the failure text or
-    // SQLite's message is never taken for a placeholder.
-    const QString text = QStringLiteral("%1 error code: %2 error message: %3")
-                             .arg(failure, QString::number(code), message);
     if (holding) {
         // The first failure is the one that stopped the work.
-        if (heldReport.isEmpty())
-            heldReport = text;
+        if (heldCount++ == 0) {
+            heldFailure = failure;
+            heldCode = code;
+            heldMessage = message;
+        }
         return;
     }
-    logError(text, true);
+    logError(reportText(failure, code, message), true);
+}
+
+QString DBHandler::reportText(const QString &failure, int code, const QString &message)
+{
+    // One multi-argument replacement, so a "%2" inside the failure text or
+    // SQLite's message is never taken for a placeholder.
+    return QStringLiteral("%1 error code: %2 error message: %3")
+        .arg(failure, QString::number(code), message);
 }
 
 void DBHandler::reportError(const char *failure, int code)

@@ -43,6 +43,10 @@ protected:
     // open. It is reported once the transaction has been rolled back.
     void holdReports();
     void releaseReports();
+    // Work made of many changes reports what the whole could not do, under
+    // its own failure text, with the code and message of the first failure.
+    void releaseReports(const QString &failure);
+    int heldReportCount() const;
 
     void reportError(const QString &failure, int code);
     void reportError(const char *failure, int code);
@@ -52,8 +56,13 @@ protected:
     int busyWait;
 
 private:
+    static QString reportText(const QString &failure, int code, const QString &message);
+
     bool holding;
-    QString heldReport;
+    int heldCount;
+    QString heldFailure;
+    int heldCode;
+    QString heldMessage;
 };
 
 #endif

@@ -405,6 +405,29 @@ bool NivletCore::setKnowledgeRate(qint64 id, double rate)
     return ok;
 }
 
+int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
+{
+    holdReports();
+    bool waitDropped = false;
+    for (const RateChange &change : changes) {
+        if (setKnowledgeRate(change.id, change.rate) || waitDropped)
+            continue;
+        // A lock that outlasted one wait is held by something that will not
+        // let go soon; waiting again for every rate would freeze the window
+        // for minutes. The other rates are still tried, at once.
+        if ((sqlite3_extended_errcode(db) & 0xff) == SQLITE_BUSY) {
+            sqlite3_busy_timeout(db, 0);
+            waitDropped = true;
+        }
+    }
+    if (waitDropped)
+        sqlite3_busy_timeout(db, busyWait);
+    const int failed = heldReportCount();
+    releaseReports(
+        QStringLiteral("Could not save %1 of %2 knowledge rates.").arg(failed).arg(changes.size()));
+    return failed;
+}
+
 bool NivletCore::deleteNivlet(qint64 id, Book *book)
 {
     const char failure[] = "Could not delete nivlet.";

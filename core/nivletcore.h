@@ -41,6 +41,14 @@ public:
     bool addNivlet(Book *book, const QString &question, const QString &answer, bool active);
     bool editNivlet(qint64 id, const QString &question, const QString &answer, bool active);
     bool setKnowledgeRate(qint64 id, double rate);
+    struct RateChange
+    {
+        qint64 id;
+        double rate;
+    };
+    // Writes each rate on its own and reports the failures together in one
+    // box; gives how many could not be written.
+    int setKnowledgeRates(const QList<RateChange> &changes);
     bool deleteNivlet(qint64 id, Book *book);
     bool deleteNivlets(const QList<Nivlet *> &nivlets);
     QList<Nivlet *> *search(const QString &text, Book *book, bool onlyActive);

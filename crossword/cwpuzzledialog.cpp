@@ -37,11 +37,11 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     buttonLayout->setAlignment(Qt::AlignLeft);
     checkButton = new QPushButton(QStringLiteral("Check!"));
     checkButton->setDefault(true);
-    GuiUtil::fixWidth(checkButton, 60);
+    GuiUtil::fixButtonWidth(checkButton, 60);
     buttonLayout->addWidget(checkButton);
     connect(checkButton, &QPushButton::clicked, this, &CWPuzzleDialog::check);
     closeButton = new QPushButton(QStringLiteral("Close"));
-    GuiUtil::fixWidth(closeButton, 60);
+    GuiUtil::fixButtonWidth(closeButton, 60);
     buttonLayout->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &CWPuzzleDialog::reject);
     mainLayout->addLayout(buttonLayout);
@@ -73,17 +73,18 @@ void CWPuzzleDialog::check()
     results->addStretch(1);
     mainLayout->insertLayout(1, results);
 
-    // The dialog's height leaves room for the grid and the buttons only; the
-    // results row must not take its room from the grid's last row. Its labels
-    // are shown only later, so the row cannot tell its height yet.
-    int rowHeight = 0;
+    // The dialog's size leaves room for the grid and the buttons only; the
+    // results row must not take its room from the grid's last row, nor cut
+    // its own texts off in a narrow puzzle. A layout counts only widgets
+    // that are shown, and a visible dialog shows new ones only later.
     for (int i = 0; i < results->count(); ++i) {
         if (QWidget *label = results->itemAt(i)->widget())
-            rowHeight = std::max(rowHeight, label->sizeHint().height());
+            label->show();
     }
-    const QMargins margins = results->contentsMargins();
-    const QSize grown(size().width(), size().height() + margins.top() + rowHeight +
-                                          margins.bottom() + mainLayout->spacing());
+    const QSize row = results->sizeHint();
+    const QMargins margins = mainLayout->contentsMargins();
+    const QSize grown(std::max(size().width(), margins.left() + row.width() + margins.right()),
+                      size().height() + row.height() + mainLayout->spacing());
     setMinimumSize(grown);
     setMaximumSize(grown);
     resize(grown);

@@ -38,11 +38,11 @@ CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
     auto *buttonLayout = new QHBoxLayout;
     okButton = new QPushButton(QStringLiteral("Ok"));
     okButton->setDefault(true);
-    GuiUtil::fixWidth(okButton, 60);
+    GuiUtil::fixButtonWidth(okButton, 60);
     buttonLayout->addWidget(okButton);
     connect(okButton, &QPushButton::clicked, this, &CWPuzzleParamsDialog::onOk);
     cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixWidth(cancelButton, 60);
+    GuiUtil::fixButtonWidth(cancelButton, 60);
     buttonLayout->addWidget(cancelButton);
     connect(cancelButton, &QPushButton::clicked, this, &CWPuzzleParamsDialog::reject);
     buttonLayout->addStretch();

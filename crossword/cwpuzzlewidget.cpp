@@ -270,12 +270,25 @@ void CWPuzzleWidget::checkAll()
     checked = true;
     const Options *options = core->options();
     const bool moveRates = options && options->puzzleAffectsRates;
-    for (const CWEntry *entry : puzzle->entries)
-        checkEntry(entry, moveRates);
+    QList<NivletCore::RateChange> changes;
+    for (const CWEntry *entry : puzzle->entries) {
+        const bool right = checkEntry(entry);
+        if (!moveRates)
+            continue;
+        Nivlet *nivlet = entry->nivlet;
+        const double rate =
+            right ? knRateAfterCorrect(nivlet->knRate) : knRateAfterIncorrect(nivlet->knRate);
+        changes.append({nivlet->id, rate});
+        nivlet->knRate = rate;
+    }
+    // One box for all entries: under a lasting lock a box for each would
+    // keep the user clicking through dozens of them.
+    if (!changes.isEmpty())
+        core->setKnowledgeRates(changes);
     update();
 }
 
-void CWPuzzleWidget::checkEntry(const CWEntry *entry, bool moveRates)
+bool CWPuzzleWidget::checkEntry(const CWEntry *entry)
 {
     bool right = false;
     if (entry->cheated) {
@@ -293,13 +306,7 @@ void CWPuzzleWidget::checkEntry(const CWEntry *entry, bool moveRates)
         else
             ++incorrectCount;
     }
-    if (!moveRates)
-        return;
-    Nivlet *nivlet = entry->nivlet;
-    const double rate =
-        right ? knRateAfterCorrect(nivlet->knRate) : knRateAfterIncorrect(nivlet->knRate);
-    core->setKnowledgeRate(nivlet->id, rate);
-    nivlet->knRate = rate;
+    return right;
 }
 
 void CWPuzzleWidget::paintEvent(QPaintEvent *)

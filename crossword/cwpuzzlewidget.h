@@ -80,7 +80,7 @@ private:
     void ask(CWEntry *entry);
     void type(QChar c);
     void erase();
-    void checkEntry(const CWEntry *entry, bool moveRates);
+    bool checkEntry(const CWEntry *entry);
     void paintCell(QPainter &painter, int x, int y);
 };
 

@@ -6,8 +6,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 CWQuestionDialog::CWQuestionDialog(QWidget *parent, Nivlet *nivlet)
     : QuestionDialogBase(parent, nivlet), cheated(false), okButton(nullptr), cheatButton(nullptr)
 {
@@ -20,12 +18,11 @@ CWQuestionDialog::CWQuestionDialog(QWidget *parent, Nivlet *nivlet)
     buttonLayout->setAlignment(Qt::AlignLeft);
     okButton = new QPushButton(QStringLiteral("Ok"));
     okButton->setDefault(true);
-    GuiUtil::fixWidth(okButton, 60);
+    GuiUtil::fixButtonWidth(okButton, 60);
     buttonLayout->addWidget(okButton);
     connect(okButton, &QPushButton::clicked, this, &CWQuestionDialog::accept);
     cheatButton = new QPushButton(QStringLiteral("I really don't know, tell me please!"));
-    // The width suits a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(cheatButton, std::max(200, cheatButton->sizeHint().width()));
+    GuiUtil::fixButtonWidth(cheatButton, 200);
     buttonLayout->addWidget(cheatButton);
     connect(cheatButton, &QPushButton::clicked, this, &CWQuestionDialog::cheat);
     mainLayout->addLayout(buttonLayout);

@@ -18,14 +18,11 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 QPushButton *makeButton(const char *icon, const char *text, int width)
 {
     auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    // The widths suit a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    GuiUtil::fixButtonWidth(button, width);
     return button;
 }
 } // namespace

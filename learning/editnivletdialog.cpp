@@ -15,15 +15,13 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
 QPushButton *makeButton(const char *text, int width)
 {
     auto *button = new QPushButton(QString::fromUtf8(text));
-    // The widths suit a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(button, std::max(width, button->sizeHint().width()));
+    GuiUtil::fixButtonWidth(button, width);
     return button;
 }
 } // namespace
@@ -129,15 +127,15 @@ void EditNivletDialog::onOk()
         logError("At least one possible answer must be provided.", true);
         return;
     }
-    if (nivletId == -1) {
-        // With no book in the store there is nothing a new nivlet could belong to.
-        if (!book) {
-            logError("A nivlet must belong to a book.", true);
-            return;
-        }
-        core->addNivlet(book, question, answer, active);
-    } else {
-        core->editNivlet(nivletId, question, answer, active);
+    // With no book in the store there is nothing a new nivlet could belong to.
+    if (nivletId == -1 && !book) {
+        logError("A nivlet must belong to a book.", true);
+        return;
     }
-    accept();
+    // The store has reported a failure; the editor stays open with the user's
+    // input, so nothing typed is lost and the caller sees no change.
+    const bool saved = nivletId == -1 ? core->addNivlet(book, question, answer, active)
+                                      : core->editNivlet(nivletId, question, answer, active);
+    if (saved)
+        accept();
 }

@@ -44,11 +44,11 @@ OptionsDialog::OptionsDialog(QWidget *parent, NivletCore *core)
     buttonRow->setAlignment(Qt::AlignLeft);
     okButton = new QPushButton(QStringLiteral("Ok"));
     okButton->setDefault(true);
-    GuiUtil::fixWidth(okButton, 60);
+    GuiUtil::fixButtonWidth(okButton, 60);
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::onOk);
     buttonRow->addWidget(okButton);
     cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixWidth(cancelButton, 60);
+    GuiUtil::fixButtonWidth(cancelButton, 60);
     connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
     buttonRow->addWidget(cancelButton);
     layout->addLayout(buttonRow);

@@ -1,5 +1,6 @@
 #include "book.h"
 #include "challengedialog.h"
+#include "guiutil.h"
 #include "knrate.h"
 #include "nivlet.h"
 #include "nivletcore.h"
@@ -37,10 +38,11 @@ const char sampleRows[] =
     " (3, 1, 0.75, 1, 'Which river flows through Paris?', 'Seine'),\n"
     " (4, 1, 0.0, 77, 'A question of a lost book', 'lost');\n";
 
-// The given width, or the width the text needs when the desktop font is larger.
+// The given width, or the width the button's text and icon need when the
+// desktop font is larger; never the style's smallest width for any button.
 bool hasFixedWidth(QPushButton *button, int width)
 {
-    const int expected = std::max(width, button->sizeHint().width());
+    const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 

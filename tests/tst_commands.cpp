@@ -2,6 +2,7 @@
 #include "book.h"
 #include "bookcombobox.h"
 #include "booksdialog.h"
+#include "challengedialog.h"
 #include "editbookdialog.h"
 #include "mainwindow.h"
 #include "nivletcore.h"
@@ -73,6 +74,7 @@ private slots:
     void booksResetsThePanelWhenNothingChanged();
     void booksDeletingTheShownBook();
     void buttonsStartTheCommands();
+    void challengeAfterAFailedReload();
 
 private:
     void search(const QString &text);
@@ -284,6 +286,21 @@ void TestCommands::buttonsStartTheCommands()
     whenModal<AboutDialog>(note);
     QTest::mouseClick(window->aboutButton, Qt::LeftButton);
     QCOMPARE(titles, (QStringList{"Books", "Options", "About nivlets"}));
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestCommands::challengeAfterAFailedReload()
+{
+    window->core->setBusyTimeout(50);
+    window->core->activeListStale = true;
+    TestSupport::LockingConnection lock;
+    QVERIFY(lock.locked);
+    window->challenge();
+    QVERIFY(window->findChildren<ChallengeDialog *>().isEmpty());
+    // The reload's own report only, not the wrong one that nothing is there to ask.
+    QCOMPARE(catcher->texts.size(), 1);
+    QVERIFY2(catcher->texts.first().startsWith(QStringLiteral("Could not reload active nivlets.")),
+             qPrintable(catcher->texts.first()));
     QVERIFY(window->autoChallengeAllowed);
 }
 

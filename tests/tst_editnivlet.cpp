@@ -1,6 +1,7 @@
 #include "book.h"
 #include "bookcombobox.h"
 #include "editnivletdialog.h"
+#include "guiutil.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "testsupport.h"
@@ -78,9 +79,11 @@ int nivletCount()
     return ok ? count : -1;
 }
 
+// The given width, or the width the button's text and icon need when the
+// desktop font is larger; never the style's smallest width for any button.
 bool hasFixedWidth(QPushButton *button, int width)
 {
-    const int expected = std::max(width, button->sizeHint().width());
+    const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 } // namespace
@@ -113,7 +116,8 @@ private slots:
     void missingNivletIsNotShown();
     void unreadableNivletIsReported();
     void nivletWithMissingBook();
-    void failingWriteStillAccepts();
+    void failingWriteKeepsTheInput_data();
+    void failingWriteKeepsTheInput();
 
 private:
     std::unique_ptr<TestSupport::WorkDir> work;
@@ -202,6 +206,12 @@ void TestEditNivlet::buildsTheNewNivletWindow()
     QCOMPARE(dialog.cancelButton->text(), QStringLiteral("&Cancel"));
     QVERIFY(!dialog.cancelButton->isDefault());
     QVERIFY(hasFixedWidth(dialog.cancelButton, 50));
+    // Both texts fit in the test's font, so the style's smallest width of a
+    // button with a text (80 pixels) must not show.
+    for (QPushButton *button : {dialog.okButton, dialog.cancelButton}) {
+        QVERIFY(GuiUtil::neededButtonWidth(button) <= 50);
+        QCOMPARE(button->width(), 50);
+    }
 }
 
 void TestEditNivlet::newNivletIsSaved()
@@ -491,24 +501,53 @@ void TestEditNivlet::nivletWithMissingBook()
     QCOMPARE(readRow(3).bookId, 99);
 }
 
-void TestEditNivlet::failingWriteStillAccepts()
+void TestEditNivlet::failingWriteKeepsTheInput_data()
 {
-    EditNivletDialog dialog(nullptr, core.get(), 1, QString());
-    QVERIFY(dialog.setupUi(nullptr, QString(), false));
+    QTest::addColumn<qint64>("id");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("edit") << qint64(1) << QStringLiteral("Could not edit nivlet. error code: 5");
+    QTest::newRow("new") << qint64(-1) << QStringLiteral("Could not add nivlet. error code: 5");
+}
+
+void TestEditNivlet::failingWriteKeepsTheInput()
+{
+    QFETCH(qint64, id);
+    QFETCH(QString, failure);
+    EditNivletDialog dialog(nullptr, core.get(), id, QString());
+    QVERIFY(dialog.setupUi(core->findBook(2), QString(), false));
+    const int countBefore = nivletCount();
     std::unique_ptr<TestSupport::LockingConnection> lock;
+    bool stayedOpen = false;
+    QString questionKept;
+    QString answersKept;
     const int result = TestSupport::runModal(&dialog, [&] {
         lock = std::make_unique<TestSupport::LockingConnection>();
         QVERIFY(lock->locked);
-        dialog.questionEdit->setPlainText(QStringLiteral("Never written"));
+        dialog.questionEdit->setPlainText(QStringLiteral("Typed question"));
+        dialog.answersEdit->setPlainText(QStringLiteral("typed\nanswers"));
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        stayedOpen = dialog.isVisible();
+        questionKept = dialog.questionEdit->toPlainText();
+        answersKept = dialog.answersEdit->toPlainText();
+        // Once the other program lets go, the same input is saved with a second click.
+        lock.reset();
         QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     });
-    QCOMPARE(result, int(QDialog::Accepted));
+    QVERIFY(stayedOpen);
+    QCOMPARE(questionKept, QStringLiteral("Typed question"));
+    QCOMPARE(answersKept, QStringLiteral("typed\nanswers"));
     QCOMPARE(boxes->texts.size(), 1);
-    QVERIFY2(
-        boxes->texts.first().startsWith(QStringLiteral("Could not edit nivlet. error code: 5")),
-        qPrintable(boxes->texts.first()));
-    lock.reset();
-    QCOMPARE(readRow(1).question, QStringLiteral("Longest river?"));
+    QVERIFY2(boxes->texts.first().startsWith(failure), qPrintable(boxes->texts.first()));
+    QCOMPARE(result, int(QDialog::Accepted));
+    if (id == -1) {
+        QCOMPARE(nivletCount(), countBefore + 1);
+        QCOMPARE(TestSupport::rows(QStringLiteral("SELECT answer FROM nivlet WHERE question = "
+                                                  "'Typed question' AND book_id = 2")),
+                 QStringList{QStringLiteral("typed\nanswers")});
+    } else {
+        QCOMPARE(readRow(1).question, QStringLiteral("Typed question"));
+        QCOMPARE(readRow(1).answer, QStringLiteral("typed\nanswers"));
+    }
 }
 
 QTEST_MAIN(TestEditNivlet)

@@ -1,9 +1,13 @@
 #include "guiutil.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
@@ -15,6 +19,10 @@ class TestGuiUtil : public QObject
 private slots:
     void fixWidthHoldsWhenTheWindowIsResized();
     void fixWidthLeavesTheHeight();
+    void buttonKeepsAWidthItsTextFits();
+    void buttonWidensForALongText();
+    void buttonWidensForALargerFont();
+    void buttonWidthCountsTheIcon();
     void addLabeledWidgetPlacesCaptionAndWidget();
     void addLabeledWidgetKeepsTheWidgetType();
     void enlargeFontKeepsBold();
@@ -66,6 +74,79 @@ void TestGuiUtil::fixWidthLeavesTheHeight()
     QCOMPARE(button.minimumHeight(), minimumHeight);
     QCOMPARE(button.maximumHeight(), maximumHeight);
     QCOMPARE(button.maximumHeight(), QWIDGETSIZE_MAX);
+}
+
+namespace {
+QIcon icon16()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::darkGreen);
+    return QIcon(pixmap);
+}
+
+int textWidth(const QPushButton &button)
+{
+    return button.fontMetrics().size(Qt::TextShowMnemonic, button.text()).width();
+}
+
+// What a button needs around its text: its size hint less the text, read
+// where the text is long enough that the style's smallest width plays no part.
+int margins(const QFont &font)
+{
+    QPushButton wide(QStringLiteral("A text far wider than any smallest width"));
+    wide.setFont(font);
+    return wide.sizeHint().width() - textWidth(wide);
+}
+} // namespace
+
+void TestGuiUtil::buttonKeepsAWidthItsTextFits()
+{
+    QPushButton button(QStringLiteral("&Ok"));
+    // The style alone would make it wider than asked.
+    QVERIFY2(button.sizeHint().width() > 50,
+             qPrintable(QString::number(button.sizeHint().width())));
+    QVERIFY(textWidth(button) + margins(button.font()) <= 50);
+    GuiUtil::fixButtonWidth(&button, 50);
+    QCOMPARE(button.minimumWidth(), 50);
+    QCOMPARE(button.maximumWidth(), 50);
+    QCOMPARE(GuiUtil::neededButtonWidth(&button), textWidth(button) + margins(button.font()));
+}
+
+void TestGuiUtil::buttonWidensForALongText()
+{
+    QPushButton button(QStringLiteral("I really don't know, tell me please!"));
+    GuiUtil::fixButtonWidth(&button, 50);
+    const int needed = textWidth(button) + margins(button.font());
+    QVERIFY(needed > 80);
+    QCOMPARE(button.minimumWidth(), needed);
+    QCOMPARE(button.maximumWidth(), needed);
+    QCOMPARE(needed, button.sizeHint().width());
+}
+
+void TestGuiUtil::buttonWidensForALargerFont()
+{
+    QPushButton button(QStringLiteral("&Ok"));
+    QFont font = button.font();
+    font.setPointSize(font.pointSize() * 3);
+    button.setFont(font);
+    GuiUtil::fixButtonWidth(&button, 50);
+    const int needed = textWidth(button) + margins(font);
+    QVERIFY2(needed > 50, qPrintable(QString::number(needed)));
+    QCOMPARE(button.minimumWidth(), needed);
+    QCOMPARE(button.maximumWidth(), needed);
+}
+
+void TestGuiUtil::buttonWidthCountsTheIcon()
+{
+    QPushButton plain(QStringLiteral("E&xit"));
+    QPushButton withIcon(icon16(), QStringLiteral("E&xit"));
+    const int plainWidth = GuiUtil::neededButtonWidth(&plain);
+    QCOMPARE(plainWidth, textWidth(plain) + margins(plain.font()));
+    // The push button's own gap of 4 pixels stands between icon and text.
+    QCOMPARE(GuiUtil::neededButtonWidth(&withIcon), plainWidth + withIcon.iconSize().width() + 4);
+    GuiUtil::fixButtonWidth(&withIcon, 100);
+    QCOMPARE(withIcon.minimumWidth(), 100);
+    QCOMPARE(withIcon.maximumWidth(), 100);
 }
 
 void TestGuiUtil::addLabeledWidgetPlacesCaptionAndWidget()

@@ -34,6 +34,8 @@ private slots:
     void unfitFolderRefused();
     void lockFolderIgnoresEnvironment();
     void lockFileFollowsTheProgramFile();
+    void laterStartHearsOfTheTrayWait();
+    void markOfAKilledStartCountsForNothing();
 
     void databaseLockObtainedAndReleased();
     void databaseLockHeldInThisProcess();
@@ -176,6 +178,76 @@ void TestLocks::lockFileFollowsTheProgramFile()
     QCOMPARE(SingleInstance::lockFilePath(link), SingleInstance::lockFilePath(one));
 }
 
+namespace {
+// A start of this test program that takes the single-instance lock and
+// waits for a tray until told otherwise.
+bool startWaiter(QProcess &child)
+{
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("wait-for-tray")});
+    return child.waitForStarted() && child.waitForReadyRead(10000) &&
+           child.readLine() == QByteArray("waiting\n");
+}
+} // namespace
+
+void TestLocks::laterStartHearsOfTheTrayWait()
+{
+    QProcess child;
+    QVERIFY(startWaiter(child));
+    {
+        SingleInstance later;
+        QCOMPARE(later.tryLock(), SingleInstance::StillStarting);
+    }
+    child.write("shown\n");
+    QVERIFY(child.waitForReadyRead(10000));
+    QCOMPARE(child.readLine(), QByteArray("shown\n"));
+    {
+        SingleInstance later;
+        QCOMPARE(later.tryLock(), SingleInstance::AlreadyRunning);
+    }
+    child.write("quit\n");
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitCode(), 0);
+    SingleInstance afterwards;
+    QCOMPARE(afterwards.tryLock(), SingleInstance::Obtained);
+}
+
+void TestLocks::markOfAKilledStartCountsForNothing()
+{
+    const QString mark = SingleInstance::trayWaitPath(
+        SingleInstance::lockFilePath(QCoreApplication::applicationFilePath()));
+    QProcess killed;
+    QVERIFY(startWaiter(killed));
+    const QByteArray killedPid = QByteArray::number(killed.processId());
+    killed.kill();
+    QVERIFY(killed.waitForFinished(10000));
+    QCOMPARE(TestSupport::readBytes(mark).trimmed(), killedPid);
+
+    // A running instance that does not wait: the mark names another process.
+    QProcess running;
+    QVERIFY(startWaiter(running));
+    running.write("shown\n");
+    QVERIFY(running.waitForReadyRead(10000));
+    QCOMPARE(running.readLine(), QByteArray("shown\n"));
+    {
+        QFile file(mark);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(killedPid + '\n');
+    }
+    {
+        SingleInstance later;
+        QCOMPARE(later.tryLock(), SingleInstance::AlreadyRunning);
+    }
+    running.write("quit\n");
+    QVERIFY(running.waitForFinished(10000));
+
+    // The next owner of the lock clears the mark that was left behind.
+    QVERIFY(QFile::exists(mark));
+    SingleInstance next;
+    QCOMPARE(next.tryLock(), SingleInstance::Obtained);
+    QVERIFY(!QFile::exists(mark));
+}
+
 void TestLocks::databaseLockObtainedAndReleased()
 {
     QTemporaryDir dir;
@@ -274,10 +346,36 @@ int holdMain(int argc, char **argv)
     return std::fgets(line, sizeof line, stdin) ? 0 : 3;
 }
 
+// "wait-for-tray": takes the single-instance lock and waits for a tray,
+// says so, stops waiting when told "shown" and ends when told "quit".
+int waitForTrayMain(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    SingleInstance instance;
+    if (instance.tryLock() != SingleInstance::Obtained)
+        return 2;
+    instance.setWaitingForTray(true);
+    std::puts("waiting");
+    std::fflush(stdout);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+        if (qstrcmp(line, "shown\n") == 0) {
+            instance.setWaitingForTray(false);
+            std::puts("shown");
+            std::fflush(stdout);
+        } else if (qstrcmp(line, "quit\n") == 0) {
+            return 0;
+        }
+    }
+    return 3;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 3 && qstrcmp(argv[1], "hold") == 0)
         return holdMain(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "wait-for-tray") == 0)
+        return waitForTrayMain(argc, argv);
     QCoreApplication app(argc, argv);
     TestLocks test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -1,6 +1,7 @@
 #include "book.h"
 #include "bookcombobox.h"
 #include "editnivletdialog.h"
+#include "guiutil.h"
 #include "mainwindow.h"
 #include "nivlet.h"
 #include "nivletcore.h"
@@ -77,9 +78,11 @@ bool rowExists(qint64 id)
     return found;
 }
 
+// The given width, or the width the button's text and icon need when the
+// desktop font is larger; never the style's smallest width for any button.
 bool hasFixedWidth(QPushButton *button, int width)
 {
-    const int expected = std::max(width, button->sizeHint().width());
+    const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
 
@@ -99,6 +102,7 @@ private slots:
     void searchCounts();
     void searchInputs();
     void searchFailure();
+    void resultTableShowsEightRows();
     void selectionEnablesEditAndDelete();
     void returnInQuestionStartsNothing();
     void resetEmptiesThePanel();
@@ -249,6 +253,10 @@ void TestMainWindow::buildsTheWindow()
     QVERIFY(hasFixedWidth(window->searchButton, 130));
     QCOMPARE(window->resetButton->text(), QStringLiteral("&Reset"));
     QVERIFY(hasFixedWidth(window->resetButton, 75));
+    // "&Reset" with its icon fits in 75 pixels in the test's font; the
+    // style's smallest width of a button with a text is 80.
+    QVERIFY(GuiUtil::neededButtonWidth(window->resetButton) <= 75);
+    QCOMPARE(window->resetButton->width(), 75);
 
     QCOMPARE(main->itemAt(5)->widget(), window->resultLabel);
     QCOMPARE(window->resultLabel->margin(), 2);
@@ -373,6 +381,31 @@ void TestMainWindow::searchFailure()
     QVERIFY(window->resultLabel->isHidden());
     QVERIFY(window->searchButton->isEnabled());
     QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestMainWindow::resultTableShowsEightRows()
+{
+    QVERIFY(TestSupport::execSql(
+        work->file(QStringLiteral("nivlets")),
+        QStringLiteral("INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) "
+                       "VALUES (950, 1, 0.0, 3, 'Few and far between: a question far too long "
+                       "for its column, which would take a second line', 'x')")));
+    searchFor(QStringLiteral("Few "));
+    QCOMPARE(window->nivletsModel->rowCount(), 200);
+    QCOMPARE(window->height(), 570);
+    NivletTableView *view = window->nivletTableView;
+    QCOMPARE(window->nivletsModel->nivletAt(0)->id, 950);
+    const int viewportHeight = view->viewport()->height();
+    int whole = 0;
+    for (int row = 0; row < 200; ++row) {
+        QCOMPARE(view->rowHeight(row), view->rowHeight(1));
+        if (view->rowViewportPosition(row) + view->rowHeight(row) <= viewportHeight)
+            ++whole;
+    }
+    QVERIFY2(whole >= 8, qPrintable(QStringLiteral("%1 whole rows of %2 pixels in %3")
+                                        .arg(whole)
+                                        .arg(view->rowHeight(0))
+                                        .arg(viewportHeight)));
 }
 
 void TestMainWindow::selectionEnablesEditAndDelete()

@@ -8,6 +8,8 @@
 #include "testsupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPointer>
 #include <QSignalSpy>
@@ -104,6 +106,7 @@ private slots:
     void fitColumnsOnResize();
     void fitColumnsSingleColumn();
     void fitColumnsWithoutSpecs();
+    void rowsHoldOneLine();
 
     void comboWithoutBooks_data();
     void comboWithoutBooks();
@@ -317,6 +320,46 @@ void TestNivletViews::fitColumnsWithoutSpecs()
     view.setGeometry(0, 0, 400, 200);
     view.fitColumns();
     QCOMPARE((QList<int>{view.columnWidth(0), view.columnWidth(4)}), before);
+}
+
+void TestNivletViews::rowsHoldOneLine()
+{
+    Book book(1, QStringLiteral("Capitals"), true);
+    const QString longQuestion =
+        QStringLiteral("Which city was the capital of the Romans before the empire split in two?");
+    NivletsTableModel model;
+    model.setNivlets(
+        new QList<Nivlet *>{counted(1, true, 0.0, &book, longQuestion),
+                            counted(2, true, 0.0, &book, QStringLiteral("First line\nsecond line")),
+                            counted(3, true, 0.0, &book, QStringLiteral("Short"))});
+    NivletTableView view;
+    view.setModel(&model);
+    addWorkedExampleColumns(view);
+    view.resize(619, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(view.columnWidth(1), 200);
+    // The question does not fit its column: it is cut off at its end, on one line.
+    QVERIFY(view.fontMetrics().horizontalAdvance(longQuestion) > view.columnWidth(1));
+    QVERIFY(!view.wordWrap());
+    QCOMPARE(view.textElideMode(), Qt::ElideRight);
+    const QFontMetrics metrics = view.fontMetrics();
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(view.rowHeight(row), view.rowHeight(2));
+        QVERIFY2(view.rowHeight(row) >= metrics.height() &&
+                     view.rowHeight(row) < 2 * metrics.lineSpacing(),
+                 qPrintable(QStringLiteral("row %1 is %2 pixels high, a line %3")
+                                .arg(row)
+                                .arg(view.rowHeight(row))
+                                .arg(metrics.lineSpacing())));
+    }
+    // A larger font gives higher rows, still of one line.
+    QFont larger = view.font();
+    larger.setPointSize(larger.pointSize() * 2);
+    view.setFont(larger);
+    const QFontMetrics largerMetrics(larger);
+    QVERIFY(view.rowHeight(0) >= largerMetrics.height());
+    QVERIFY(view.rowHeight(0) < 2 * largerMetrics.lineSpacing());
 }
 
 void TestNivletViews::comboWithoutBooks_data()

@@ -5,6 +5,8 @@
 #include "singleinstance.h"
 #include "testsupport.h"
 
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,8 +20,10 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVariantMap>
 #include <QWidget>
 
 #include <memory>
@@ -44,6 +48,9 @@ constexpr int windowHeight = 570;
 const QString alreadyRunningText =
     QStringLiteral("nivlets is already running!\nPlease activate it by clicking on its icon in the "
                    "system-tray (at the lower-right corner of the screen).");
+const QString stillStartingText =
+    QStringLiteral("nivlets is starting and waiting for the system tray.\nIts icon will appear "
+                   "there as soon as the system tray is available.");
 const QString noTrayText =
     QStringLiteral("System tray is not available on this operating system, cannot continue.");
 
@@ -78,6 +85,8 @@ public:
     }
     // A start as from another session: no runtime folder, other home and cache.
     bool otherSession = false;
+    // A start outside any desktop session: neither an X nor a Wayland display.
+    bool withoutDisplay = false;
     // Variables for the launcher's environment, on top of the usual ones.
     QProcessEnvironment extra;
     QString work() const { return root.filePath(QStringLiteral("work")); }
@@ -113,6 +122,31 @@ private:
     QTemporaryDir root;
 };
 
+// The desktop's notification service as far as the program uses it.
+class NotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    // Application, icon, summary and body of each notification.
+    QList<QStringList> notes;
+    int urgency = -1;
+
+public slots:
+    uint Notify(const QString &application, uint replaces, const QString &icon,
+                const QString &summary, const QString &body, const QStringList &actions,
+                const QVariantMap &hints, int timeout)
+    {
+        Q_UNUSED(replaces);
+        Q_UNUSED(actions);
+        Q_UNUSED(timeout);
+        notes.append({application, icon, summary, body});
+        urgency = hints.value(QStringLiteral("urgency"), -1).toInt();
+        return uint(notes.size());
+    }
+};
+
 } // namespace
 
 class TestProgram : public QObject
@@ -126,6 +160,7 @@ private slots:
 
     void secondInstance_data();
     void secondInstance();
+    void secondStartWhileTheFirstWaitsForATray();
     void startArguments_data();
     void startArguments();
     void noSystemTray();
@@ -146,7 +181,10 @@ private slots:
     void launcherKeepsDatabase();
     void launcherReplacesEmptyDatabase();
     void launcherCannotCreateFolder();
+    void launcherWithoutDisplayNotifies();
     void autostartEntry();
+    void autostartEntryKeepsTheDataFolder_data();
+    void autostartEntryKeepsTheDataFolder();
 
 private:
     QProcessEnvironment environment(const Sandbox &sandbox, const QString &display);
@@ -199,6 +237,10 @@ QProcessEnvironment TestProgram::environment(const Sandbox &sandbox, const QStri
     }
     if (!display.isEmpty())
         env.insert(QStringLiteral("DISPLAY"), display);
+    if (sandbox.withoutDisplay) {
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     env.remove(QStringLiteral("XDG_DATA_HOME"));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     env.remove(QStringLiteral("NIVLETS_DATA_DIR"));
@@ -423,8 +465,18 @@ void TestProgram::initTestCase()
     QVERIFY2(QFile::exists(program), qPrintable(program));
     QVERIFY2(QFile::exists(database), qPrintable(database));
     QVERIFY2(QFile::exists(python), "the X helper needs /usr/bin/python3 with python3-xlib");
+    // The test command's X server has its tray host by now, or very soon;
+    // any other display is looked at once, and one without a tray host is
+    // not a place for this test.
+    const bool testDisplay = TestSupport::onTestDisplay();
     int exitCode = -1;
-    runHelper({QStringLiteral("wait-tray"), QStringLiteral("30")}, QString(), &exitCode);
+    runHelper(
+        {QStringLiteral("wait-tray"), testDisplay ? QStringLiteral("15") : QStringLiteral("0")},
+        QString(), &exitCode);
+    if (exitCode != 0 && !testDisplay)
+        QSKIP("This test needs a system-tray host on $DISPLAY; it runs on the X server that "
+              "scripts/test.sh starts (NIVLETS_TEST_DISPLAY equals DISPLAY there) or on a "
+              "desktop with a tray.");
     QVERIFY2(exitCode == 0, "no system-tray host on $DISPLAY");
 
     // A second X server without a tray host; it writes its display number to
@@ -530,6 +582,33 @@ void TestProgram::secondInstance()
     QVERIFY(isRunning(first));
     QCOMPARE(state(), before);
     QCOMPARE(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets.log"))), logBefore);
+}
+
+// A start into the tray on a desktop whose tray is not up yet waits for it,
+// with no icon anywhere: a second start must not send the user looking for one.
+void TestProgram::secondStartWhileTheFirstWaitsForATray()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    const QString mark = SingleInstance::trayWaitPath(SingleInstance::lockFilePath(program));
+    QProcess *first = start(sandbox, {QStringLiteral("startbg")}, traylessDisplay);
+    QVERIFY(first);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(mark), waitTimeout);
+
+    QProcess *second = start(sandbox, {}, traylessDisplay);
+    QVERIFY(second);
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !(box = findBox(second, QStringLiteral("Already starting!"), traylessDisplay)).isEmpty(),
+        qPrintable(describe(second, traylessDisplay)), waitTimeout);
+    verifyBoxText(second, box, QStringLiteral("Already starting!"), stillStartingText, Qt::AutoText,
+                  traylessDisplay);
+    closeWindow(box, traylessDisplay);
+    verifyEnds(second, 1);
+    QVERIFY(isRunning(first));
+    for (const XWindow &w : windows(first, traylessDisplay))
+        QVERIFY2(!w.viewable, qPrintable(describe(first, traylessDisplay)));
+    QVERIFY(TestSupport::readBytes(sandbox.file(QStringLiteral("nivlets.log"))).isEmpty());
 }
 
 void TestProgram::startArguments_data()
@@ -1207,13 +1286,71 @@ void TestProgram::launcherCannotCreateFolder()
     sandbox.extra.insert(QStringLiteral("XDG_DATA_HOME"), blocker + QStringLiteral("/share"));
     QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
     QVERIFY(process);
-    verifyEnds(process, 1);
-    const QString message = QString::fromLocal8Bit(process->readAllStandardError());
+    // A start from the menu shows no standard error: the reason comes in a
+    // box as well, until the user has closed it.
+    QString box;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(box = findBox(process, QStringLiteral("Error"))).isEmpty(),
+                              qPrintable(describe(process)), waitTimeout);
+    QString message = QString::fromLocal8Bit(process->readAllStandardError());
     QVERIFY2(message.startsWith(QStringLiteral("nivlets: cannot create the data folder ") +
                                 blocker + QStringLiteral("/share/nivlets")),
              qPrintable(message));
+    const QString reason = message.mid(9).trimmed();
+    verifyBoxText(process, box, QStringLiteral("Error"),
+                  QStringLiteral("Could not start nivlets: ") + reason, Qt::PlainText);
+    QVERIFY(isRunning(process));
+    closeWindow(box);
+    verifyEnds(process, 1);
+    message += QString::fromLocal8Bit(process->readAllStandardError());
     QCOMPARE(message.count(QLatin1Char('\n')), 1);
     QCOMPARE(TestSupport::readBytes(blocker), QByteArray("not a folder"));
+}
+
+// Without a display no box can be shown; the desktop's notification
+// service, here one of the test's own on a bus of its own, shows the reason.
+void TestProgram::launcherWithoutDisplayNotifies()
+{
+    QProcess bus;
+    endWithTest(bus);
+    bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address")});
+    QVERIFY2(bus.waitForStarted(startTimeout), "dbus-daemon is needed (package dbus-daemon)");
+    const auto stopBus = qScopeGuard([&] {
+        bus.kill();
+        bus.waitForFinished();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), waitTimeout);
+    const QString address = QString::fromUtf8(bus.readLine().trimmed());
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(address, QStringLiteral("notifications"));
+    const auto disconnect =
+        qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("notifications")); });
+    QVERIFY2(connection.isConnected(), qPrintable(connection.lastError().message()));
+    NotificationService service;
+    QVERIFY(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                      QDBusConnection::ExportAllSlots));
+    QVERIFY(connection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    Sandbox sandbox;
+    sandbox.extra.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    sandbox.withoutDisplay = true;
+    QProcess *process = launch(sandbox, {QStringLiteral("startbg")});
+    QVERIFY(process);
+    // The service answers from this event loop, so the test must keep it running.
+    QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, waitTimeout);
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 1);
+    const QString reason =
+        QStringLiteral("nivlets needs a desktop session with a system tray (DISPLAY is not set).");
+    QCOMPARE(QString::fromLocal8Bit(process->readAllStandardError()),
+             QStringLiteral("nivlets: ") + reason + QLatin1Char('\n'));
+    QCOMPARE(service.notes.size(), 1);
+    QCOMPARE(service.notes.first(),
+             (QStringList{QStringLiteral("nivlets"), QStringLiteral("nivlets"),
+                          QStringLiteral("Could not start nivlets"), reason}));
+    QCOMPARE(service.urgency, 2);
 }
 
 // The autostart entry names the launcher wherever it lives; a folder name
@@ -1269,6 +1406,57 @@ void TestProgram::autostartEntry()
         verifyEnds(disable, 0);
         QVERIFY(!QFileInfo::exists(entry));
     }
+}
+
+void TestProgram::autostartEntryKeepsTheDataFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("relative");
+    QTest::newRow("absolute") << QStringLiteral("odd \"data\" $HOME `x` 100% \\ 'end'") << false;
+    // Relative to the folder the command was run in, as it would be at once.
+    QTest::newRow("relative") << QStringLiteral("mine") << true;
+}
+
+// The session starts the entry without the NIVLETS_DATA_DIR of the shell in
+// which it was written; the entry names the folder itself.
+void TestProgram::autostartEntryKeepsTheDataFolder()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, relative);
+    Sandbox sandbox;
+    const QString given = relative ? name : sandbox.path(name);
+    // The launcher runs in the sandbox's working folder.
+    const QString data = relative ? sandbox.file(name) : sandbox.path(name);
+    sandbox.extra.insert(QStringLiteral("NIVLETS_DATA_DIR"), given);
+    const QString entry =
+        sandbox.path(QStringLiteral("home/.config/autostart/org.nivlets.nivlets.desktop"));
+    QProcess *enable = launch(sandbox, {QStringLiteral("--enable-autostart")});
+    QVERIFY(enable);
+    verifyEnds(enable, 0);
+
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::ForwardedChannels);
+    validate.start(QStringLiteral("desktop-file-validate"), {entry});
+    QVERIFY(validate.waitForFinished(startTimeout));
+    QCOMPARE(validate.exitCode(), 0);
+    QString exec;
+    for (const QString &line : TestSupport::readFile(entry).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Exec=")))
+            exec = line.mid(5);
+    }
+    const QStringList command = execArguments(exec);
+    QCOMPARE(command,
+             QStringList({QStringLiteral("env"), QStringLiteral("NIVLETS_DATA_DIR=") + data,
+                          canonical(launcher), QStringLiteral("startbg")}));
+
+    // At login: the session's environment, without the variable.
+    sandbox.extra.clear();
+    QProcess *atLogin = launch(sandbox, command.mid(1), command.first());
+    QVERIFY(atLogin);
+    QTRY_VERIFY_WITH_TIMEOUT(!trayIcon(atLogin).isEmpty(), waitTimeout);
+    QCOMPARE(workingFolder(atLogin), canonical(data));
+    QVERIFY(QFileInfo(QDir(data).filePath(QStringLiteral("nivlets"))).size() > 0);
+    QVERIFY(!QFileInfo::exists(sandbox.dataFolder()));
 }
 
 QTEST_MAIN(TestProgram)

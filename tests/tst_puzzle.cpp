@@ -10,6 +10,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -172,6 +173,8 @@ private slots:
     void checkCountsAndRates();
     void checkWithoutRateChanges();
     void checkWithFailingRateWrites();
+    void lastingLockIsWaitedForOnce();
+    void aMissingRowFailsAlone();
     void afterTheCheck();
     void sizeDialog();
     void sizeValidation_data();
@@ -895,16 +898,56 @@ void TestPuzzle::checkWithFailingRateWrites()
         w.checkAll();
     }
     QCOMPARE(w.incorrectCount, 3);
-    QCOMPARE(boxes.texts.size(), 3);
-    for (const QString &text : boxes.texts) {
-        QVERIFY2(text.startsWith(
-                     QStringLiteral("Could not set knowledge-rate for nivlet. error code: 5 ")),
-                 qPrintable(text));
-    }
+    QCOMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.titles, QStringList{QStringLiteral("Error")});
+    QCOMPARE(boxes.texts.first(), QStringLiteral("Could not save 3 of 3 knowledge rates. error "
+                                                 "code: 5 error message: database is locked"));
     QCOMPARE(record(1)->knRate, 0.25);
     QCOMPARE(record(3)->knRate, 0.375);
     QCOMPARE(storedRate(1), 0.5);
     QCOMPARE(storedRate(3), 0.75);
+}
+
+void TestPuzzle::lastingLockIsWaitedForOnce()
+{
+    CWPuzzleWidget &w = *widget;
+    QVERIFY(core->options());
+    const int wait = 700;
+    core->setBusyTimeout(wait);
+    TestSupport::BoxCatcher boxes;
+    LockingConnection lock;
+    QVERIFY(lock.locked);
+    QElapsedTimer clock;
+    clock.start();
+    w.checkAll();
+    const qint64 checkTook = clock.elapsed();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(checkTook >= wait && checkTook < 2 * wait, qPrintable(QString::number(checkTook)));
+    // A later change waits for the lock as long as ever.
+    QCOMPARE(core->busyTimeout(), wait);
+    boxes.clear();
+    clock.restart();
+    QVERIFY(!core->setKnowledgeRate(1, 0.5));
+    QVERIFY2(clock.elapsed() >= wait, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(boxes.texts.size(), 1);
+}
+
+void TestPuzzle::aMissingRowFailsAlone()
+{
+    CWPuzzleWidget &w = *widget;
+    QVERIFY(core->options());
+    core->setBusyTimeout(50);
+    TestSupport::BoxCatcher boxes;
+    // The second rate finds its row gone; the others are still written.
+    QVERIFY(TestSupport::execSql(work->file(QStringLiteral("nivlets")),
+                                 QStringLiteral("DELETE FROM nivlet WHERE id = 2")));
+    w.checkAll();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().startsWith(
+                 QStringLiteral("Could not save 1 of 3 knowledge rates. error code: 12 ")),
+             qPrintable(boxes.texts.first()));
+    QCOMPARE(storedRate(1), 0.25);
+    QCOMPARE(storedRate(3), 0.375);
 }
 
 void TestPuzzle::afterTheCheck()
@@ -1085,7 +1128,23 @@ void TestPuzzle::puzzleDialogSizes()
         QVERIFY(dialog.widget->geometry().height() >= 24 * height + 1);
         dialog.check();
         QTRY_VERIFY(dialog.widget->geometry().height() >= 24 * height + 1);
-        QCOMPARE(dialog.width(), size.width());
+        // No text of the results row is cut off; the dialog grows only as
+        // wide as the row needs.
+        auto *row = qobject_cast<QHBoxLayout *>(dialog.mainLayout->itemAt(1)->layout());
+        QVERIFY(row);
+        for (int i = 0; i < row->count(); ++i) {
+            if (QWidget *label = row->itemAt(i)->widget()) {
+                QTRY_VERIFY(label->isVisible());
+                QVERIFY2(label->width() >= label->sizeHint().width(),
+                         qPrintable(QStringLiteral("%1 gets %2 of %3 pixels")
+                                        .arg(qobject_cast<QLabel *>(label)->text())
+                                        .arg(label->width())
+                                        .arg(label->sizeHint().width())));
+            }
+        }
+        const int rowWidth = dialog.mainLayout->contentsMargins().left() + row->sizeHint().width() +
+                             dialog.mainLayout->contentsMargins().right();
+        QCOMPARE(dialog.width(), std::max(size.width(), rowWidth));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         QVERIFY(dialog.mainLayout->itemAt(1)->geometry().bottom() <
                 dialog.checkButton->geometry().top());

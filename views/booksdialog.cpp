@@ -15,14 +15,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 QPushButton *makeButton(const char *icon, const char *text)
 {
     auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    // The width suits a small desktop font; a larger one must not cut the text off.
-    GuiUtil::fixWidth(button, std::max(105, button->sizeHint().width()));
+    GuiUtil::fixButtonWidth(button, 105);
     return button;
 }
 } // namespace

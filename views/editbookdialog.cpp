@@ -32,12 +32,12 @@ EditBookDialog::EditBookDialog(QWidget *parent, NivletCore *core, Book *book)
 
     okButton = new QPushButton(QStringLiteral("Ok"));
     okButton->setDefault(true);
-    GuiUtil::fixWidth(okButton, 50);
+    GuiUtil::fixButtonWidth(okButton, 50);
     connect(okButton, &QPushButton::clicked, this, &EditBookDialog::onOk);
     grid->addWidget(okButton, 2, 0, Qt::AlignRight);
 
     cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixWidth(cancelButton, 50);
+    GuiUtil::fixButtonWidth(cancelButton, 50);
     connect(cancelButton, &QPushButton::clicked, this, &EditBookDialog::reject);
     grid->addWidget(cancelButton, 2, 1, Qt::AlignLeft);
 

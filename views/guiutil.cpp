@@ -3,7 +3,12 @@
 #include <QFont>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWidget>
+
+#include <algorithm>
 
 void GuiUtil::placeLabeled(QGridLayout *grid, QWidget *widget, const char *caption, int row,
                            int column, int span)
@@ -17,6 +22,46 @@ void GuiUtil::fixWidth(QWidget *widget, int width)
 {
     widget->setMinimumWidth(width);
     widget->setMaximumWidth(width);
+}
+
+void GuiUtil::fixButtonWidth(QPushButton *button, int width)
+{
+    fixWidth(button, std::max(width, neededButtonWidth(button)));
+}
+
+int GuiUtil::neededButtonWidth(QPushButton *button)
+{
+    // Measured as the button measures its own size hint, from its icon, its
+    // text and the style's margins, but without the smallest width the style
+    // gives every button with a text (80 pixels in Fusion): that minimum is
+    // what the given widths are below on purpose.
+    button->ensurePolished();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.features = QStyleOptionButton::None;
+    if (button->isFlat())
+        option.features |= QStyleOptionButton::Flat;
+    if (button->autoDefault())
+        option.features |= QStyleOptionButton::AutoDefaultButton;
+    if (button->isDefault())
+        option.features |= QStyleOptionButton::DefaultButton;
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    int width = 0;
+    int height = 0;
+    if (!option.icon.isNull()) {
+        // The gap between icon and text is the push button's own.
+        width += option.iconSize.width() + 4;
+        height = option.iconSize.height();
+    }
+    const QSize text = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+    width += text.width();
+    height = std::max(height, text.height());
+    option.rect.setSize(QSize(width, height));
+    // The style keeps its minimum for buttons with a text only.
+    return button->style()
+        ->sizeFromContents(QStyle::CT_PushButton, &option, QSize(width, height), button)
+        .width();
 }
 
 void GuiUtil::enlargeFont(QWidget *widget, int points)

@@ -7,6 +7,7 @@
 
 class QGridLayout;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 // The common look of every window built in code: captions right-aligned in
@@ -27,6 +28,9 @@ public:
     }
 
     static void fixWidth(QWidget *widget, int width);
+    // The given width, or more when the button's own text and icon need it.
+    static void fixButtonWidth(QPushButton *button, int width);
+    static int neededButtonWidth(QPushButton *button);
     static void enlargeFont(QWidget *widget, int points);
     static QString colorToHex(const QString &format, const QColor &color);
     static QLabel *coloredLabel(const QString &text, const QColor &color, bool bold);

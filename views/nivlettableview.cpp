@@ -1,6 +1,45 @@
 #include "nivlettableview.h"
 
-NivletTableView::NivletTableView() = default;
+#include <QEvent>
+#include <QHeaderView>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+
+#include <algorithm>
+
+NivletTableView::NivletTableView()
+{
+    // One line a row, a long text cut off at its end: a search shows many
+    // rows at a glance, and the editor shows a nivlet whole.
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fitRowHeight();
+}
+
+int NivletTableView::lineRowHeight() const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("Xg");
+    const QSize cell = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this);
+    // The grid line is drawn inside the row; the header's smallest section
+    // (a line of its font and its margins) keeps the text off the lines.
+    return std::max(cell.height() + (showGrid() ? 1 : 0), verticalHeader()->minimumSectionSize());
+}
+
+void NivletTableView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitRowHeight();
+}
+
+void NivletTableView::fitRowHeight()
+{
+    verticalHeader()->setDefaultSectionSize(lineRowHeight());
+}
 
 void NivletTableView::addColumn(int minWidth, double weight)
 {

@@ -6,6 +6,7 @@
 
 // A table that shares its width out over its columns whenever it is resized:
 // every column gets its minimum width plus its weight's part of what is left.
+// Its rows hold one line each.
 class NivletTableView : public QTableView
 {
 public:
@@ -24,6 +25,12 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    // The height of a row that holds one line of text.
+    int lineRowHeight() const;
+    void fitRowHeight();
 };
 
 #endif
