@@ -29,6 +29,8 @@ int DBHandler::busyTimeout() const
 
 bool DBHandler::prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure)
 {
+    if (!db && !reopenName.isEmpty() && !reopen(failure))
+        return false;
     const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
     if (rc == SQLITE_OK)
         return true;
@@ -76,6 +78,8 @@ void DBHandler::finalize(sqlite3_stmt *&stmt)
 
 bool DBHandler::beginTransaction(const char *failure)
 {
+    if (!db && !reopenName.isEmpty() && !reopen(failure))
+        return false;
     const int rc = sqlite3_exec(db, "BEGIN TRANSACTION", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK || rc == SQLITE_DONE)
         return true;
@@ -92,9 +96,38 @@ bool DBHandler::commit(const char *failure)
     return false;
 }
 
-int DBHandler::rollback()
+void DBHandler::rollback()
 {
-    return sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // SQLite rolls a transaction back itself after some failures (an I/O
+    // error in the commit, for one), and a ROLLBACK would then only fail for
+    // want of a transaction.
+    if (sqlite3_get_autocommit(db))
+        return;
+    const int rc = sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (sqlite3_get_autocommit(db))
+        return;
+    // Left open, the transaction would silently take in every later write,
+    // and lose it at the end of the run. Closing the connection rolls it
+    // back for sure.
+    reportError("Could not roll back the transaction.", rc);
+    reopenName = sqlite3_db_filename(db, "main");
+    sqlite3_close_v2(db);
+    db = nullptr;
+    reopen("Could not open database.");
+}
+
+bool DBHandler::reopen(const char *failure)
+{
+    const int rc = sqlite3_open_v2(reopenName.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        reportError(QString::fromUtf8(failure), rc, QString::fromUtf8(sqlite3_errstr(rc)));
+        sqlite3_close(db);
+        db = nullptr;
+        return false;
+    }
+    reopenName.clear();
+    sqlite3_busy_timeout(db, busyWait);
+    return true;
 }
 
 void DBHandler::bindText(sqlite3_stmt *stmt, int index, const QString &text)
@@ -150,9 +183,11 @@ void DBHandler::reportError(const QString &failure, int code, const QString &mes
     const QString text = QStringLiteral("%1 error code: %2 error message: %3")
                              .arg(failure, QString::number(code), message);
     if (holding) {
-        // The first failure is the one that stopped the work.
-        if (heldReport.isEmpty())
-            heldReport = text;
+        // The first failure is the one that stopped the work; the others
+        // tell what ending the transaction met.
+        if (!heldReport.isEmpty())
+            heldReport += QLatin1Char('\n');
+        heldReport += text;
         return;
     }
     logError(text, true);
