@@ -81,7 +81,9 @@ bool MainWindow::init()
         return false;
     // Records of a shown result may refer to a book that has just gone.
     connect(core, &NivletCore::booksChanged, this, &MainWindow::dropResult);
-    core->backupAtStartup();
+    // Once the event loop runs, so that the window comes up first; the copy
+    // goes on in steps while the program works.
+    QTimer::singleShot(0, core, [this] { core->backupAtStartup(); });
 
     resize(windowWidth, windowHeight);
     buildCentralWidget();

@@ -1,10 +1,14 @@
 #include "backups.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,15 +23,18 @@ const QRegularExpression &namePattern()
     return pattern;
 }
 
+QString newName(const QDir &dir, const QDateTime &now)
+{
+    const QString base = QStringLiteral("nivlets-") + now.toString(stampFormat);
+    QString name = base;
+    for (int n = 2; dir.exists(name) || dir.exists(name + partialSuffix); ++n)
+        name = base + QStringLiteral("-%1").arg(n);
+    return name;
+}
+
 } // namespace
 
-Backups::Backups(const QString &folder) : folder(folder) {}
-
-bool Backups::fail(const QString &text)
-{
-    failure = text;
-    return false;
-}
+Backups::Backups(const QString &path) : folder(path) {}
 
 QDateTime Backups::timeOf(const QString &fileName)
 {
@@ -64,74 +71,156 @@ QStringList Backups::files() const
 
 bool Backups::isDue(const QDateTime &now) const
 {
+    // Each backup by its own age: one dated after now, made while the clock
+    // was wrong, is no fresh backup, or it would put off every backup until
+    // its date came.
     const QStringList all = files();
-    if (all.isEmpty())
-        return true;
-    return timeOf(all.last()).secsTo(now) > maxAgeSeconds;
+    return std::none_of(all.cbegin(), all.cend(), [&now](const QString &name) {
+        const qint64 age = timeOf(name).secsTo(now);
+        return age >= 0 && age <= maxAgeSeconds;
+    });
 }
 
-QString Backups::newName(const QDateTime &now) const
-{
-    const QString base = QStringLiteral("nivlets-") + now.toString(stampFormat);
-    const QDir dir(folder);
-    QString name = base;
-    for (int n = 2; dir.exists(name) || dir.exists(name + partialSuffix); ++n)
-        name = base + QStringLiteral("-%1").arg(n);
-    return name;
-}
-
-bool Backups::make(sqlite3 *db, const QDateTime &now)
+bool Backups::prune()
 {
     failure.clear();
-    if (!db)
-        return fail(QStringLiteral("the database is not open"));
-    QDir dir(folder);
-    if (!dir.mkpath(QStringLiteral(".")))
-        return fail(QStringLiteral("could not create the folder %1").arg(dir.absolutePath()));
-    // Left by a run that was killed while copying: never a whole backup.
-    const QStringList leftovers =
-        dir.entryList({QStringLiteral("nivlets-*") + partialSuffix}, QDir::Files | QDir::Hidden);
-    for (const QString &name : leftovers)
-        dir.remove(name);
-
-    const QString name = newName(now);
-    const QString partial = dir.filePath(name + partialSuffix);
-    sqlite3 *copy = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    QString reason;
-    if (rc == SQLITE_OK) {
-        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", db, "main");
-        if (backup) {
-            rc = sqlite3_backup_step(backup, -1);
-            sqlite3_backup_finish(backup);
-            if (rc != SQLITE_DONE)
-                reason = QString::fromUtf8(sqlite3_errstr(rc));
-            else if (sqlite3_errcode(copy) != SQLITE_OK)
-                reason = QString::fromUtf8(sqlite3_errmsg(copy));
-        } else {
-            reason = QString::fromUtf8(sqlite3_errmsg(copy));
-        }
-    } else {
-        reason = QString::fromUtf8(sqlite3_errstr(rc));
-    }
-    if (sqlite3_close(copy) != SQLITE_OK && reason.isEmpty())
-        reason = QStringLiteral("the copy could not be closed");
-    if (!reason.isEmpty()) {
-        QFile::remove(partial);
-        return fail(QStringLiteral("could not write %1: %2").arg(partial, reason));
-    }
-    if (!QFile::rename(partial, dir.filePath(name))) {
-        QFile::remove(partial);
-        return fail(QStringLiteral("could not rename %1 to %2").arg(partial, name));
-    }
-
+    const QDir dir(folder);
     QStringList all = files();
     while (all.size() > kept) {
         const QString oldest = all.takeFirst();
-        if (!dir.remove(oldest))
-            return fail(
-                QStringLiteral("could not remove the old backup %1").arg(dir.filePath(oldest)));
+        if (!QFile::remove(dir.filePath(oldest))) {
+            failure =
+                QStringLiteral("could not remove the old backup %1").arg(dir.filePath(oldest));
+            return false;
+        }
     }
     return true;
+}
+
+BackupCopy::BackupCopy(sqlite3 *db, const QString &into, const QDateTime &now) : folder(into)
+{
+    if (!db) {
+        failure = QStringLiteral("the database is not open");
+        current = State::Failed;
+        return;
+    }
+    QDir dir(folder);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        failure = QStringLiteral("could not create the folder %1").arg(dir.absolutePath());
+        current = State::Failed;
+        return;
+    }
+    // Left by a run that was killed while copying: never a whole backup.
+    const QStringList leftovers =
+        dir.entryList({QStringLiteral("nivlets-*") + partialSuffix}, QDir::Files | QDir::Hidden);
+    for (const QString &leftover : leftovers)
+        dir.remove(leftover);
+
+    name = newName(dir, now);
+    partial = dir.filePath(name + partialSuffix);
+    int rc = sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // No journal, since a copy that fails is removed anyway, and no syncs
+    // inside SQLite: the pages are written out as the copy goes (see step).
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(copy, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr,
+                          nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        fail(copy ? QString::fromUtf8(sqlite3_errmsg(copy))
+                  : QString::fromUtf8(sqlite3_errstr(rc)));
+        return;
+    }
+    written.setFileName(partial);
+    if (!written.open(QIODevice::ReadOnly)) {
+        fail(written.errorString());
+        return;
+    }
+    backup = sqlite3_backup_init(copy, "main", db, "main");
+    if (!backup)
+        fail(QString::fromUtf8(sqlite3_errmsg(copy)));
+}
+
+BackupCopy::~BackupCopy()
+{
+    if (current == State::Copying)
+        release();
+    if (current != State::Done && !partial.isEmpty())
+        QFile::remove(partial);
+}
+
+void BackupCopy::release()
+{
+    if (backup) {
+        sqlite3_backup_finish(backup);
+        backup = nullptr;
+    }
+    if (copy) {
+        sqlite3_close(copy);
+        copy = nullptr;
+    }
+    written.close();
+}
+
+void BackupCopy::fail(const QString &text)
+{
+    release();
+    QFile::remove(partial);
+    failure = QStringLiteral("could not write %1: %2").arg(partial, text);
+    current = State::Failed;
+}
+
+BackupCopy::State BackupCopy::step(int pages)
+{
+    if (current != State::Copying)
+        return current;
+    const int rc = sqlite3_backup_step(backup, pages);
+    total = sqlite3_backup_pagecount(backup);
+    left = sqlite3_backup_remaining(backup);
+    if (rc == SQLITE_OK) {
+        // Starts the writing of what the step copied and returns at once,
+        // so that the sync at the end finds little left: a sync of the
+        // whole file would hold the event loop for as long as the disk needs.
+        ::sync_file_range(written.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        return current;
+    }
+    if (rc != SQLITE_DONE) {
+        fail(QString::fromUtf8(sqlite3_errstr(rc)));
+        return current;
+    }
+    complete();
+    return current;
+}
+
+void BackupCopy::complete()
+{
+    const int rc = sqlite3_backup_finish(backup);
+    backup = nullptr;
+    if (rc != SQLITE_OK) {
+        fail(QString::fromUtf8(sqlite3_errstr(rc)));
+        return;
+    }
+    const int closed = sqlite3_close(copy);
+    copy = nullptr;
+    if (closed != SQLITE_OK) {
+        fail(QStringLiteral("the copy could not be closed"));
+        return;
+    }
+    if (::fdatasync(written.handle()) != 0) {
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    written.close();
+    const QDir dir(folder);
+    if (!QFile::rename(partial, dir.filePath(name))) {
+        QFile::remove(partial);
+        failure = QStringLiteral("could not rename %1 to %2").arg(partial, name);
+        current = State::Failed;
+        return;
+    }
+    current = State::Done;
+    Backups backups(folder);
+    if (!backups.prune()) {
+        failure = backups.errorText();
+        current = State::Failed;
+    }
 }

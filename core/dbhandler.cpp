@@ -30,6 +30,8 @@ int DBHandler::busyTimeout() const
 
 bool DBHandler::prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure)
 {
+    if (!db && !reopenName.isEmpty() && !reopen(failure))
+        return false;
     const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
     if (rc == SQLITE_OK)
         return true;
@@ -77,6 +79,8 @@ void DBHandler::finalize(sqlite3_stmt *&stmt)
 
 bool DBHandler::beginTransaction(const char *failure)
 {
+    if (!db && !reopenName.isEmpty() && !reopen(failure))
+        return false;
     const int rc = sqlite3_exec(db, "BEGIN TRANSACTION", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK || rc == SQLITE_DONE)
         return true;
@@ -93,9 +97,38 @@ bool DBHandler::commit(const char *failure)
     return false;
 }
 
-int DBHandler::rollback()
+void DBHandler::rollback()
 {
-    return sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // SQLite rolls a transaction back itself after some failures (an I/O
+    // error in the commit, for one), and a ROLLBACK would then only fail for
+    // want of a transaction.
+    if (sqlite3_get_autocommit(db))
+        return;
+    const int rc = sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (sqlite3_get_autocommit(db))
+        return;
+    // Left open, the transaction would silently take in every later write,
+    // and lose it at the end of the run. Closing the connection rolls it
+    // back for sure.
+    reportError("Could not roll back the transaction.", rc);
+    reopenName = sqlite3_db_filename(db, "main");
+    sqlite3_close_v2(db);
+    db = nullptr;
+    reopen("Could not open database.");
+}
+
+bool DBHandler::reopen(const char *failure)
+{
+    const int rc = sqlite3_open_v2(reopenName.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        reportError(QString::fromUtf8(failure), rc, QString::fromUtf8(sqlite3_errstr(rc)));
+        sqlite3_close(db);
+        db = nullptr;
+        return false;
+    }
+    reopenName.clear();
+    sqlite3_busy_timeout(db, busyWait);
+    return true;
 }
 
 void DBHandler::bindText(sqlite3_stmt *stmt, int index, const QString &text)
@@ -131,20 +164,27 @@ void DBHandler::holdReports()
 
 void DBHandler::releaseReports()
 {
-    releaseReports(heldFailure);
+    holding = false;
+    const QString text = heldReport;
+    if (takeHeldReports() > 0)
+        logError(text, true);
 }
 
 void DBHandler::releaseReports(const QString &failure)
 {
     holding = false;
+    const QString text = reportText(failure, heldCode, heldMessage);
+    if (takeHeldReports() > 0)
+        logError(text, true);
+}
+
+int DBHandler::takeHeldReports()
+{
     const int count = heldCount;
     heldCount = 0;
-    if (count == 0)
-        return;
-    const QString text = reportText(failure, heldCode, heldMessage);
-    heldFailure.clear();
+    heldReport.clear();
     heldMessage.clear();
-    logError(text, true);
+    return count;
 }
 
 int DBHandler::heldReportCount() const
@@ -160,12 +200,15 @@ void DBHandler::reportError(const QString &failure, int code)
 void DBHandler::reportError(const QString &failure, int code, const QString &message)
 {
     if (holding) {
-        // The first failure is the one that stopped the work.
+        // The first failure is the one that stopped the work; the others
+        // tell what ending the transaction met.
         if (heldCount++ == 0) {
-            heldFailure = failure;
             heldCode = code;
             heldMessage = message;
+        } else {
+            heldReport += QLatin1Char('\n');
         }
+        heldReport += reportText(failure, code, message);
         return;
     }
     logError(reportText(failure, code, message), true);

@@ -31,7 +31,8 @@ protected:
     void finalize(sqlite3_stmt *&stmt);
     bool beginTransaction(const char *failure);
     bool commit(const char *failure);
-    int rollback();
+    // Ends the transaction for sure, reporting a ROLLBACK that fails.
+    void rollback();
 
     static void bindText(sqlite3_stmt *stmt, int index, const QString &text);
     static void bindBool(sqlite3_stmt *stmt, int index, bool value);
@@ -40,7 +41,8 @@ protected:
 
     // Inside a transaction a failure is only noted: its message box runs an
     // event loop of its own, and no event may ever find the transaction
-    // open. It is reported once the transaction has been rolled back.
+    // open. The failures are reported together, in one box, once the
+    // transaction has been rolled back.
     void holdReports();
     void releaseReports();
     // Work made of many changes reports what the whole could not do, under
@@ -57,12 +59,19 @@ protected:
 
 private:
     static QString reportText(const QString &failure, int code, const QString &message);
+    // Forgets the held reports; their number.
+    int takeHeldReports();
+    bool reopen(const char *failure);
 
     bool holding;
     int heldCount;
-    QString heldFailure;
+    // Every held report, one a line.
+    QString heldReport;
     int heldCode;
     QString heldMessage;
+    // The file of a connection closed to end its transaction, until it is
+    // open again; when opening failed at once, the next statement tries.
+    QByteArray reopenName;
 };
 
 #endif

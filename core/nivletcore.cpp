@@ -5,6 +5,7 @@
 #include "log.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <memory>
@@ -74,10 +75,18 @@ NivletCore::NivletCore(QObject *parent)
     : DBHandler(parent), activeListStale(true), lastAskedId(-1), pendingNivlet(nullptr),
       optionsCache(nullptr), booksInIdOrder(true)
 {
+    connect(&backupTimer, &QTimer::timeout, this, &NivletCore::backupTurn);
 }
 
 NivletCore::~NivletCore()
 {
+    // A backup begun is never given up: the end of the run waits for it.
+    // Its failure can only be logged, the program's windows are gone.
+    if (backup) {
+        backup->step(-1);
+        reportBackup(*backup, false);
+        backup.reset();
+    }
     clearActiveNivlets();
     qDeleteAll(books);
     books.clear();
@@ -528,6 +537,9 @@ bool NivletCore::editBook(Book *book, const QString &name, bool active)
 
 bool NivletCore::deleteBook(Book *book)
 {
+    // The deletion waits for a backup in the making: the backup is there to
+    // undo it, and a failed rollback closes the connection it is copied from.
+    finishBackup();
     const char failure[] = "Could not delete book.";
     if (!beginTransaction(failure))
         return false;
@@ -635,27 +647,79 @@ bool NivletCore::setOptions(const Options &options)
 
 const char NivletCore::backupFolder[] = "backups";
 
-bool NivletCore::makeBackup(const QDateTime &now)
+void NivletCore::reportBackup(const BackupCopy &copy, bool mayShow)
 {
-    Backups backups(QString::fromLatin1(backupFolder));
-    if (backups.make(db, now))
-        return true;
+    if (copy.state() == BackupCopy::State::Done)
+        return;
     // Shown once: a folder that cannot take backups would otherwise bring a
     // box before every deletion, and the user's work goes on regardless.
-    logError(QStringLiteral("Could not back up the database: %1").arg(backups.errorText()),
-             !backupFailureShown);
-    backupFailureShown = true;
-    return false;
+    logError(QStringLiteral("Could not back up the database: %1").arg(copy.errorText()),
+             mayShow && !backupFailureShown);
+    backupFailureShown = backupFailureShown || mayShow;
+}
+
+bool NivletCore::beginBackup(const QDateTime &now)
+{
+    auto copy = std::make_unique<BackupCopy>(db, QString::fromLatin1(backupFolder), now);
+    if (copy->state() == BackupCopy::State::Failed) {
+        reportBackup(*copy, true);
+        return false;
+    }
+    backup = std::move(copy);
+    backupTimer.start(backupPace.pauseMilliseconds);
+    return true;
+}
+
+void NivletCore::backupTurn()
+{
+    QElapsedTimer turn;
+    turn.start();
+    BackupCopy::State state;
+    do
+        state = backup->step(backupPace.pagesPerStep);
+    while (state == BackupCopy::State::Copying && turn.elapsed() < backupPace.turnMilliseconds);
+    if (state == BackupCopy::State::Copying)
+        emit backupProgress(backup->pagesCopied(), backup->pageCount());
+    else
+        endBackup();
+}
+
+void NivletCore::endBackup()
+{
+    backupTimer.stop();
+    // Out of the store before the report, whose box runs an event loop.
+    const std::unique_ptr<BackupCopy> done = std::move(backup);
+    emit backupProgress(done->pagesCopied(), done->pageCount());
+    reportBackup(*done, true);
+    emit backupFinished(done->state() == BackupCopy::State::Done);
 }
 
 bool NivletCore::backupAtStartup(const QDateTime &now)
 {
-    if (!Backups(QString::fromLatin1(backupFolder)).isDue(now))
+    if (backup || !Backups(QString::fromLatin1(backupFolder)).isDue(now))
         return true;
-    return makeBackup(now);
+    return beginBackup(now);
 }
 
 bool NivletCore::backupBeforeDeletion(const QDateTime &now)
 {
-    return makeBackup(now);
+    return backup || beginBackup(now);
+}
+
+bool NivletCore::backupRunning() const
+{
+    return backup != nullptr;
+}
+
+void NivletCore::finishBackup()
+{
+    if (!backup)
+        return;
+    backup->step(-1);
+    endBackup();
+}
+
+void NivletCore::setBackupPace(const BackupPace &pace)
+{
+    backupPace = pace;
 }

@@ -1,6 +1,7 @@
 #ifndef NIVLETCORE_H
 #define NIVLETCORE_H
 
+#include "backups.h"
 #include "book.h"
 #include "dbhandler.h"
 #include "nivlet.h"
@@ -10,6 +11,9 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QTimer>
+
+#include <memory>
 
 // The one owner of all persistent data. Every change goes to the database at
 // once; the active list is only marked stale and reloaded on demand.
@@ -61,11 +65,22 @@ public:
     Options *options();
     bool setOptions(const Options &options);
 
-    // Copies of the file in the folder "backups" beside it (see Backups).
-    // A failure is logged, shown the first time in a run, and returned;
-    // it never stops the caller's work.
+    // Copies of the file in the folder "backups" beside it (see Backups),
+    // made in steps from the event loop while the program goes on working;
+    // backupFinished() tells when one is done. A failure is logged, shown
+    // the first time in a run, and returned (at once when a backup cannot
+    // begin); it never stops the caller's work.
+    //
+    // At start-up a backup is begun when none is younger than a day.
     bool backupAtStartup(const QDateTime &now = QDateTime::currentDateTime());
+    // Begins the backup a deletion waits for. A backup already in the making
+    // serves instead: it is copied from this connection, so it holds every
+    // change up to its end.
     bool backupBeforeDeletion(const QDateTime &now = QDateTime::currentDateTime());
+    bool backupRunning() const;
+    // Copies what is left of a backup in the making at once.
+    void finishBackup();
+    void setBackupPace(const BackupPace &pace);
 
     static constexpr int searchLimit = 200;
     static constexpr int minInterval = 60;
@@ -83,11 +98,16 @@ public:
 
 signals:
     void booksChanged();
+    void backupProgress(int pagesCopied, int pageCount);
+    void backupFinished(bool ok);
 
 private:
     Nivlet *readNivlet(sqlite3_stmt *stmt) const;
     int countNivlets(sqlite3_stmt *stmt, qint64 bookId);
-    bool makeBackup(const QDateTime &now);
+    bool beginBackup(const QDateTime &now);
+    void backupTurn();
+    void endBackup();
+    void reportBackup(const BackupCopy &copy, bool mayShow);
     void clearActiveNivlets();
     Nivlet *otherThanLastAsked(Nivlet *drawn) const;
 
@@ -98,6 +118,10 @@ private:
     RecordArena activeRecords;
     // Ascending ids without repeats, so that findBook may search by halves.
     bool booksInIdOrder;
+
+    std::unique_ptr<BackupCopy> backup;
+    QTimer backupTimer;
+    BackupPace backupPace;
 };
 
 #endif

@@ -1,17 +1,28 @@
 #!/bin/bash
-# Builds the window benchmark in Release mode, generates the databases of
-# 1,000, 100,000 and 1,000,000 nivlets when they are missing (the same files
-# as scripts/bench.sh), starts an X server with a system-tray host, as the
-# main window needs one, and runs the benchmark on all three.
+# Builds the window and backup benchmarks in Release mode, generates the
+# databases of 1,000, 100,000 and 1,000,000 nivlets when they are missing (the
+# same files as scripts/bench.sh), starts an X server with a system-tray host,
+# as the main window needs one, and runs the window benchmark on all three and
+# the backup benchmark on the two larger ones. "window" or "backups" as the
+# argument runs only that one.
 set -euo pipefail
 NIVLETS_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$NIVLETS_ROOT/scripts/common.sh"
+
+only="${1:-}"
+case "$only" in
+"" | window | backups) ;;
+*)
+    echo "usage: $0 [window|backups]" >&2
+    exit 2
+    ;;
+esac
 
 nivlets_install_missing $NIVLETS_BUILD_PACKAGES $NIVLETS_TEST_PACKAGES
 BUILD_DIR="${NIVLETS_BENCH_BUILD:-$NIVLETS_ROOT/build-release}"
 DATA_DIR="${NIVLETS_BENCH_DATA:-$BUILD_DIR/bench-data}"
 nivlets_configure "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target nivlets_benchwindow nivlets_gendb -j"$(nproc)"
+cmake --build "$BUILD_DIR" --target nivlets_benchwindow nivlets_benchbackup nivlets_gendb -j"$(nproc)"
 
 mkdir -p "$DATA_DIR"
 files=()
@@ -47,4 +58,9 @@ trayer --edge bottom --align right --widthtype pixel --width 200 \
 TRAYER_PID=$!
 /usr/bin/python3 "$NIVLETS_ROOT/tests/xhelper.py" wait-tray 30
 
-"$BUILD_DIR/bin/nivlets_benchwindow" "${files[@]}"
+if [ "$only" != backups ]; then
+    "$BUILD_DIR/bin/nivlets_benchwindow" "${files[@]}"
+fi
+if [ "$only" != window ]; then
+    "$BUILD_DIR/bin/nivlets_benchbackup" "${files[1]}" "${files[2]}"
+fi

@@ -9,11 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <sqlite3.h>
 
 using TestSupport::BoxCatcher;
+using TestSupport::LockingConnection;
 using TestSupport::WorkDir;
 
 namespace {
@@ -68,6 +71,35 @@ QString backupPath(const QString &name)
     return QDir(QStringLiteral("backups")).filePath(name);
 }
 
+QStringList partialFiles()
+{
+    return QDir(QStringLiteral("backups")).entryList({QStringLiteral("*.partial")}, QDir::Files);
+}
+
+// Runs the event loop until the backup in the making is done; true when it
+// was made.
+bool finished(NivletCore &core)
+{
+    if (!core.backupRunning())
+        return false;
+    QSignalSpy done(&core, &NivletCore::backupFinished);
+    if (!done.wait(30000))
+        return false;
+    return done.first().first().toBool();
+}
+
+// Long answers over many pages, so that a copy in small steps takes many.
+QString manyPages()
+{
+    return QStringLiteral(
+        "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 200)"
+        " INSERT INTO nivlet (active, kn_rate, book_id, question, answer)"
+        " SELECT 1, i / 1000.0, 1, 'question ' || i, printf('%.2000c', 'x') || i FROM c;");
+}
+
+// One step of two pages a turn, so that a test sees the copy between steps.
+constexpr BackupPace slowPace{2, 0, 0};
+
 // Makes a folder unwritable even for root (chmod alone does not stop root);
 // restores it on the way out, so the temporary folder can go.
 class Unwritable
@@ -111,6 +143,13 @@ class TestBackups : public QObject
 
 private slots:
     void startupBackupOncePerDay();
+    void freshness_data();
+    void freshness();
+    void backupDatedInTheFutureIsNoFreshOne();
+    void startupBackupWaitsForTheEventLoop();
+    void copiedInStepsWhileTheStoreWrites();
+    void endOfRunFinishesTheCopy();
+    void failureWhileCopying();
     void backupHoldsTheFileOfThatMoment();
     void backupBeforeDeletion();
     void atMostTenKept();
@@ -129,6 +168,7 @@ void TestBackups::startupBackupOncePerDay()
         NivletCore core;
         QVERIFY(core.open());
         QVERIFY(core.backupAtStartup(start));
+        QVERIFY(finished(core));
         QCOMPARE(backupFiles(), QStringList{QStringLiteral("nivlets-2026-12-08_09-05-00")});
     }
     // A later start on the same day, and one exactly a day later, make none.
@@ -136,14 +176,199 @@ void TestBackups::startupBackupOncePerDay()
         NivletCore core;
         QVERIFY(core.open());
         QVERIFY(core.backupAtStartup(start.addSecs(seconds)));
+        QVERIFY(!core.backupRunning());
         QCOMPARE(backupFiles().size(), 1);
     }
     NivletCore core;
     QVERIFY(core.open());
     QVERIFY(core.backupAtStartup(start.addSecs(Backups::maxAgeSeconds + 1)));
+    QVERIFY(finished(core));
     QCOMPARE(backupFiles(), (QStringList{QStringLiteral("nivlets-2026-12-08_09-05-00"),
                                          QStringLiteral("nivlets-2026-12-09_09-05-01")}));
     QVERIFY(!QFile::exists(QStringLiteral("nivlets.log")));
+}
+
+void TestBackups::freshness_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("due");
+    QTest::newRow("none") << QStringList() << true;
+    QTest::newRow("a minute old") << QStringList{QStringLiteral("nivlets-2026-12-08_09-04-00")}
+                                  << false;
+    QTest::newRow("a day old") << QStringList{QStringLiteral("nivlets-2026-12-07_09-05-00")}
+                               << false;
+    QTest::newRow("a day and a second old")
+        << QStringList{QStringLiteral("nivlets-2026-12-07_09-04-59")} << true;
+    // Made while the clock was ahead, by a second or by years.
+    QTest::newRow("a second ahead")
+        << QStringList{QStringLiteral("nivlets-2026-12-08_09-05-01")} << true;
+    QTest::newRow("years ahead") << QStringList{QStringLiteral("nivlets-2031-05-01_12-00-00"),
+                                                QStringLiteral("nivlets-2026-11-30_10-00-00")}
+                                 << true;
+    QTest::newRow("years ahead and one of today")
+        << QStringList{QStringLiteral("nivlets-2026-12-08_07-00-00"),
+                       QStringLiteral("nivlets-2031-05-01_12-00-00")}
+        << false;
+}
+
+void TestBackups::freshness()
+{
+    QFETCH(QStringList, names);
+    QFETCH(bool, due);
+    WorkDir work;
+    QVERIFY(QDir().mkdir(QStringLiteral("backups")));
+    for (const QString &name : names) {
+        QFile f(backupPath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(Backups(QStringLiteral("backups")).isDue(start), due);
+}
+
+void TestBackups::backupDatedInTheFutureIsNoFreshOne()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path(), QLatin1String(sampleSql)));
+    QVERIFY(QDir().mkdir(QStringLiteral("backups")));
+    const QString ahead = QStringLiteral("nivlets-2031-05-01_12-00-00");
+    QVERIFY(QFile::copy(QStringLiteral("nivlets"), backupPath(ahead)));
+    {
+        NivletCore core;
+        QVERIFY(core.open());
+        QVERIFY(core.backupAtStartup(start));
+        QTRY_COMPARE(backupFiles().size(), 2);
+    }
+    QCOMPARE(backupFiles(), (QStringList{QStringLiteral("nivlets-2026-12-08_09-05-00"), ahead}));
+    // The next start of the day finds the fresh one; the next day needs another.
+    for (const qint64 seconds : {qint64(3600), Backups::maxAgeSeconds + 1}) {
+        NivletCore core;
+        QVERIFY(core.open());
+        QVERIFY(core.backupAtStartup(start.addSecs(seconds)));
+        QTRY_COMPARE(backupFiles().size(), seconds == 3600 ? 2 : 3);
+    }
+}
+
+void TestBackups::startupBackupWaitsForTheEventLoop()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path(), QLatin1String(sampleSql)));
+    NivletCore core;
+    QVERIFY(core.open());
+    QVERIFY(core.backupAtStartup(start));
+    QVERIFY(backupFiles().isEmpty());
+    // The copy ends as the file of its last step, with this change in it.
+    QVERIFY(core.setKnowledgeRate(3, 0.625));
+    QTRY_COMPARE(backupFiles().size(), 1);
+    const QString copy = dump(backupPath(backupFiles().first()));
+    QVERIFY(copy.contains(QStringLiteral("|0.625|")));
+    QCOMPARE(copy, dump(QStringLiteral("nivlets")));
+}
+
+void TestBackups::copiedInStepsWhileTheStoreWrites()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path(), QLatin1String(sampleSql) + manyPages()));
+    NivletCore core;
+    QVERIFY(core.open());
+    core.setBackupPace(slowPace);
+    QList<int> copied;
+    int total = 0;
+    connect(&core, &NivletCore::backupProgress, this, [&copied, &total](int pages, int count) {
+        copied.append(pages);
+        total = count;
+    });
+    // Turns of the event loop for other work, between the copy's turns.
+    int otherTurns = 0;
+    QTimer other;
+    other.setInterval(0);
+    connect(&other, &QTimer::timeout, this, [&otherTurns] { ++otherTurns; });
+    other.start();
+
+    QVERIFY(core.backupAtStartup(start));
+    QTRY_VERIFY(copied.size() >= 3);
+    // Answers, a new nivlet and a deletion through the store while it copies.
+    QVERIFY(core.setKnowledgeRate(1, 0.875));
+    QVERIFY(core.addNivlet(core.findBook(2), QStringLiteral("nomos"), QStringLiteral("law"), true));
+    QVERIFY(core.deleteNivlet(2, core.findBook(1)));
+    const qsizetype before = copied.size();
+    QTRY_VERIFY(copied.size() >= before + 3);
+    QVERIFY(core.setKnowledgeRate(4, 0.0625));
+    QVERIFY(finished(core));
+    other.stop();
+
+    QVERIFY2(total > 100, qPrintable(QString::number(total)));
+    QCOMPARE(copied.last(), total);
+    QVERIFY(copied.size() >= total / slowPace.pagesPerStep);
+    for (qsizetype i = 1; i < copied.size(); ++i)
+        QVERIFY(copied.at(i) - copied.at(i - 1) <= slowPace.pagesPerStep);
+    QVERIFY2(otherTurns >= copied.size() / 2, qPrintable(QString::number(otherTurns)));
+
+    const QString copy = dump(backupPath(backupFiles().first()));
+    QVERIFY(copy.contains(QStringLiteral("\nok|\n")));
+    QVERIFY(copy.contains(QStringLiteral("|nomos|law|")));
+    QCOMPARE(copy, dump(QStringLiteral("nivlets")));
+    QVERIFY(partialFiles().isEmpty());
+}
+
+void TestBackups::endOfRunFinishesTheCopy()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path(), QLatin1String(sampleSql) + manyPages()));
+    QString expected;
+    {
+        NivletCore core;
+        QVERIFY(core.open());
+        core.setBackupPace(slowPace);
+        QSignalSpy progress(&core, &NivletCore::backupProgress);
+        QVERIFY(core.backupAtStartup(start));
+        QVERIFY(progress.wait());
+        QVERIFY(core.setKnowledgeRate(1, 0.375));
+        QCOMPARE(partialFiles().size(), 1);
+        QVERIFY(backupFiles().isEmpty());
+        expected = dump(QStringLiteral("nivlets"));
+    }
+    QCOMPARE(backupFiles(), QStringList{QStringLiteral("nivlets-2026-12-08_09-05-00")});
+    QVERIFY(partialFiles().isEmpty());
+    QCOMPARE(dump(backupPath(backupFiles().first())), expected);
+}
+
+void TestBackups::failureWhileCopying()
+{
+    WorkDir work;
+    QVERIFY(TestSupport::createDatabase(work.path(), QLatin1String(sampleSql) + manyPages()));
+    openLog();
+    BoxCatcher boxes;
+    NivletCore core;
+    QVERIFY(core.open());
+    core.setBusyTimeout(50);
+    core.setBackupPace(slowPace);
+    QSignalSpy progress(&core, &NivletCore::backupProgress);
+    QSignalSpy done(&core, &NivletCore::backupFinished);
+    QVERIFY(core.backupAtStartup(start));
+    QVERIFY(progress.wait());
+    {
+        // Another program holds the file for longer than the store waits.
+        LockingConnection lock;
+        QVERIFY(lock.locked);
+        QVERIFY(done.wait());
+    }
+    QCOMPARE(done.first().first().toBool(), false);
+    QVERIFY(!core.backupRunning());
+    QVERIFY(backupFiles().isEmpty());
+    QVERIFY(partialFiles().isEmpty());
+    const QString message =
+        QStringLiteral("Could not back up the database: could not write "
+                       "backups/nivlets-2026-12-08_09-05-00.partial: database is locked");
+    QCOMPARE(boxes.texts, QStringList{message});
+
+    // The program goes on, and the next backup is made.
+    QVERIFY(core.setKnowledgeRate(1, 0.25));
+    QVERIFY(core.backupBeforeDeletion(start.addSecs(60)));
+    QVERIFY(finished(core));
+    QCOMPARE(backupFiles(), QStringList{QStringLiteral("nivlets-2026-12-08_09-06-00")});
+    QCOMPARE(boxes.texts.size(), 1);
+    closeLog();
+    QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")),
+             QStringLiteral("Error: %1\n").arg(message));
 }
 
 void TestBackups::backupHoldsTheFileOfThatMoment()
@@ -154,12 +379,14 @@ void TestBackups::backupHoldsTheFileOfThatMoment()
     QVERIFY(core.open());
     const QString first = dump(QStringLiteral("nivlets"));
     QVERIFY(core.backupAtStartup(start));
+    QVERIFY(finished(core));
     QVERIFY(
         core.addNivlet(core.findBook(1), QStringLiteral("amat"), QStringLiteral("he loves"), true));
     QVERIFY(core.setKnowledgeRate(1, 0.125));
     const QString second = dump(QStringLiteral("nivlets"));
     QVERIFY(first != second);
     QVERIFY(core.backupBeforeDeletion(start.addSecs(10)));
+    QVERIFY(finished(core));
 
     const QStringList files = backupFiles();
     QCOMPARE(files.size(), 2);
@@ -175,9 +402,11 @@ void TestBackups::backupBeforeDeletion()
     NivletCore core;
     QVERIFY(core.open());
     const QString before = dump(QStringLiteral("nivlets"));
-    // A deletion of two books after one confirmation: one backup.
+    // A deletion of two books after one confirmation: one backup, which
+    // the deletion waits for.
     QVERIFY(core.backupBeforeDeletion(start));
     QVERIFY(core.deleteBooks({core.findBook(1), core.findBook(2)}));
+    QVERIFY(!core.backupRunning());
     QCOMPARE(core.bookCount(), 0);
     const QStringList files = backupFiles();
     QCOMPARE(files.size(), 1);
@@ -212,6 +441,7 @@ void TestBackups::atMostTenKept()
         // Two within the same second get told apart.
         const QDateTime now = start.addSecs(i == 5 ? 4 * 60 : i * 60);
         QVERIFY(core.backupBeforeDeletion(now));
+        QVERIFY(finished(core));
         made = backupFiles();
         QCOMPARE(made.size(), qMin(i + 1, Backups::kept));
     }
@@ -242,7 +472,9 @@ void TestBackups::leftoversAreRemoved()
     QVERIFY(core.open());
     QVERIFY(core.backupAtStartup(start));
     QVERIFY(!QFile::exists(partial));
+    QVERIFY(finished(core));
     QCOMPARE(backupFiles().size(), 1);
+    QVERIFY(partialFiles().isEmpty());
 }
 
 void TestBackups::namesOfBackups_data()

@@ -12,12 +12,14 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -127,6 +129,72 @@ public:
     using QAbstractItemModel::createIndex;
 };
 
+// Every progress window that comes up while it lives, as "title: label",
+// and what the file held then.
+class ProgressWatcher : public QObject
+{
+public:
+    ProgressWatcher()
+    {
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, this, &ProgressWatcher::poll);
+        timer.start();
+    }
+
+    QStringList seen;
+    QStringList booksWhenSeen;
+
+private:
+    void poll()
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            auto *progress = qobject_cast<QProgressDialog *>(window);
+            if (!progress || !progress->isVisible() || progress == last)
+                continue;
+            last = progress;
+            seen << progress->windowTitle() + QStringLiteral(": ") + progress->labelText();
+            booksWhenSeen = storedBooks();
+        }
+    }
+
+    QTimer timer;
+    QPointer<QProgressDialog> last;
+};
+
+// Latin's three nivlets with answers over many pages, so that a backup in
+// small steps takes a while.
+QString manyPages()
+{
+    return QString::fromLatin1(sampleSql) +
+           QStringLiteral("UPDATE nivlet SET answer = answer || printf('%.50000c', '.') "
+                          "WHERE book_id = 1;");
+}
+
+const QStringList allBooks{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                           QStringLiteral("Old|0")};
+const QString backupProgressShown =
+    QStringLiteral("Delete book(s): Backing up the database before the deletion...");
+
+// One page a turn, a turn every 10 ms: over a second for the file above.
+constexpr BackupPace slowPace{1, 0, 10};
+
+QStringList booksOfBackup(const QString &name)
+{
+    QFile::remove(QStringLiteral("probe"));
+    if (!QFile::copy(QDir(QStringLiteral("backups")).filePath(name), QStringLiteral("probe")))
+        return {QStringLiteral("no copy")};
+    const QString previous = QDir::currentPath();
+    QDir dir(QStringLiteral("probe-dir"));
+    dir.mkpath(QStringLiteral("."));
+    QFile::remove(dir.filePath(QStringLiteral("nivlets")));
+    QFile::rename(QStringLiteral("probe"), dir.filePath(QStringLiteral("nivlets")));
+    QDir::setCurrent(dir.path());
+    const QStringList result = storedBooks();
+    QDir::setCurrent(previous);
+    return result;
+}
+
 void typeName(EditBookDialog *editor, const QString &name)
 {
     editor->nameEdit->selectAll();
@@ -171,6 +239,8 @@ private slots:
     void noDeletesNothing();
     void deleteSeveralStopsAtFirstFailure();
     void backupBeforeAConfirmedDeletion();
+    void deletionWaitsForItsBackup();
+    void deletionWaitsForTheStartupBackup();
     void backupFailureStopsNoDeletion();
     void tableFollowsEveryChange();
 
@@ -782,10 +852,13 @@ void TestBooks::backupBeforeAConfirmedDeletion()
     dialog->deleteBooks();
     QVERIFY(backups.files().isEmpty());
 
-    // One copy for one confirmation, however many books it deletes.
+    // One copy for one confirmation, however many books it deletes; made
+    // in a moment, it shows no progress.
     select(*dialog, {0, 2});
     boxes->answers = {QMessageBox::Yes};
+    ProgressWatcher watcher;
     dialog->deleteBooks();
+    QVERIFY(watcher.seen.isEmpty());
     QCOMPARE(storedBooks(), QStringList{"Greek|1"});
     const QStringList made = backups.files();
     QCOMPARE(made.size(), 1);
@@ -802,6 +875,56 @@ void TestBooks::backupBeforeAConfirmedDeletion()
         QCOMPARE(rows("SELECT COUNT(*) FROM nivlet"), QStringList{"5"});
     }
     QCOMPARE(boxes->seen.size(), 2);
+}
+
+void TestBooks::deletionWaitsForItsBackup()
+{
+    QVERIFY(openStore(manyPages()));
+    core->setBackupPace(slowPace);
+    auto dialog = makeDialog();
+    QVERIFY(dialog);
+    select(*dialog, {0});
+    boxes->answers = {QMessageBox::Yes};
+    ProgressWatcher watcher;
+    QElapsedTimer waited;
+    waited.start();
+    dialog->deleteBooks();
+    QVERIFY2(waited.elapsed() > BooksDialog::backupProgressDelay,
+             qPrintable(QString::number(waited.elapsed())));
+    QCOMPARE(watcher.seen, QStringList{backupProgressShown});
+    // While the progress showed, the book was still there.
+    QCOMPARE(watcher.booksWhenSeen, allBooks);
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Greek|1"), QStringLiteral("Old|0")}));
+    QCOMPARE(shown(dialog->view->model()),
+             (QStringList{QStringLiteral("Greek|2|yes"), QStringLiteral("Old|0|no")}));
+    const QStringList made = Backups(QStringLiteral("backups")).files();
+    QCOMPARE(made.size(), 1);
+    QCOMPARE(booksOfBackup(made.first()), allBooks);
+    QCOMPARE(boxes->seen.size(), 1);
+}
+
+void TestBooks::deletionWaitsForTheStartupBackup()
+{
+    QVERIFY(openStore(manyPages()));
+    core->setBackupPace(slowPace);
+    QVERIFY(core->backupAtStartup());
+    QSignalSpy progress(core.get(), &NivletCore::backupProgress);
+    QVERIFY(progress.wait());
+    auto dialog = makeDialog();
+    QVERIFY(dialog);
+    select(*dialog, {1});
+    boxes->answers = {QMessageBox::Yes};
+    ProgressWatcher watcher;
+    dialog->deleteBooks();
+    QCOMPARE(watcher.seen, QStringList{backupProgressShown});
+    QCOMPARE(watcher.booksWhenSeen, allBooks);
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Old|0")}));
+    // The backup begun at start-up was copied from the same connection up to
+    // the deletion: it serves as the deletion's backup.
+    const QStringList made = Backups(QStringLiteral("backups")).files();
+    QCOMPARE(made.size(), 1);
+    QCOMPARE(booksOfBackup(made.first()), allBooks);
+    QVERIFY(!core->backupRunning());
 }
 
 void TestBooks::backupFailureStopsNoDeletion()

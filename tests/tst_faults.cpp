@@ -3,6 +3,7 @@
 // blocks a commit, a process killed in the middle of its work, foreign and
 // damaged files, hostile text and an unwritable log.
 
+#include "faultalloc.h"
 #include "faultvfs.h"
 #include "log.h"
 #include "nivletcore.h"
@@ -712,6 +713,7 @@ private slots:
     void ioFaultInEveryChange();
     void ioFaultDuringBookDeletion_data();
     void ioFaultDuringBookDeletion();
+    void outOfMemoryDuringBookDeletion();
 
     void readErrorWhileOpening();
     void busyCommitRollsBack();
@@ -751,6 +753,7 @@ private:
 
 void TstFaults::initTestCase()
 {
+    QVERIFY(FaultAlloc::install());
     FaultVfs::install();
     QCOMPARE(QByteArray(sqlite3_vfs_find(nullptr)->zName), QByteArray(FaultVfs::name()));
     testHandler = qInstallMessageHandler(quietBoxes);
@@ -763,6 +766,7 @@ void TstFaults::cleanupTestCase()
 
 void TstFaults::cleanup()
 {
+    FaultAlloc::reset();
     FaultVfs::reset();
     FaultVfs::setReadOnlyOpen(false);
     closeLog();
@@ -1117,6 +1121,31 @@ void TstFaults::ioFaultInEveryChange()
     QVERIFY2(failed > 0, "no injected fault ever made the change fail");
 }
 
+namespace {
+
+constexpr int alphaCount = 60;
+constexpr int betaCount = 10;
+constexpr qint64 betaNivlet = alphaCount + 1;
+
+// Long answers over many pages, so the deletion writes many pages and a
+// fault can land in the journal, in the file and in between.
+bool makeDeletionFixture(const QString &dir)
+{
+    return QDir().mkpath(dir) &&
+           makeDatabase(
+               dir,
+               QStringLiteral(
+                   "INSERT INTO book (id, name, active) VALUES (1, 'Alpha', 1), (2, 'Beta', 1);"
+                   "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < %1)"
+                   " INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer)"
+                   " SELECT i, 1, i / 1000.0, CASE WHEN i <= %2 THEN 1 ELSE 2 END,"
+                   " 'question ' || i, printf('%.300c', 'x') || i FROM c;")
+                   .arg(alphaCount + betaCount)
+                   .arg(alphaCount));
+}
+
+} // namespace
+
 void TstFaults::ioFaultDuringBookDeletion_data()
 {
     QTest::addColumn<int>("point");
@@ -1142,26 +1171,12 @@ void TstFaults::ioFaultDuringBookDeletion()
     QFETCH(int, action);
     QFETCH(int, code);
     const auto faultPoint = static_cast<FaultVfs::Point>(point);
-    constexpr int alphaCount = 60;
-    constexpr int betaCount = 10;
 
     WorkDir work;
     const QString templ = work.file(QStringLiteral("template"));
-    QVERIFY(QDir().mkpath(templ));
-    // Long answers over many pages, so the deletion writes many pages and a
-    // fault can land in the journal, in the file and in between.
-    QVERIFY(makeDatabase(
-        templ, QStringLiteral(
-                   "INSERT INTO book (id, name, active) VALUES (1, 'Alpha', 1), (2, 'Beta', 1);"
-                   "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < %1)"
-                   " INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer)"
-                   " SELECT i, 1, i / 1000.0, CASE WHEN i <= %2 THEN 1 ELSE 2 END,"
-                   " 'question ' || i, printf('%.300c', 'x') || i FROM c;")
-                   .arg(alphaCount + betaCount)
-                   .arg(alphaCount)));
+    QVERIFY(makeDeletionFixture(templ));
     const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
     const QString file = work.file(QStringLiteral("nivlets"));
-    const qint64 betaNivlet = alphaCount + 1;
 
     int calls = 0;
     {
@@ -1227,6 +1242,97 @@ void TstFaults::ioFaultDuringBookDeletion()
     }
     QVERIFY(failed > 0);
     qInfo("%d fault points, %d deletions refused and rolled back", calls, failed);
+}
+
+// Memory runs out at some allocation of the deletion and stays out until it
+// returns: a statement fails, and so may the ROLLBACK after it, which would
+// leave the transaction open for every later write to join.
+void TstFaults::outOfMemoryDuringBookDeletion()
+{
+    WorkDir work;
+    const QString templ = work.file(QStringLiteral("template"));
+    QVERIFY(makeDeletionFixture(templ));
+    const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
+    const QString file = work.file(QStringLiteral("nivlets"));
+
+    int calls = 0;
+    {
+        QVERIFY(copyTemplate(source, file));
+        NivletCore store;
+        QVERIFY(store.open());
+        FaultAlloc::count();
+        QVERIFY(store.deleteBook(store.findBook(1)));
+        calls = FaultAlloc::allocations();
+        FaultAlloc::reset();
+    }
+    QVERIFY(calls > 0);
+
+    const QString rollbackFailure = report(QStringLiteral("Could not roll back the transaction."),
+                                           SQLITE_NOMEM, QStringLiteral("out of memory"));
+    // Still out of memory, the connection cannot be opened again at once;
+    // the next statement opens it.
+    const QString reopenFailure = report(QStringLiteral("Could not open database."), SQLITE_NOMEM,
+                                         QStringLiteral("out of memory"));
+    int failed = 0;
+    int rollbacksFailed = 0;
+    int reopensFailed = 0;
+    for (int n = 1; n <= calls + 1; ++n) {
+        QVERIFY(copyTemplate(source, file));
+        auto store = std::make_unique<NivletCore>();
+        QVERIFY(store->open());
+        Book *alpha = store->findBook(1);
+        const QList<Book *> books = store->books;
+        bool ok;
+        {
+            BoxCatcher boxes;
+            FaultAlloc::failFrom(n);
+            ok = store->deleteBook(alpha);
+            FaultAlloc::reset();
+            if (ok) {
+                QVERIFY(boxes.texts.isEmpty());
+            } else {
+                QCOMPARE(boxes.texts.size(), 1);
+                const QString &shown = boxes.texts.first();
+                QVERIFY2(shown.startsWith(QStringLiteral("Could not delete book. error code: ")),
+                         qPrintable(shown));
+                if (shown.contains(rollbackFailure))
+                    ++rollbacksFailed;
+                if (shown.contains(reopenFailure))
+                    ++reopensFailed;
+            }
+        }
+        if (n > calls)
+            QVERIFY(ok);
+        if (ok) {
+            QVERIFY(!store->findBook(1));
+        } else {
+            ++failed;
+            QCOMPARE(store->books, books);
+            QCOMPARE(alpha->nivletCount, alphaCount);
+        }
+        {
+            // A later write reaches the file at once, as another program
+            // sees it; the store runs on as its memory says.
+            BoxCatcher boxes;
+            QVERIFY(store->setKnowledgeRate(betaNivlet, 0.5));
+            QCOMPARE(Plain(file).rate(betaNivlet), 0.5);
+            QCOMPARE(store->countNivletsOfBook(1), ok ? 0 : alphaCount);
+            QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+        }
+        store.reset();
+        Plain plain(file);
+        QCOMPARE(plain.value(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(plain.value(QStringLiteral("SELECT count(*) FROM nivlet WHERE book_id = 1")),
+                 ok ? QStringLiteral("0") : QString::number(alphaCount));
+        QCOMPARE(plain.value(QStringLiteral("SELECT count(*) FROM nivlet WHERE book_id = 2")),
+                 QString::number(betaCount));
+        QCOMPARE(plain.rate(betaNivlet), 0.5);
+    }
+    QVERIFY(failed > 0);
+    QVERIFY(rollbacksFailed > 0);
+    QVERIFY(reopensFailed > 0);
+    qInfo("%d allocations, %d deletions refused, %d with a failed rollback", calls, failed,
+          rollbacksFailed);
 }
 
 void TstFaults::readErrorWhileOpening()

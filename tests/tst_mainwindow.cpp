@@ -1,3 +1,4 @@
+#include "backups.h"
 #include "book.h"
 #include "bookcombobox.h"
 #include "editnivletdialog.h"
@@ -12,6 +13,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -119,6 +121,7 @@ private slots:
     void userTextIsPlain();
     void guardDuringCommands();
     void newDisabledWithoutBooks();
+    void backupAfterTheWindowIsUp();
 
 private:
     bool openWindow();
@@ -790,6 +793,24 @@ void TestMainWindow::newDisabledWithoutBooks()
     window->reset();
     QVERIFY(window->newButton->isEnabled());
     QCOMPARE(window->bookComboBox->count(), 2);
+}
+
+// The first start of the day copies the file once the window is up, not
+// before it is built.
+void TestMainWindow::backupAfterTheWindowIsUp()
+{
+    tester.reset();
+    window.reset();
+    QVERIFY(QDir(QStringLiteral("backups")).removeRecursively());
+    const Backups backups(QStringLiteral("backups"));
+    MainWindow fresh;
+    QVERIFY(fresh.init());
+    QVERIFY(!fresh.core->backupRunning());
+    QVERIFY(backups.files().isEmpty());
+    fresh.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+    QTRY_COMPARE(backups.files().size(), 1);
+    QVERIFY(boxes->texts.isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)

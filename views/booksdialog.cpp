@@ -7,11 +7,13 @@
 #include "nivletcore.h"
 #include "nivlettableview.h"
 
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelection>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -140,7 +142,26 @@ void BooksDialog::deleteBooks()
 
     // A Yes given by mistake can be undone from this copy; a copy that
     // cannot be made is reported and the deletion asked for goes on.
-    core->backupBeforeDeletion();
+    if (core->backupBeforeDeletion())
+        waitForBackup();
     core->deleteBooks(books);
     booksSelectionChanged(QItemSelection(), QItemSelection());
+}
+
+void BooksDialog::waitForBackup()
+{
+    QProgressDialog progress(QStringLiteral("Backing up the database before the deletion..."),
+                             QString(), 0, 100, this);
+    progress.setWindowTitle(QStringLiteral("Delete book(s)"));
+    progress.setMinimumDuration(backupProgressDelay);
+    progress.setValue(0);
+    connect(core, &NivletCore::backupProgress, &progress, [&progress](int copied, int total) {
+        if (total > 0)
+            progress.setValue(static_cast<int>(qint64(copied) * 100 / total));
+    });
+    // The window keeps painting while it waits, but takes no input: the
+    // deletion asked for comes next, whatever is clicked meanwhile.
+    QEventLoop wait;
+    connect(core, &NivletCore::backupFinished, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
 }

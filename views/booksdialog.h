@@ -30,11 +30,18 @@ public slots:
     void deleteBooks();
 
 public:
+    // How long a deletion waits for its backup before it shows how far the
+    // copy has come.
+    static constexpr int backupProgressDelay = 500;
+
     NivletCore *core;
     NivletTableView *view;
     QPushButton *newButton;
     QPushButton *editButton;
     QPushButton *deleteButton;
+
+private:
+    void waitForBackup();
 };
 
 #endif
