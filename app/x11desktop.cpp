@@ -58,10 +58,10 @@ bool isOwnWindow(xcb_window_t window)
 }
 } // namespace
 
-X11Desktop::X11Desktop(quint32 root, bool screenSaver, quint32 activeWindowAtom, quint32 stateAtom,
-                       quint32 fullScreenAtom)
-    : root(root), screenSaver(screenSaver), activeWindowAtom(activeWindowAtom),
-      stateAtom(stateAtom), fullScreenAtom(fullScreenAtom)
+X11Desktop::X11Desktop(quint32 rootWindow, bool hasScreenSaver, quint32 activeWindow, quint32 state,
+                       quint32 fullScreen)
+    : root(rootWindow), screenSaver(hasScreenSaver), activeWindowAtom(activeWindow),
+      stateAtom(state), fullScreenAtom(fullScreen)
 {
 }
 

@@ -18,8 +18,8 @@ public:
     bool otherWindowFullScreen() const override;
 
 private:
-    X11Desktop(quint32 root, bool screenSaver, quint32 activeWindowAtom, quint32 stateAtom,
-               quint32 fullScreenAtom);
+    X11Desktop(quint32 rootWindow, bool hasScreenSaver, quint32 activeWindow, quint32 state,
+               quint32 fullScreen);
 
     quint32 root;
     // A server may lack the extension; the window manager's hints still work.

@@ -49,7 +49,7 @@ field() {
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
-for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0; do
+for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0 libxcb1 libxcb-screensaver0; do
     [[ ", $depends," =~ ", $library "[\(,] ]] || fail "Depends lacks $library: $depends"
 done
 

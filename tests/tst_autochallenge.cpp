@@ -67,7 +67,7 @@ public:
 class ManualDesktop : public IdleTime, public FullScreenTest
 {
 public:
-    explicit ManualDesktop(const ManualClock *clock) : clock(clock) {}
+    explicit ManualDesktop(const ManualClock *source) : clock(source) {}
     std::optional<qint64> msecs() const override
     {
         if (!readable)
