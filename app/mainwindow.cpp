@@ -465,8 +465,8 @@ void MainWindow::runChallenge(bool automatic)
     if (wasHidden)
         showMinimized();
     // Only the first challenge of a series the timer starts comes unasked;
-    // the user asks for each later one, and the user's own windows take the
-    // keyboard as they come.
+    // the user has asked for each later one, which takes the keyboard as a
+    // challenge from the button does.
     bool unasked = automatic;
 
     for (;;) {
@@ -506,6 +506,7 @@ void MainWindow::runChallenge(bool automatic)
 
 void MainWindow::onTick()
 {
+    // The tool tip moves on while a command runs, too.
     endPauseIfOver();
     updateTrayToolTip();
     if (!autoChallengeAllowed)
