@@ -16,6 +16,19 @@ const MonotonicClock *MonotonicClock::system()
     return &clock;
 }
 
+WallClock::~WallClock() = default;
+
+QDateTime WallClock::now() const
+{
+    return QDateTime::currentDateTime();
+}
+
+const WallClock *WallClock::system()
+{
+    static const WallClock clock;
+    return &clock;
+}
+
 ElapsedClock::ElapsedClock(const MonotonicClock *source)
     : source(source), startedAt(0), started(false)
 {

@@ -1,6 +1,7 @@
 #ifndef ELAPSEDCLOCK_H
 #define ELAPSEDCLOCK_H
 
+#include <QDateTime>
 #include <QtGlobal>
 
 // A monotonic time source in milliseconds from an arbitrary start. The program
@@ -13,6 +14,19 @@ public:
     virtual qint64 msecs() const;
 
     static const MonotonicClock *system();
+};
+
+// The date and time of the user's calendar, for what is meant by the clock
+// on the wall ("until tomorrow morning"). The program reads the system's
+// clock in its local time; a test hands in one that it sets by hand, in a
+// time zone of its choosing.
+class WallClock
+{
+public:
+    virtual ~WallClock();
+    virtual QDateTime now() const;
+
+    static const WallClock *system();
 };
 
 // The time since its last start, read from a monotonic source: unlike a time

@@ -15,11 +15,13 @@
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
 #include "optionsdialog.h"
+#include "x11desktop.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -34,6 +36,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 constexpr int windowWidth = 620;
@@ -61,8 +64,10 @@ MainWindow::MainWindow()
       questionEdit(nullptr), bookComboBox(nullptr), onlyActiveCheckBox(nullptr),
       searchButton(nullptr), resetButton(nullptr), resultLabel(nullptr), nivletTableView(nullptr),
       newButton(nullptr), editButton(nullptr), deleteButton(nullptr), totalCountLabel(nullptr),
-      restoreAction(nullptr), quitAction(nullptr), trayIconMenu(nullptr), trayIcon(nullptr),
-      autoChallengeAllowed(false)
+      restoreAction(nullptr), quitAction(nullptr), trayIconMenu(nullptr), pauseMenu(nullptr),
+      resumeAction(nullptr), trayIcon(nullptr), autoChallengeAllowed(false),
+      x11Desktop(X11Desktop::open()), idleTime(x11Desktop.get()), fullScreenTest(x11Desktop.get()),
+      wallClock(WallClock::system())
 {
 }
 
@@ -110,6 +115,22 @@ void MainWindow::setClock(const MonotonicClock *clock)
 {
     lastAutoChallenge.setSource(clock);
     optionsFailure.setSource(clock);
+    dueSince.setSource(clock);
+}
+
+void MainWindow::setIdleTime(const IdleTime *idle)
+{
+    idleTime = idle;
+}
+
+void MainWindow::setFullScreenTest(const FullScreenTest *test)
+{
+    fullScreenTest = test;
+}
+
+void MainWindow::setWallClock(const WallClock *clock)
+{
+    wallClock = clock;
 }
 
 void MainWindow::buildCentralWidget()
@@ -225,6 +246,21 @@ bool MainWindow::createTrayIcon()
     restoreAction->setFont(restoreFont);
     trayIconMenu->addAction(restoreAction);
     connect(restoreAction, &QAction::triggered, this, &MainWindow::showNormal);
+
+    trayIconMenu->addSeparator();
+
+    pauseMenu = trayIconMenu->addMenu(QStringLiteral("Pause automatic challenges"));
+    const std::pair<const char *, int> pauses[] = {
+        {"30 minutes", 30}, {"1 hour", 60}, {"4 hours", 4 * 60}};
+    for (const auto &[text, minutes] : pauses) {
+        connect(pauseMenu->addAction(QString::fromUtf8(text)), &QAction::triggered, this,
+                [this, minutes = minutes] { pauseAutoChallengesFor(minutes); });
+    }
+    connect(pauseMenu->addAction(QStringLiteral("Until tomorrow")), &QAction::triggered, this,
+            &MainWindow::pauseAutoChallengesUntilTomorrow);
+    resumeAction = trayIconMenu->addAction(QStringLiteral("Resume automatic challenges"));
+    resumeAction->setVisible(false);
+    connect(resumeAction, &QAction::triggered, this, &MainWindow::resumeAutoChallenges);
 
     trayIconMenu->addSeparator();
 
@@ -427,6 +463,10 @@ void MainWindow::runChallenge(bool automatic)
     const bool wasHidden = !isVisible();
     if (wasHidden)
         showMinimized();
+    // Only the first challenge of a series the timer starts comes unasked;
+    // the user has asked for each later one, which takes the keyboard as a
+    // challenge from the button does.
+    bool unasked = automatic;
 
     for (;;) {
         // A failed reload has been reported; the list it left empty would
@@ -440,11 +480,15 @@ void MainWindow::runChallenge(bool automatic)
             break;
         }
         setVisible(true);
-        raise();
-        activateWindow();
+        if (!unasked) {
+            raise();
+            activateWindow();
+        }
 
         auto *dialog = new ChallengeDialog(this, core, nivlet);
-        const bool accepted = dialog->exec() == QDialog::Accepted;
+        const bool accepted =
+            (unasked ? runWithoutFocus(dialog) : dialog->exec()) == QDialog::Accepted;
+        unasked = false;
         // The record belongs to the active list, which the steps below may reload.
         const qint64 id = nivlet->id;
         refreshAfterChange();
@@ -463,6 +507,9 @@ void MainWindow::runChallenge(bool automatic)
 
 void MainWindow::onTick()
 {
+    // The tool tip moves on while a command runs, too.
+    endPauseIfOver();
+    updateTrayToolTip();
     if (!autoChallengeAllowed)
         return;
     if (optionsFailure.isValid() && optionsFailure.elapsed() < optionsRetryDelay)
@@ -477,12 +524,136 @@ void MainWindow::onTick()
         return;
     }
     optionsFailure.invalidate();
-    if (!options->autoCh)
+    updateTrayToolTip();
+    if (!options->autoCh || autoChallengesPaused() ||
+        lastAutoChallenge.elapsed() <= qint64(options->autoChInterval) * 1000) {
+        dueSince.invalidate();
         return;
-    if (lastAutoChallenge.elapsed() > qint64(options->autoChInterval) * 1000) {
-        lastAutoChallenge.start();
-        runChallenge(true);
     }
+    if (!autoChallengeMayStart())
+        return;
+    dueSince.invalidate();
+    lastAutoChallenge.start();
+    runChallenge(true);
+}
+
+// A due challenge stays out of a presentation, a film or a game, and does not
+// come up under the hands of someone typing; someone who never stops is asked
+// all the same, after a while.
+bool MainWindow::autoChallengeMayStart()
+{
+    if (fullScreenTest && fullScreenTest->otherWindowFullScreen()) {
+        dueSince.invalidate();
+        return false;
+    }
+    if (!dueSince.isValid())
+        dueSince.start();
+    const std::optional<qint64> idle = idleTime ? idleTime->msecs() : std::nullopt;
+    return !idle || *idle >= typingPause || dueSince.elapsed() >= typingWaitLimit;
+}
+
+// The dialog comes up over the other windows and leaves the keyboard where it
+// is, until the user clicks it or switches to it. A modal run would ask the
+// window manager to activate it, so the main window's input is held back here
+// instead, as a modal run would.
+int MainWindow::runWithoutFocus(QDialog *dialog)
+{
+    dialog->setAttribute(Qt::WA_ShowWithoutActivating);
+    unaskedChallenge = dialog;
+    qApp->installEventFilter(this);
+    dialog->show();
+    QEventLoop loop;
+    connect(dialog->windowHandle(), &QWindow::visibleChanged, &loop, [&loop](bool visible) {
+        if (!visible)
+            loop.quit();
+    });
+    if (dialog->isVisible())
+        loop.exec();
+    qApp->removeEventFilter(this);
+    unaskedChallenge = nullptr;
+    return dialog->result();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (unaskedChallenge && watched->isWidgetType() &&
+        static_cast<QWidget *>(watched)->window() == this) {
+        // Switching to the blocked window hands the keyboard to the challenge.
+        if (watched == this && event->type() == QEvent::WindowActivate) {
+            unaskedChallenge->raise();
+            unaskedChallenge->activateWindow();
+        }
+        if (event->isInputEvent() || event->type() == QEvent::Shortcut)
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::autoChallengesPaused() const
+{
+    return pausedUntil.isValid() && wallClock->now() < pausedUntil;
+}
+
+void MainWindow::pauseAutoChallenges(const QDateTime &until)
+{
+    pausedUntil = until;
+    resumeAction->setVisible(true);
+    updateTrayToolTip();
+}
+
+void MainWindow::pauseAutoChallengesFor(int minutes)
+{
+    pauseAutoChallenges(wallClock->now().addSecs(qint64(minutes) * 60));
+}
+
+void MainWindow::pauseAutoChallengesUntilTomorrow()
+{
+    pauseAutoChallenges(nextMorning(wallClock->now()));
+}
+
+void MainWindow::resumeAutoChallenges()
+{
+    pausedUntil = QDateTime();
+    resumeAction->setVisible(false);
+    updateTrayToolTip();
+}
+
+void MainWindow::endPauseIfOver()
+{
+    if (pausedUntil.isValid() && !autoChallengesPaused())
+        resumeAutoChallenges();
+}
+
+QDateTime MainWindow::nextMorning(const QDateTime &now)
+{
+    // Set on a copy, the time stays in the zone of now; adding a day keeps
+    // 04:00 across a change to or from daylight-saving time.
+    QDateTime morning = now;
+    morning.setTime(QTime(4, 0));
+    if (morning <= now)
+        morning = morning.addDays(1);
+    return morning;
+}
+
+void MainWindow::updateTrayToolTip()
+{
+    // The options as last read; reading them here could bring up a box.
+    const Options *options = core ? core->optionsCache : nullptr;
+    if (!trayIcon || !options)
+        return;
+    QString text;
+    if (!options->autoCh) {
+        text = QStringLiteral("Automatic challenges are off");
+    } else if (autoChallengesPaused()) {
+        text = QStringLiteral("Paused until %1").arg(pausedUntil.toString(QStringLiteral("HH:mm")));
+    } else {
+        const qint64 left = qint64(options->autoChInterval) * 1000 - lastAutoChallenge.elapsed();
+        const qint64 minutes = std::max<qint64>(1, (left + 59999) / 60000);
+        text = minutes == 1 ? QStringLiteral("Next challenge in about 1 minute")
+                            : QStringLiteral("Next challenge in about %1 minutes").arg(minutes);
+    }
+    if (trayIcon->toolTip() != text)
+        trayIcon->setToolTip(text);
 }
 
 void MainWindow::openNivletEditor(qint64 nivletId, const QString &appendedAnswers)

@@ -1,11 +1,16 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "desktopactivity.h"
 #include "elapsedclock.h"
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <memory>
 
 class BookComboBox;
 class NivletCore;
@@ -14,11 +19,13 @@ class NivletsTableModel;
 class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QDialog;
 class QItemSelection;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class X11Desktop;
 
 // The program's frame: owns the store, the search panel with its result
 // table, the command buttons and the tray icon. Closing the window only hides
@@ -43,11 +50,34 @@ public:
     // The time source of the automatic challenge; the system's steady clock
     // unless another is given. The window does not own it.
     void setClock(const MonotonicClock *clock);
+    // What a due automatic challenge waits for: a pause in the user's
+    // typing and the end of another program's full screen. Where the desktop
+    // cannot tell (null), it does not wait. The window does not own them.
+    void setIdleTime(const IdleTime *idle);
+    void setFullScreenTest(const FullScreenTest *test);
+    // The clock a pause is set and shown by; the window does not own it.
+    void setWallClock(const WallClock *clock);
+
+    // A pause holds back the automatic challenges only, and lasts until the
+    // program ends at the latest.
+    void pauseAutoChallenges(const QDateTime &until);
+    void pauseAutoChallengesFor(int minutes);
+    void pauseAutoChallengesUntilTomorrow();
+    void resumeAutoChallenges();
+    bool autoChallengesPaused() const;
+    QDateTime autoChallengesPausedUntil() const { return pausedUntil; }
+    // The first 04:00 after now, in the time zone of now.
+    static QDateTime nextMorning(const QDateTime &now);
+    void updateTrayToolTip();
 
     // After the options could not be read, the next attempt waits this long,
     // so that a lasting failure brings one box a minute, not one every tick.
     static constexpr qint64 optionsRetryDelay = 60 * 1000;
     static constexpr int tickInterval = 2000;
+    // A due automatic challenge comes up once the keyboard and mouse have
+    // rested this long, or after the longer wait however busy the user is.
+    static constexpr qint64 typingPause = 3000;
+    static constexpr qint64 typingWaitLimit = 2 * 60 * 1000;
 
     NivletCore *core;
     NivletsTableModel *nivletsModel;
@@ -71,6 +101,8 @@ public:
     QAction *restoreAction;
     QAction *quitAction;
     QMenu *trayIconMenu;
+    QMenu *pauseMenu;
+    QAction *resumeAction;
     QSystemTrayIcon *trayIcon;
     QTimer tickTimer;
     ElapsedClock lastAutoChallenge;
@@ -95,6 +127,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -102,6 +135,20 @@ private slots:
 private:
     void buildCentralWidget();
     void dropResult();
+    bool autoChallengeMayStart();
+    int runWithoutFocus(QDialog *dialog);
+    void endPauseIfOver();
+
+    std::unique_ptr<X11Desktop> x11Desktop;
+    const IdleTime *idleTime;
+    const FullScreenTest *fullScreenTest;
+    const WallClock *wallClock;
+    // Running while a due automatic challenge waits for the user to pause.
+    ElapsedClock dueSince;
+    // Invalid while not paused.
+    QDateTime pausedUntil;
+    // The challenge that came up without the focus, while it is open.
+    QPointer<QDialog> unaskedChallenge;
 };
 
 #endif

@@ -62,6 +62,9 @@ ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivl
 
     mainLayout->addLayout(buttonLayout);
     setLayout(mainLayout);
+    // Wherever the window is clicked to give it the keyboard, typing goes here;
+    // a dialog shown without the focus does not choose by itself.
+    answerEdit->setFocus();
 }
 
 QString ChallengeDialog::answerText() const

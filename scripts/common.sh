@@ -1,13 +1,15 @@
 # Shared by the run and test commands: installs what is missing and configures a build.
 
 # Packages needed to build and run the program.
-NIVLETS_BUILD_PACKAGES="build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libsqlite3-dev libxml2-dev fonts-dejavu-core"
+NIVLETS_BUILD_PACKAGES="build-essential cmake pkgconf qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libsqlite3-dev libxml2-dev libxcb1-dev libxcb-screensaver0-dev fonts-dejavu-core"
 # Further packages needed by the tests: an X server, a tray host, a driver for
 # the program's windows, the benchmark library, the desktop entry and AppStream
 # validators, the Debian package tools (dpkg-shlibdeps, file), a session bus
-# for the launcher's notification, and Mnemosyne, whose own code reads and
-# writes the cards of the card test.
-NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file openbox dbus-daemon mnemosyne"
+# for the launcher's notification, Mnemosyne, whose own code reads and writes
+# the cards of the card test, and for the whole program on a desktop a window
+# manager, a terminal to type into and a command that sets its window full
+# screen.
+NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file openbox dbus-daemon mnemosyne xterm wmctrl"
 
 nivlets_install_missing() {
     local missing=()

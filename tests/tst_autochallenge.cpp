@@ -1,5 +1,6 @@
 #include "book.h"
 #include "challengedialog.h"
+#include "desktopactivity.h"
 #include "editnivletdialog.h"
 #include "elapsedclock.h"
 #include "knrate.h"
@@ -15,12 +16,14 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimeZone>
 
 #include <sqlite3.h>
 
@@ -47,6 +50,39 @@ public:
     qint64 now = 1000000;
 };
 
+// The calendar's time, set and moved by hand, in a zone with daylight-saving
+// time.
+class ManualWallClock : public WallClock
+{
+public:
+    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(utc, zone); }
+    void set(const QDateTime &time) { utc = time.toMSecsSinceEpoch(); }
+    void advance(qint64 ms) { utc += ms; }
+    const QTimeZone zone{QByteArrayLiteral("Europe/Berlin")};
+    qint64 utc = QDateTime(QDate(2024, 6, 12), QTime(14, 0), zone).toMSecsSinceEpoch();
+};
+
+// A desktop whose user types, and whose other program goes full screen, when
+// the test says so. Untouched, the keyboard has been idle for a long time.
+class ManualDesktop : public IdleTime, public FullScreenTest
+{
+public:
+    explicit ManualDesktop(const ManualClock *source) : clock(source) {}
+    std::optional<qint64> msecs() const override
+    {
+        if (!readable)
+            return std::nullopt;
+        return clock->msecs() - lastInput;
+    }
+    bool otherWindowFullScreen() const override { return fullScreen; }
+    void type() { lastInput = clock->msecs(); }
+
+    const ManualClock *clock;
+    qint64 lastInput = 0;
+    bool readable = true;
+    bool fullScreen = false;
+};
+
 // Watches for challenge dialogs: each one that comes up is counted and handed
 // to the action, which by default closes it unanswered. Editors that come up
 // go to their own action; both run from the same poll, so that neither waits
@@ -66,6 +102,10 @@ public:
     int editors = 0;
     QList<bool> windowVisible;
     QList<bool> windowMinimized;
+    // Whether each challenge came up modal, which takes the keyboard, or
+    // without activating.
+    QList<bool> modal;
+    QList<bool> withoutActivating;
     MainWindow *window = nullptr;
 
 private:
@@ -79,16 +119,30 @@ private:
             }
             return;
         }
-        auto *dialog = qobject_cast<ChallengeDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible() || dialog == last)
+        ChallengeDialog *dialog = shownChallenge();
+        if (!dialog || dialog == last)
             return;
         last = dialog;
         asked << dialog->nivlet->id;
+        modal << (QApplication::activeModalWidget() == dialog);
+        withoutActivating << dialog->testAttribute(Qt::WA_ShowWithoutActivating);
         if (window) {
             windowVisible << window->isVisible();
             windowMinimized << window->isMinimized();
         }
         action(dialog);
+    }
+    static ChallengeDialog *shownChallenge()
+    {
+        if (auto *modalOne = qobject_cast<ChallengeDialog *>(QApplication::activeModalWidget()))
+            return modalOne->isVisible() ? modalOne : nullptr;
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            auto *dialog = qobject_cast<ChallengeDialog *>(window);
+            if (dialog && dialog->isVisible())
+                return dialog;
+        }
+        return nullptr;
     }
     QTimer timer;
     ChallengeDialog *last = nullptr;
@@ -142,12 +196,32 @@ private slots:
     void laterPleaseAsksTheSameFirst();
     void fromTheTrayShowsMinimised();
 
+    void unaskedComesWithoutTheFocus();
+    void unaskedHoldsTheMainWindow();
+    void waitsForAPauseInTyping();
+    void typingWaitEndsAfterTwoMinutes();
+    void noIdleTimeComesAtOnce_data();
+    void noIdleTimeComesAtOnce();
+    void waitsWhileFullScreen();
+    void afterFullScreenWaitsForAPause();
+    void trayMenuOffersThePause();
+    void pauseChoices_data();
+    void pauseChoices();
+    void afterThePauseTheIntervalRuleHolds();
+    void resumeEndsThePause();
+    void pauseLeavesTheButton();
+    void toolTipTexts();
+
 private:
     bool openWindow();
+    void passTime(qint64 ms);
+    QAction *trayAction(const QString &text) const;
 
     std::unique_ptr<TestSupport::WorkDir> work;
     std::unique_ptr<TestSupport::BoxCatcher> boxes;
     std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<ManualWallClock> wallClock;
+    std::unique_ptr<ManualDesktop> desktop;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<ChallengeWatcher> watcher;
 };
@@ -173,8 +247,13 @@ bool TestAutoChallenge::openWindow()
     window.reset();
     boxes = std::make_unique<TestSupport::BoxCatcher>();
     clock = std::make_unique<ManualClock>();
+    wallClock = std::make_unique<ManualWallClock>();
+    desktop = std::make_unique<ManualDesktop>(clock.get());
     window = std::make_unique<MainWindow>();
     window->setClock(clock.get());
+    window->setWallClock(wallClock.get());
+    window->setIdleTime(desktop.get());
+    window->setFullScreenTest(desktop.get());
     if (!window->init())
         return false;
     // The ticks come from the test, at the times it chooses.
@@ -194,6 +273,8 @@ void TestAutoChallenge::cleanup()
         QTest::qWait(10);
     }
     window.reset();
+    desktop.reset();
+    wallClock.reset();
     clock.reset();
     boxes.reset();
     work.reset();
@@ -597,6 +678,397 @@ void TestAutoChallenge::fromTheTrayShowsMinimised()
     QCOMPARE(watcher->asked.size(), 2);
     QCOMPARE(watcher->windowMinimized.last(), false);
     QVERIFY(window->isVisible());
+}
+
+void TestAutoChallenge::passTime(qint64 ms)
+{
+    clock->advance(ms);
+    wallClock->advance(ms);
+}
+
+QAction *TestAutoChallenge::trayAction(const QString &text) const
+{
+    QList<QAction *> actions = window->trayIconMenu->actions();
+    actions += window->pauseMenu->actions();
+    for (QAction *action : std::as_const(actions)) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+void TestAutoChallenge::unaskedComesWithoutTheFocus()
+{
+    QList<bool> inAnswerField;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        inAnswerField << (dialog->focusWidget() == dialog->answerEdit);
+        // The second automatic challenge is answered, and the next one asked for.
+        if (watcher->asked.size() == 3) {
+            dialog->answerEdit->setText(answerOf(dialog->nivlet->id));
+            dialog->check();
+            dialog->next();
+        } else {
+            dialog->reject();
+        }
+    };
+    clock->advance(interval + 1);
+    window->onTick();
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 4);
+    // Automatic, by the button, automatic, then asked for from the last one.
+    QCOMPARE(watcher->modal, (QList<bool>{false, true, false, true}));
+    QCOMPARE(watcher->withoutActivating, (QList<bool>{true, false, true, false}));
+    QCOMPARE(inAnswerField, (QList<bool>{true, true, true, true}));
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestAutoChallenge::unaskedHoldsTheMainWindow()
+{
+    int nested = 0;
+    QString typedMeanwhile;
+    watcher->action = [&](ChallengeDialog *dialog) {
+        if (watcher->asked.size() > 1) {
+            ++nested;
+            dialog->reject();
+            return;
+        }
+        // As a modal challenge would, this one keeps the main window's
+        // commands from starting inside it. The clicks come from a timer of
+        // their own, so that the watcher can see a challenge they start.
+        QTimer::singleShot(0, dialog, [&, dialog] {
+            QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+            QTest::mouseClick(window->newButton, Qt::LeftButton);
+            QTest::keyClicks(window->questionEdit, QStringLiteral("Longest"));
+            typedMeanwhile = window->questionEdit->text();
+            dialog->reject();
+        });
+    };
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(nested, 0);
+    QCOMPARE(watcher->editors, 0);
+    QCOMPARE(typedMeanwhile, QString());
+    // Once it is closed, the window takes input again.
+    QTest::keyClicks(window->questionEdit, QStringLiteral("Longest"));
+    QCOMPARE(window->questionEdit->text(), QStringLiteral("Longest"));
+    QVERIFY(window->autoChallengeAllowed);
+}
+
+void TestAutoChallenge::waitsForAPauseInTyping()
+{
+    clock->advance(interval + 1);
+    for (int i = 0; i < 30; ++i) {
+        desktop->type();
+        clock->advance(2000);
+        window->onTick();
+    }
+    QCOMPARE(watcher->asked.size(), 0);
+    desktop->type();
+    clock->advance(MainWindow::typingPause - 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 0);
+    clock->advance(1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->modal, QList<bool>{false});
+    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+}
+
+void TestAutoChallenge::typingWaitEndsAfterTwoMinutes()
+{
+    clock->advance(interval + 1);
+    desktop->type();
+    // The wait starts with this tick.
+    window->onTick();
+    const qint64 ticks = MainWindow::typingWaitLimit / MainWindow::tickInterval;
+    for (qint64 i = 1; i < ticks; ++i) {
+        clock->advance(1000);
+        desktop->type();
+        clock->advance(1000);
+        window->onTick();
+    }
+    QCOMPARE(watcher->asked.size(), 0);
+    clock->advance(1000);
+    desktop->type();
+    clock->advance(1000);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->withoutActivating, QList<bool>{true});
+}
+
+void TestAutoChallenge::noIdleTimeComesAtOnce_data()
+{
+    QTest::addColumn<bool>("reader");
+    QTest::newRow("no reader (Wayland)") << false;
+    QTest::newRow("a reader without an answer") << true;
+}
+
+void TestAutoChallenge::noIdleTimeComesAtOnce()
+{
+    QFETCH(bool, reader);
+    if (reader)
+        desktop->readable = false;
+    else
+        window->setIdleTime(nullptr);
+    clock->advance(interval + 1);
+    desktop->type();
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->modal, QList<bool>{false});
+    QCOMPARE(watcher->withoutActivating, QList<bool>{true});
+}
+
+void TestAutoChallenge::waitsWhileFullScreen()
+{
+    desktop->fullScreen = true;
+    clock->advance(interval + 1);
+    for (int i = 0; i < 300; ++i) {
+        clock->advance(2000);
+        window->onTick();
+    }
+    QCOMPARE(watcher->asked.size(), 0);
+    desktop->fullScreen = false;
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->withoutActivating, QList<bool>{true});
+    // Without another program's full screen the reader is not even asked.
+    window->setFullScreenTest(nullptr);
+    clock->advance(interval + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 2);
+}
+
+void TestAutoChallenge::afterFullScreenWaitsForAPause()
+{
+    desktop->fullScreen = true;
+    clock->advance(interval + 1);
+    // Five minutes of typing in full screen do not count towards the wait.
+    for (int i = 0; i < 150; ++i) {
+        desktop->type();
+        clock->advance(2000);
+        window->onTick();
+    }
+    desktop->fullScreen = false;
+    desktop->type();
+    window->onTick();
+    const qint64 ticks = MainWindow::typingWaitLimit / MainWindow::tickInterval;
+    for (qint64 i = 1; i < ticks; ++i) {
+        clock->advance(1000);
+        desktop->type();
+        clock->advance(1000);
+        window->onTick();
+    }
+    QCOMPARE(watcher->asked.size(), 0);
+    clock->advance(2000);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+}
+
+void TestAutoChallenge::trayMenuOffersThePause()
+{
+    QStringList entries;
+    for (const QAction *action : window->trayIconMenu->actions())
+        entries << action->text();
+    QCOMPARE(entries, (QStringList{QStringLiteral("Show the nivlets window"), QString(),
+                                   QStringLiteral("Pause automatic challenges"),
+                                   QStringLiteral("Resume automatic challenges"), QString(),
+                                   QStringLiteral("Exit nivlets")}));
+    QCOMPARE(window->trayIconMenu->actions().at(2)->menu(), window->pauseMenu);
+    QStringList choices;
+    for (const QAction *action : window->pauseMenu->actions())
+        choices << action->text();
+    QCOMPARE(choices, (QStringList{QStringLiteral("30 minutes"), QStringLiteral("1 hour"),
+                                   QStringLiteral("4 hours"), QStringLiteral("Until tomorrow")}));
+    // "Resume" is offered only while paused.
+    QVERIFY(!window->resumeAction->isVisible());
+    trayAction(QStringLiteral("1 hour"))->trigger();
+    QVERIFY(window->resumeAction->isVisible());
+    QVERIFY(window->autoChallengesPaused());
+}
+
+void TestAutoChallenge::pauseChoices_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("until");
+    QTest::addColumn<qint64>("lasts");
+    const qint64 minute = 60 * 1000;
+    const qint64 hour = 60 * minute;
+    // The start as an instant with its offset from UTC; the rest in the
+    // local time of Europe/Berlin.
+    QTest::newRow("30 minutes") << "2024-06-12T14:00+02:00"
+                                << "30 minutes"
+                                << "2024-06-12 14:30" << 30 * minute;
+    QTest::newRow("1 hour") << "2024-06-12T14:00+02:00"
+                            << "1 hour"
+                            << "2024-06-12 15:00" << hour;
+    QTest::newRow("4 hours") << "2024-06-12T14:00+02:00"
+                             << "4 hours"
+                             << "2024-06-12 18:00" << 4 * hour;
+    QTest::newRow("until tomorrow") << "2024-06-12T14:17+02:00"
+                                    << "Until tomorrow"
+                                    << "2024-06-13 04:00" << 13 * hour + 43 * minute;
+    QTest::newRow("30 minutes across midnight") << "2024-06-12T23:45+02:00"
+                                                << "30 minutes"
+                                                << "2024-06-13 00:15" << 30 * minute;
+    QTest::newRow("until tomorrow after midnight") << "2024-06-13T00:30+02:00"
+                                                   << "Until tomorrow"
+                                                   << "2024-06-13 04:00" << 3 * hour + 30 * minute;
+    QTest::newRow("until tomorrow at four") << "2024-06-13T04:00+02:00"
+                                            << "Until tomorrow"
+                                            << "2024-06-14 04:00" << 24 * hour;
+    // Europe/Berlin moves from 02:00 to 03:00 on 31 March 2024 and back from
+    // 03:00 to 02:00 on 27 October 2024.
+    QTest::newRow("until tomorrow into summer time") << "2024-03-30T22:00+01:00"
+                                                     << "Until tomorrow"
+                                                     << "2024-03-31 04:00" << 5 * hour;
+    QTest::newRow("until tomorrow into winter time") << "2024-10-26T22:00+02:00"
+                                                     << "Until tomorrow"
+                                                     << "2024-10-27 04:00" << 7 * hour;
+    QTest::newRow("1 hour into summer time") << "2024-03-31T01:30+01:00"
+                                             << "1 hour"
+                                             << "2024-03-31 03:30" << hour;
+    // From the first 02:30 to the second.
+    QTest::newRow("1 hour into winter time") << "2024-10-27T02:30+02:00"
+                                             << "1 hour"
+                                             << "2024-10-27 02:30" << hour;
+}
+
+void TestAutoChallenge::pauseChoices()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, choice);
+    QFETCH(QString, until);
+    QFETCH(qint64, lasts);
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm");
+    QVERIFY2(wallClock->zone.isValid(), "the time zone data (tzdata) is missing");
+    const QDateTime startTime = QDateTime::fromString(start, Qt::ISODate);
+    QVERIFY(startTime.isValid());
+    wallClock->set(startTime);
+    // A challenge is long due; only the pause holds it.
+    clock->advance(10 * interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+
+    clock->advance(10 * interval);
+    trayAction(choice)->trigger();
+    const QDateTime pausedUntil = window->autoChallengesPausedUntil();
+    QCOMPARE(pausedUntil.toString(format), until);
+    QCOMPARE(pausedUntil.toMSecsSinceEpoch() - wallClock->now().toMSecsSinceEpoch(), lasts);
+    const QString tip = QStringLiteral("Paused until ") + until.mid(11);
+    QCOMPARE(window->trayIcon->toolTip(), tip);
+
+    passTime(lasts - 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    QVERIFY(window->autoChallengesPaused());
+    QCOMPARE(window->trayIcon->toolTip(), tip);
+    passTime(1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 2);
+    QVERIFY(!window->autoChallengesPaused());
+    QVERIFY(!window->resumeAction->isVisible());
+    QVERIFY(window->trayIcon->toolTip().startsWith(QStringLiteral("Next challenge in about ")));
+}
+
+void TestAutoChallenge::afterThePauseTheIntervalRuleHolds()
+{
+    Options hourly = *window->core->options();
+    hourly.autoChInterval = 60 * 60;
+    QVERIFY(window->core->setOptions(hourly));
+    const qint64 minute = 60 * 1000;
+    passTime(60 * minute + 1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    passTime(10 * minute);
+    trayAction(QStringLiteral("30 minutes"))->trigger();
+    passTime(30 * minute);
+    window->onTick();
+    // The pause is over, and the next challenge is due an hour after the last.
+    QVERIFY(!window->autoChallengesPaused());
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 20 minutes"));
+    passTime(20 * minute);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+    passTime(1);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 2);
+}
+
+void TestAutoChallenge::resumeEndsThePause()
+{
+    clock->advance(interval + 1);
+    trayAction(QStringLiteral("4 hours"))->trigger();
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 0);
+    window->resumeAction->trigger();
+    QVERIFY(!window->autoChallengesPaused());
+    QVERIFY(!window->autoChallengesPausedUntil().isValid());
+    QVERIFY(!window->resumeAction->isVisible());
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+}
+
+void TestAutoChallenge::pauseLeavesTheButton()
+{
+    trayAction(QStringLiteral("Until tomorrow"))->trigger();
+    const QDateTime until = window->autoChallengesPausedUntil();
+    clock->advance(interval / 2);
+    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QCOMPARE(watcher->asked.size(), 1);
+    QCOMPARE(watcher->modal, QList<bool>{true});
+    QVERIFY(window->autoChallengesPaused());
+    QCOMPARE(window->autoChallengesPausedUntil(), until);
+    QCOMPARE(window->lastAutoChallenge.elapsed(), interval / 2);
+    clock->advance(interval);
+    window->onTick();
+    QCOMPARE(watcher->asked.size(), 1);
+}
+
+void TestAutoChallenge::toolTipTexts()
+{
+    // Until the first tick has read the options.
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("nivlets"));
+    Options options = *window->core->options();
+    options.autoChInterval = 10 * 60;
+    QVERIFY(window->core->setOptions(options));
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
+    clock->advance(30 * 1000);
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
+    clock->advance(8 * 60 * 1000);
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 2 minutes"));
+    clock->advance(60 * 1000);
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+
+    trayAction(QStringLiteral("1 hour"))->trigger();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Paused until 15:00"));
+    options.autoCh = false;
+    QVERIFY(window->core->setOptions(options));
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Automatic challenges are off"));
+    options.autoCh = true;
+    QVERIFY(window->core->setOptions(options));
+    window->onTick();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Paused until 15:00"));
+    window->resumeAction->trigger();
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+    // A command's dialog does not stop the tool tip from moving on.
+    options.autoChInterval = 20 * 60;
+    QVERIFY(window->core->setOptions(options));
+    window->autoChallengeAllowed = false;
+    window->onTick();
+    window->autoChallengeAllowed = true;
+    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 11 minutes"));
+    QCOMPARE(watcher->asked.size(), 0);
 }
 
 QTEST_MAIN(TestAutoChallenge)

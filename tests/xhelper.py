@@ -13,6 +13,8 @@ Subcommands:
                         write that part of the window's contents as a PPM file
   stacking              ids of the viewable top-level windows, bottom to top
   focus                 id of the window that has the keyboard focus
+  above UPPER LOWER     exit 0 when the top-level window (frame) holding
+                        UPPER is stacked above the one holding LOWER
 Exit code 0 on success, 1 when the thing asked for is not there.
 """
 
@@ -164,6 +166,22 @@ def focus(d):
     return 0
 
 
+def top_level(d, window_id):
+    """The child of the root that holds the window: its window manager frame."""
+    root = d.screen().root
+    w = d.create_resource_object("window", window_id)
+    while True:
+        parent = w.query_tree().parent
+        if parent == root or parent == X.NONE:
+            return w.id
+        w = parent
+
+
+def above(d, upper, lower):
+    order = [w.id for w in d.screen().root.query_tree().children]
+    return 0 if order.index(top_level(d, upper)) > order.index(top_level(d, lower)) else 1
+
+
 def main(argv):
     if len(argv) < 2:
         sys.stderr.write(__doc__)
@@ -185,6 +203,8 @@ def main(argv):
         return stacking(d)
     if command == "focus":
         return focus(d)
+    if command == "above":
+        return above(d, int(argv[2], 0), int(argv[3], 0))
     sys.stderr.write(__doc__)
     return 2
 
