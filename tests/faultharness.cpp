@@ -129,18 +129,6 @@ int childMain(int argc, char **argv)
 
 } // namespace
 
-QString inOneTransaction(const QString &sql)
-{
-    return QStringLiteral("BEGIN;\n") + sql + QStringLiteral("\nCOMMIT;");
-}
-
-bool makeDatabase(const QString &dir, const QString &extraSql)
-{
-    const QString file = QDir(dir).filePath(QStringLiteral("nivlets"));
-    QFile::remove(file);
-    return execSql(file, inOneTransaction(schemaSql() + QLatin1Char('\n') + extraSql));
-}
-
 QString report(const QString &failure, int code, const QString &message)
 {
     return failure + QStringLiteral(" error code: ") + QString::number(code) +

@@ -53,12 +53,6 @@ constexpr int shortWait = 50;
 
 const char readOnlyMessage[] = "attempt to write a readonly database";
 
-// One transaction instead of one per statement: every commit waits for the
-// disk, and the tests build hundreds of files.
-QString inOneTransaction(const QString &sql);
-
-bool makeDatabase(const QString &dir, const QString &extraSql);
-
 QString report(const QString &failure, int code, const QString &message);
 
 // A connection of the test's own through the plain unix VFS, so that no

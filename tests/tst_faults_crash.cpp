@@ -34,7 +34,7 @@ void TstCrashFaults::crashWhileDeletingBook()
     WorkDir work;
     const QString templ = work.file(QStringLiteral("template"));
     QVERIFY(QDir().mkpath(templ));
-    QVERIFY(makeDatabase(
+    QVERIFY(createDatabase(
         templ, QStringLiteral(
                    "INSERT INTO book (id, name, active) VALUES (1, 'Large', 1), (2, 'Small', 1);"
                    "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < %1)"
@@ -156,7 +156,7 @@ void TstCrashFaults::crashWhileWritingRates()
     WorkDir work;
     const QString templ = work.file(QStringLiteral("template"));
     QVERIFY(QDir().mkpath(templ));
-    QVERIFY(makeDatabase(
+    QVERIFY(createDatabase(
         templ, QStringLiteral(
                    "INSERT INTO book (id, name, active) VALUES (1, 'Rates', 1);"
                    "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < %1)"

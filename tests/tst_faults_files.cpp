@@ -61,6 +61,11 @@ void TstFileFaults::checkFileUntouchedAfter(const QByteArray &bytes,
 
 namespace {
 
+QString inOneTransaction(const QString &sql)
+{
+    return QStringLiteral("BEGIN;\n") + sql + QStringLiteral("\nCOMMIT;");
+}
+
 QByteArray databaseBytes(const QString &sql)
 {
     QTemporaryDir dir;
@@ -70,9 +75,13 @@ QByteArray databaseBytes(const QString &sql)
     return readBytes(file);
 }
 
+// A database of the delivered schema with the given content, as bytes.
 QByteArray ourDatabase(const QString &extraSql = QString())
 {
-    return databaseBytes(inOneTransaction(schemaSql() + QLatin1Char('\n') + extraSql));
+    QTemporaryDir dir;
+    if (!createDatabase(dir.path(), extraSql))
+        return QByteArray();
+    return readBytes(dir.filePath(QStringLiteral("nivlets")));
 }
 
 } // namespace
@@ -234,11 +243,10 @@ void TstFileFaults::oddRateValues()
     BoxCatcher boxes;
     // No declared type on kn_rate, so text and other odd values stay as
     // they were written by whoever edited the file.
-    const QByteArray bytes = databaseBytes(QStringLiteral(
+    const QByteArray bytes = ourDatabase(QStringLiteral(
+        "DROP TABLE book; DROP TABLE nivlet;"
         "CREATE TABLE book (id INTEGER PRIMARY KEY, name, active);"
         "CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active, kn_rate, book_id, question, answer);"
-        "CREATE TABLE options (auto_ch, auto_ch_interval, puzzle_affects_rates);"
-        "INSERT INTO options VALUES (0, 900, 1);"
         "INSERT INTO book VALUES (1, 'Alpha', 1);"
         "INSERT INTO nivlet VALUES (1, 1, NULL, 1, 'null', 'a'), (2, 1, 'abc', 1, 'text', 'a'),"
         " (3, 1, '0.25', 1, 'numeric text', 'a'), (4, 1, 7.5, 1, 'too big', 'a'),"
@@ -263,11 +271,11 @@ void TstFileFaults::nullTexts()
 {
     WorkDir work;
     BoxCatcher boxes;
-    const QByteArray bytes = databaseBytes(QStringLiteral(
+    // Without NOT NULL, so that a hand-edited file may hold NULL texts.
+    const QByteArray bytes = ourDatabase(QStringLiteral(
+        "DROP TABLE book; DROP TABLE nivlet;"
         "CREATE TABLE book (id INTEGER PRIMARY KEY, name, active);"
         "CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active, kn_rate, book_id, question, answer);"
-        "CREATE TABLE options (auto_ch, auto_ch_interval, puzzle_affects_rates);"
-        "INSERT INTO options VALUES (0, 900, 1);"
         "INSERT INTO book VALUES (1, NULL, 1);"
         "INSERT INTO nivlet VALUES (1, 1, 0.1, 1, NULL, 'answer'), (2, 1, 0.2, 1, 'question', "
         "NULL), (3, 1, 0.3, 1, NULL, NULL);"));

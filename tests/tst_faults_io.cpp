@@ -72,7 +72,7 @@ void TstIoFaults::ioFaultInEveryChange()
     WorkDir work;
     const QString templ = work.file(QStringLiteral("template"));
     QVERIFY(QDir().mkpath(templ));
-    QVERIFY(makeDatabase(templ, QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(templ, QString::fromLatin1(fixtureSql)));
     const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
     const QString file = work.file(QStringLiteral("nivlets"));
 
@@ -170,7 +170,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
     QVERIFY(QDir().mkpath(templ));
     // Long answers over many pages, so the deletion writes many pages and a
     // fault can land in the journal, in the file and in between.
-    QVERIFY(makeDatabase(
+    QVERIFY(createDatabase(
         templ, QStringLiteral(
                    "INSERT INTO book (id, name, active) VALUES (1, 'Alpha', 1), (2, 'Beta', 1);"
                    "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < %1)"
@@ -252,7 +252,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
 void TstIoFaults::readErrorWhileOpening()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(
+    QVERIFY(createDatabase(
         work.path(),
         QStringLiteral(
             "INSERT INTO book (id, name, active) VALUES (1, 'Alpha', 1), (2, 'Beta', 1);"

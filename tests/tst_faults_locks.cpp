@@ -39,7 +39,7 @@ void TstLockFaults::runLocked(const QString &opName, bool otherProcess)
     const Op *op = findOp(opName, withoutCache);
     QVERIFY(op);
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     const QString file = work.file(QStringLiteral("nivlets"));
     openLog();
     NivletCore store;
@@ -112,7 +112,7 @@ void TstLockFaults::lockedByProcess()
 void TstLockFaults::exclusiveLockStopsReads()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     openLog();
     NivletCore store;
     store.setBusyTimeout(shortWait);
@@ -172,7 +172,7 @@ void TstLockFaults::busyCommitRollsBack()
     const Op *deletion = findOp(QStringLiteral("deleteBook"), withoutCache);
     QVERIFY(deletion);
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     const QString file = work.file(QStringLiteral("nivlets"));
     openLog();
     NivletCore store;

@@ -37,7 +37,7 @@ private slots:
 void TstLogFaults::logIsDirectory()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     QVERIFY(QDir().mkdir(QStringLiteral("nivlets.log")));
     openLog();
     NivletCore store;
@@ -67,7 +67,7 @@ void TstLogFaults::logIsDirectory()
 void TstLogFaults::logIsImmutable()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     const QByteArray earlier = "Error: from an earlier run\n";
     {
         QFile log(QStringLiteral("nivlets.log"));
@@ -102,7 +102,7 @@ void TstLogFaults::logOnFullDevice()
     if (!QFileInfo::exists(QStringLiteral("/dev/full")))
         QSKIP("there is no /dev/full here; logIsDirectory covers an unwritable log");
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), QStringLiteral("nivlets.log")));
     openLog();
     NivletCore store;
@@ -127,7 +127,7 @@ void TstLogFaults::logOnFullDevice()
 void TstLogFaults::logIsFifo()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     QCOMPARE(::mkfifo("nivlets.log", 0600), 0);
     auto opening = std::async(std::launch::async, [] { openLog(); });
     const bool returned = opening.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
@@ -158,7 +158,7 @@ void TstLogFaults::logIsFifo()
 void TstLogFaults::logAppendsAcrossRuns()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(), QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(work.path(), QString::fromLatin1(fixtureSql)));
     QStringList expected;
     for (int run = 0; run < 2; ++run) {
         openLog();

@@ -58,7 +58,7 @@ void TstReadOnlyFaults::readOnly()
     WorkDir work;
     const QString data = work.file(QStringLiteral("data"));
     QVERIFY(QDir().mkpath(data));
-    QVERIFY(makeDatabase(data, QString::fromLatin1(fixtureSql)));
+    QVERIFY(createDatabase(data, QString::fromLatin1(fixtureSql)));
     QVERIFY(QFile(QDir(data).filePath(QStringLiteral("nivlets.log"))).open(QIODevice::WriteOnly));
     const QByteArray bytes = readBytes(QDir(data).filePath(QStringLiteral("nivlets")));
 

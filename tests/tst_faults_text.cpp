@@ -138,9 +138,9 @@ private slots:
 void TstTextFaults::hostileTextRoundTrip()
 {
     WorkDir work;
-    QVERIFY(makeDatabase(work.path(),
-                         QStringLiteral("INSERT INTO book (id, name, active) VALUES (1, 'Plain', "
-                                        "1);")));
+    QVERIFY(createDatabase(work.path(),
+                           QStringLiteral("INSERT INTO book (id, name, active) VALUES (1, 'Plain', "
+                                          "1);")));
     const QString file = work.file(QStringLiteral("nivlets"));
     const QStringList texts = hostileTexts();
     const QString big = megabyteAnswer();
@@ -255,7 +255,7 @@ void TstTextFaults::searchWildcards()
                               "VALUES (1, 0.1, 1, '%1', 'x');")
                    .arg(quoted);
     }
-    QVERIFY(makeDatabase(work.path(), sql));
+    QVERIFY(createDatabase(work.path(), sql));
     NivletCore store;
     QVERIFY(store.open());
     BoxCatcher boxes;
@@ -311,11 +311,11 @@ void TstTextFaults::htmlInErrorBoxIsPlainText()
                                           "href=\"x\">link</a>");
     QString quoted = markup;
     quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
-    QVERIFY(makeDatabase(work.path(),
-                         QString::fromLatin1(fixtureSql) +
-                             QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON nivlet "
-                                            "BEGIN SELECT RAISE(ABORT, '%1'); END;")
-                                 .arg(quoted)));
+    QVERIFY(createDatabase(work.path(),
+                           QString::fromLatin1(fixtureSql) +
+                               QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON nivlet "
+                                              "BEGIN SELECT RAISE(ABORT, '%1'); END;")
+                                   .arg(quoted)));
     openLog();
     NivletCore store;
     QVERIFY(store.open());
