@@ -72,8 +72,8 @@ struct CardTransfer::ExportRun
         bool active = true;
     };
 
-    ExportRun(QIODevice &out, const QString &bookName, CardFormat format, Summary &summary)
-        : out(out), bookName(bookName), format(format), summary(summary)
+    ExportRun(QIODevice &device, const QString &chosenBook, CardFormat cardFormat, Summary &counts)
+        : out(device), bookName(chosenBook), format(cardFormat), summary(counts)
     {
     }
 

@@ -45,7 +45,7 @@ const char fixtureSql[] =
     "(1, 1, 0.1, 1, 'q1', 'a1'), (2, 1, 0.2, 1, 'q2', 'a2'), (3, 0, 0.3, 1, 'q3', 'a3'), "
     "(4, 1, 0.4, 2, 'q4', 'a4'), (5, 1, 0.5, 3, 'q5', 'a5');";
 
-const char lockedMessage[] = "database is locked";
+constexpr QLatin1String lockedMessage("database is locked");
 
 // Tests that expect a lock to be reported wait this long, not the few
 // seconds a user's store waits.
@@ -199,7 +199,7 @@ extern bool privateMounts;
 class Immutable
 {
 public:
-    explicit Immutable(const QString &path) : path(path)
+    explicit Immutable(const QString &file) : path(file)
     {
         const QString watch = QStringLiteral(
             "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; chattr -i -- \"$2\"");
@@ -239,7 +239,7 @@ private:
 class ReadOnlyMount
 {
 public:
-    ReadOnlyMount(const QString &source, const QString &target) : target(target)
+    ReadOnlyMount(const QString &source, const QString &mountPoint) : target(mountPoint)
     {
         QString output;
         QDir().mkpath(target);
