@@ -61,6 +61,14 @@ void TstFileFaults::checkFileUntouchedAfter(const QByteArray &bytes,
 
 namespace {
 
+// The book and nivlet tables as whoever edited the file by hand may have made
+// them: without declared types, so that text and other odd values stay as
+// they were written, and without NOT NULL.
+const char looseTablesSql[] =
+    "DROP TABLE book; DROP TABLE nivlet;"
+    "CREATE TABLE book (id INTEGER PRIMARY KEY, name, active);"
+    "CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active, kn_rate, book_id, question, answer);";
+
 QString inOneTransaction(const QString &sql)
 {
     return QStringLiteral("BEGIN;\n") + sql + QStringLiteral("\nCOMMIT;");
@@ -241,17 +249,14 @@ void TstFileFaults::oddRateValues()
 {
     WorkDir work;
     BoxCatcher boxes;
-    // No declared type on kn_rate, so text and other odd values stay as
-    // they were written by whoever edited the file.
-    const QByteArray bytes = ourDatabase(QStringLiteral(
-        "DROP TABLE book; DROP TABLE nivlet;"
-        "CREATE TABLE book (id INTEGER PRIMARY KEY, name, active);"
-        "CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active, kn_rate, book_id, question, answer);"
-        "INSERT INTO book VALUES (1, 'Alpha', 1);"
-        "INSERT INTO nivlet VALUES (1, 1, NULL, 1, 'null', 'a'), (2, 1, 'abc', 1, 'text', 'a'),"
-        " (3, 1, '0.25', 1, 'numeric text', 'a'), (4, 1, 7.5, 1, 'too big', 'a'),"
-        " (5, 1, -1, 1, 'negative', 'a'), (6, 1, x'00ff', 1, 'blob', 'a'),"
-        " (7, 1, 0.5, 1, 'plain', 'a');"));
+    const QByteArray bytes = ourDatabase(
+        QString::fromLatin1(looseTablesSql) +
+        QStringLiteral(
+            "INSERT INTO book VALUES (1, 'Alpha', 1);"
+            "INSERT INTO nivlet VALUES (1, 1, NULL, 1, 'null', 'a'), (2, 1, 'abc', 1, 'text', 'a'),"
+            " (3, 1, '0.25', 1, 'numeric text', 'a'), (4, 1, 7.5, 1, 'too big', 'a'),"
+            " (5, 1, -1, 1, 'negative', 'a'), (6, 1, x'00ff', 1, 'blob', 'a'),"
+            " (7, 1, 0.5, 1, 'plain', 'a');"));
     CHECKED(checkFileUntouchedAfter(bytes, [](NivletCore &store) {
         QVERIFY(store.open());
         QCOMPARE(store.activeNivletCount(), 7);
@@ -271,14 +276,12 @@ void TstFileFaults::nullTexts()
 {
     WorkDir work;
     BoxCatcher boxes;
-    // Without NOT NULL, so that a hand-edited file may hold NULL texts.
-    const QByteArray bytes = ourDatabase(QStringLiteral(
-        "DROP TABLE book; DROP TABLE nivlet;"
-        "CREATE TABLE book (id INTEGER PRIMARY KEY, name, active);"
-        "CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active, kn_rate, book_id, question, answer);"
-        "INSERT INTO book VALUES (1, NULL, 1);"
-        "INSERT INTO nivlet VALUES (1, 1, 0.1, 1, NULL, 'answer'), (2, 1, 0.2, 1, 'question', "
-        "NULL), (3, 1, 0.3, 1, NULL, NULL);"));
+    const QByteArray bytes = ourDatabase(
+        QString::fromLatin1(looseTablesSql) +
+        QStringLiteral(
+            "INSERT INTO book VALUES (1, NULL, 1);"
+            "INSERT INTO nivlet VALUES (1, 1, 0.1, 1, NULL, 'answer'), (2, 1, 0.2, 1, 'question', "
+            "NULL), (3, 1, 0.3, 1, NULL, NULL);"));
     CHECKED(checkFileUntouchedAfter(bytes, [](NivletCore &store) {
         QVERIFY(store.open());
         QCOMPARE(store.book(0)->name, QString());
