@@ -4,6 +4,7 @@
 
 #include "cardfile.h"
 #include "cardtransfer.h"
+#include "schemasql.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -84,27 +85,14 @@ bool execSql(sqlite3 *db, const char *sql)
     return false;
 }
 
-// A file of the same schema with no rows, made from the given database's own
-// schema statements.
-bool makeEmptyCopy(const QString &from, const QString &to)
+// An empty database of the delivered schema, as a new user's file would be.
+bool makeEmptyDatabase(const QString &file)
 {
-    QFile::remove(to);
-    sqlite3 *source = nullptr;
-    sqlite3 *target = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(from).constData(), &source, SQLITE_OPEN_READONLY,
-                              nullptr) == SQLITE_OK &&
-              sqlite3_open(QFile::encodeName(to).constData(), &target) == SQLITE_OK;
-    sqlite3_stmt *stmt = nullptr;
-    ok = ok && sqlite3_prepare_v2(source,
-                                  "SELECT sql FROM sqlite_master WHERE sql IS NOT NULL "
-                                  "ORDER BY type = 'index', rowid",
-                                  -1, &stmt, nullptr) == SQLITE_OK;
-    while (ok && sqlite3_step(stmt) == SQLITE_ROW)
-        ok = execSql(target, reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-    sqlite3_finalize(stmt);
-    ok = ok && execSql(target, "INSERT INTO options DEFAULT VALUES");
-    sqlite3_close(source);
-    sqlite3_close(target);
+    QFile::remove(file);
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK &&
+                    execSql(db, Schema::sql);
+    sqlite3_close(db);
     return ok;
 }
 
@@ -255,8 +243,8 @@ int main(int argc, char *argv[])
                 "|---|---|---|---|---|---|\n");
 
     // Import: the card file of every nivlet of the first database into an
-    // empty file of the same schema.
-    if (!QFile::copy(args.at(0), importSource) || !makeEmptyCopy(importSource, empty))
+    // empty file.
+    if (!QFile::copy(args.at(0), importSource) || !makeEmptyDatabase(empty))
         fail(QStringLiteral("cannot copy ") + args.at(0));
     const qint64 importRows = exportFile(importSource, cardFile);
     CardReader parsed;

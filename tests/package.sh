@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds the Debian package from a build tree, unpacks it with dpkg-deb -x,
-# checks its fields and its file list against the install layout, and starts
-# the unpacked launcher against an empty data folder under the tray host of
-# the test command's X server. Also checks that the project configures with
-# its tests switched off, as a package build does.
+# checks its fields, its file list against the install layout and the libraries
+# its two commands need, and starts the unpacked launcher against an empty data
+# folder under the tray host of the test command's X server. Also checks that
+# the project configures with its tests switched off, as a package build does,
+# and then has neither tests nor benchmarks.
 # Usage: package.sh BUILD_DIR SOURCE_DIR VERSION [COMPANION_PATH...]
 # The companion commands' paths are expected in the package on top of
 # tests/package-files.txt.
@@ -69,6 +70,14 @@ for program in usr/bin/nivlets usr/libexec/nivlets/nivlets "${@#/}"; do
     [ -x "$root/$program" ] || fail "/$program is not executable"
 done
 file "$root/usr/libexec/nivlets/nivlets" | grep -q ', stripped' || fail "the program is not stripped"
+# Only the card command reads Anki's HTML: the program itself needs no libxml2.
+needed() {
+    objdump -p "$root/$1" | awk '$1 == "NEEDED" { print $2 }'
+}
+program_needs=$(needed usr/libexec/nivlets/nivlets)
+cards_needs=$(needed usr/bin/nivlets-cards)
+! grep -q '^libxml2' <<<"$program_needs" || fail "the program links libxml2: $program_needs"
+grep -q '^libxml2' <<<"$cards_needs" || fail "nivlets-cards does not link libxml2: $cards_needs"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml >/dev/null || fail "AppStream metadata"
 
@@ -111,6 +120,9 @@ pid=""
 cmake -S "$source" -B "$work/notests" -DBUILD_TESTING=OFF >"$work/notests.log" 2>&1 ||
     fail "configuring with BUILD_TESTING=OFF: $(cat "$work/notests.log")"
 ! grep -q '^Qt6Test_DIR:' "$work/notests/CMakeCache.txt" || fail "BUILD_TESTING=OFF still finds Qt Test"
-! cmake --build "$work/notests" --target help | grep -q 'tst_' || fail "BUILD_TESTING=OFF still has tests"
+targets=$(cmake --build "$work/notests" --target help)
+! grep -q 'tst_' <<<"$targets" || fail "BUILD_TESTING=OFF still has tests"
+! grep -q 'nivlets_bench\|nivlets_gendb\|shots' <<<"$targets" ||
+    fail "BUILD_TESTING=OFF still has the benchmarks or the screenshot makers"
 
 echo "$(basename "$deb"): fields, $(wc -l <"$work/files") files, started from the tray: ok"

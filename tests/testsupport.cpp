@@ -2,6 +2,7 @@
 
 #include "errorboxpresenter.h"
 #include "nivletcore.h"
+#include "schemasql.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -17,7 +18,30 @@ namespace TestSupport {
 
 QString schemaSql()
 {
-    return readFile(QStringLiteral(NIVLETS_SCHEMA_SQL));
+    return QString::fromUtf8(Schema::sql);
+}
+
+QString schemaStatement(const QString &name)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    QString statement;
+    if (sqlite3_open(":memory:", &db) == SQLITE_OK &&
+        sqlite3_exec(db, Schema::sql, nullptr, nullptr, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = ?", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+        const QByteArray utf8 = name.toUtf8();
+        sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()),
+                          SQLITE_TRANSIENT);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            statement =
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+    }
+    if (statement.isEmpty())
+        qWarning() << "no statement for" << name << "in the schema";
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return statement;
 }
 
 bool execSql(const QString &file, const QString &sql)
@@ -39,7 +63,10 @@ bool createDatabase(const QString &dir, const QString &extraSql)
 {
     const QString file = QDir(dir).filePath(QStringLiteral("nivlets"));
     QFile::remove(file);
-    return execSql(file, schemaSql() + QLatin1Char('\n') + extraSql);
+    // One commit instead of one per statement: every commit waits for the
+    // disk, and some tests make hundreds of files.
+    return execSql(file, QStringLiteral("BEGIN;\n") + schemaSql() + QLatin1Char('\n') + extraSql +
+                             QStringLiteral("\nCOMMIT;"));
 }
 
 std::unique_ptr<NivletCore> openStore(const QString &extraSql)

@@ -19,13 +19,20 @@ struct sqlite3;
 
 namespace TestSupport {
 
+// The delivered schema (data/schema.sql): the tables, their indexes and the
+// one row of options with its defaults.
 QString schemaSql();
+
+// The CREATE statement of one table or index of the delivered schema, for a
+// test that puts back what it dropped.
+QString schemaStatement(const QString &name);
 
 // Runs SQL on the file through a connection of its own; false (with a
 // warning) on any failure.
 bool execSql(const QString &file, const QString &sql);
 
-// Creates "nivlets" from the delivered schema plus extraSql in dir.
+// Creates "nivlets" in dir from the delivered schema, options row included,
+// plus extraSql, all in one transaction: a database of the given content.
 bool createDatabase(const QString &dir, const QString &extraSql = QString());
 
 // Creates "nivlets" in the working directory like createDatabase and opens a

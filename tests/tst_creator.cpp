@@ -256,8 +256,7 @@ void TestCreator::cleanup()
 
 bool TestCreator::openStore(const QString &sql)
 {
-    // One transaction: a commit for each row would wait for the disk each time.
-    core = TestSupport::openStore(QStringLiteral("BEGIN;\n%1COMMIT;\n").arg(sql));
+    core = TestSupport::openStore(sql);
     return core != nullptr;
 }
 

@@ -266,7 +266,7 @@ void TestDatabase::makedbBuildsFromFilesInOrder()
     const QString output = work->file(QStringLiteral("built"));
     QVERIFY(writeFile(output, "an older file that the build replaces"));
 
-    const ToolRun run = runMakedb({output, QStringLiteral(NIVLETS_SCHEMA_SQL), second});
+    const ToolRun run = runMakedb({output, second});
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.errors.isEmpty(), qPrintable(run.errors));
     QVERIFY(!QFile::exists(output + QStringLiteral(".tmp")));
@@ -283,7 +283,7 @@ void TestDatabase::makedbFailsOnBadSql()
                            "INSERT INTO no_such_table VALUES (1);\n"));
     const QString output = work->file(QStringLiteral("built"));
 
-    const ToolRun run = runMakedb({output, QStringLiteral(NIVLETS_SCHEMA_SQL), bad});
+    const ToolRun run = runMakedb({output, bad});
     QVERIFY(run.exitCode > 0);
     QVERIFY2(run.errors.contains(QStringLiteral("no such table: no_such_table")),
              qPrintable(run.errors));
@@ -302,7 +302,7 @@ void TestDatabase::makedbKeepsOldOutputOnFailure()
     // A leftover of an interrupted build must not end up in the new file.
     QVERIFY(writeFile(output + QStringLiteral(".tmp"), "leftover"));
 
-    const ToolRun run = runMakedb({output, QStringLiteral(NIVLETS_SCHEMA_SQL), bad});
+    const ToolRun run = runMakedb({output, bad});
     QVERIFY(run.exitCode > 0);
     QVERIFY2(run.errors.contains(QStringLiteral("table book already exists")),
              qPrintable(run.errors));
@@ -314,7 +314,7 @@ void TestDatabase::makedbFailsOnMissingFile()
 {
     const QString output = work->file(QStringLiteral("built"));
     const QString missing = work->file(QStringLiteral("missing.sql"));
-    const ToolRun run = runMakedb({output, QStringLiteral(NIVLETS_SCHEMA_SQL), missing});
+    const ToolRun run = runMakedb({output, missing});
     QVERIFY(run.exitCode > 0);
     QVERIFY2(run.errors.contains(missing), qPrintable(run.errors));
     QVERIFY(!QFile::exists(output));

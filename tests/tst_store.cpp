@@ -925,8 +925,8 @@ void TestStore::failedOptionsReadIsRetried()
                                       "1 error message: no such table: options"});
     QVERIFY(!core.optionsCache);
 
-    QVERIFY(exec("CREATE TABLE options (auto_ch INTEGER, auto_ch_interval INTEGER, "
-                 "puzzle_affects_rates INTEGER); INSERT INTO options VALUES (1, 3600, 0);"));
+    QVERIFY(exec(TestSupport::schemaStatement(QStringLiteral("options")) +
+                 QStringLiteral("; INSERT INTO options VALUES (1, 3600, 0);")));
     Options *options = core.options();
     QVERIFY(options);
     QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=1,3600,0"));

@@ -1,5 +1,8 @@
 // nivlets_gendb OUTPUT N B SEED [SCHEMA]: writes a database of the delivered
-// schema with N nivlets in B books, the same file for the same arguments.
+// schema, or of the schema file given for a trial, with N nivlets in B books,
+// the same file for the same arguments.
+
+#include "schemasql.h"
 
 #include <sqlite3.h>
 
@@ -13,10 +16,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#ifndef NIVLETS_SCHEMA_SQL
-#define NIVLETS_SCHEMA_SQL "schema.sql"
-#endif
 
 namespace {
 
@@ -290,10 +289,9 @@ int main(int argc, char **argv)
                      "same file\n");
         return 2;
     }
-    const char *schemaPath = argc == 6 ? argv[5] : NIVLETS_SCHEMA_SQL;
-    std::string schema;
-    if (!readFile(schemaPath, schema)) {
-        std::fprintf(stderr, "nivlets_gendb: cannot read %s\n", schemaPath);
+    std::string schema = Schema::sql;
+    if (argc == 6 && !readFile(argv[5], schema)) {
+        std::fprintf(stderr, "nivlets_gendb: cannot read %s\n", argv[5]);
         return 1;
     }
 

@@ -1,6 +1,9 @@
-// Builds a database file from SQL files. The file is written under a temporary
-// name and renamed only when everything succeeded, so that a failed build
-// never leaves a half-made database where the program or the build expects one.
+// Builds a database file of the delivered schema with the content of SQL
+// files. The file is written under a temporary name and renamed only when
+// everything succeeded, so that a failed build never leaves a half-made
+// database where the program or the build expects one.
+
+#include "schemasql.h"
 
 #include <sqlite3.h>
 
@@ -75,7 +78,7 @@ bool build(const std::string &file, int count, char **sqlFiles)
         return false;
     }
 
-    bool ok = exec(db, "BEGIN", "begin transaction");
+    bool ok = exec(db, "BEGIN", "begin transaction") && exec(db, Schema::sql, "schema");
     for (int i = 0; ok && i < count; ++i) {
         std::string sql;
         if (!readText(sqlFiles[i], sql)) {
@@ -111,7 +114,10 @@ void removeTemporary(const std::string &file)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT SQLFILE...\n", toolName);
+        std::fprintf(stderr,
+                     "usage: %s OUTPUT SQLFILE...\n"
+                     "  the delivered schema, then the SQL files in their order\n",
+                     toolName);
         return 2;
     }
     const std::string output = argv[1];

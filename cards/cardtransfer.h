@@ -63,11 +63,29 @@ public:
     int errorLine() const { return failedLine; }
 
 private:
+    struct ExportRun;
+    struct ImportPlan;
+
     bool open(int flags);
     bool fail(const QString &text, int line = 0);
     bool failSql(const char *what);
     bool prepare(const char *sql, sqlite3_stmt *&stmt);
     void report(qint64 done, qint64 total, qint64 &next);
+
+    // The steps of an export, inside its read transaction.
+    bool writeExport(ExportRun &run);
+    bool readExportBooks(ExportRun &run);
+    bool countNivlets(qint64 &total);
+    bool exportPass(ExportRun &run, qint64 passBook);
+    bool flush(ExportRun &run);
+
+    // The steps of an import: the plan reads, the others write inside its
+    // transaction.
+    bool planImport(const std::vector<Card> &cards, const QString &bookName, ImportPlan &plan,
+                    Summary &summary);
+    bool findBook(sqlite3_stmt *find, const QByteArray &name, qint64 &id);
+    bool addNewBooks(ImportPlan &plan);
+    bool addNivlets(const std::vector<Card> &cards, const ImportPlan &plan);
 
     QString file;
     sqlite3 *db = nullptr;
