@@ -20,8 +20,8 @@ QLabel *countLabel(QLabel *label)
 } // namespace
 
 CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *core)
-    : QDialog(parent), widget(nullptr), mainLayout(nullptr), buttonLayout(nullptr),
-      checkButton(nullptr), closeButton(nullptr)
+    : QDialog(parent), widget(GuiUtil::named(new CWPuzzleWidget(puzzle, core), "puzzleWidget")),
+      mainLayout(new QVBoxLayout), checkButton(nullptr)
 {
     const QSize size(24 * puzzle->width + 26, 24 * puzzle->height + 56);
     resize(size);
@@ -29,19 +29,15 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     setMaximumSize(size);
     setWindowTitle(QStringLiteral("nivlets - Puzzle"));
 
-    mainLayout = new QVBoxLayout;
-    widget = new CWPuzzleWidget(puzzle, core);
     mainLayout->addWidget(widget, 1);
 
-    buttonLayout = new QHBoxLayout;
+    auto *buttonLayout = GuiUtil::named(new QHBoxLayout, "buttonRow");
     buttonLayout->setAlignment(Qt::AlignLeft);
-    checkButton = new QPushButton(QStringLiteral("Check!"));
+    checkButton = GuiUtil::named(GuiUtil::button("Check!", 60), "checkButton");
     checkButton->setDefault(true);
-    GuiUtil::fixButtonWidth(checkButton, 60);
     buttonLayout->addWidget(checkButton);
     connect(checkButton, &QPushButton::clicked, this, &CWPuzzleDialog::check);
-    closeButton = new QPushButton(QStringLiteral("Close"));
-    GuiUtil::fixButtonWidth(closeButton, 60);
+    QPushButton *closeButton = GuiUtil::named(GuiUtil::button("Close", 60), "closeButton");
     buttonLayout->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &CWPuzzleDialog::reject);
     mainLayout->addLayout(buttonLayout);

@@ -160,7 +160,7 @@ void CWPuzzleWidget::ask(CWEntry *entry)
 {
     CWQuestionDialog dialog(this, entry->nivlet);
     dialog.exec();
-    if (dialog.cheated)
+    if (dialog.cheated())
         reveal(entry);
 }
 
