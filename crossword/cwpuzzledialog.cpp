@@ -12,6 +12,9 @@
 #include <algorithm>
 
 namespace {
+// Room around the grid for the dialog's margins and for the button row below it.
+const QSize frame(25, 55);
+
 QLabel *countLabel(QLabel *label)
 {
     GuiUtil::enlargeFont(label, 3);
@@ -23,7 +26,7 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     : QDialog(parent), widget(GuiUtil::named(new CWPuzzleWidget(puzzle, core), "puzzleWidget")),
       mainLayout(new QVBoxLayout), checkButton(nullptr)
 {
-    const QSize size(24 * puzzle->width + 26, 24 * puzzle->height + 56);
+    const QSize size = widget->sizeHint() + frame;
     resize(size);
     setMinimumSize(size);
     setMaximumSize(size);

@@ -76,6 +76,11 @@ QString CWPuzzleWidget::clueText(const Nivlet *nivlet)
     return nivlet->question;
 }
 
+QSize CWPuzzleWidget::sizeHint() const
+{
+    return QSize(cellSize * width + 1, cellSize * height + 1);
+}
+
 bool CWPuzzleWidget::isLetterCell(int x, int y) const
 {
     return x >= 0 && x < width && y >= 0 && y < height &&

@@ -182,6 +182,8 @@ private slots:
     void sizeValidation();
     void puzzleDialogSizes_data();
     void puzzleDialogSizes();
+    void widgetAsksForItsGrid_data();
+    void widgetAsksForItsGrid();
     void checkOnceWithResultsRow();
     void checkOfAnUntouchedPuzzle();
 
@@ -1107,6 +1109,26 @@ void TestPuzzle::puzzleDialogSizes_data()
     QTest::newRow("10 x 10") << 10 << 10 << QSize(266, 296);
     QTest::newRow("24 x 24") << 24 << 24 << QSize(602, 632);
     QTest::newRow("10 x 24") << 10 << 24 << QSize(266, 632);
+}
+
+void TestPuzzle::widgetAsksForItsGrid_data()
+{
+    puzzleDialogSizes_data();
+}
+
+// The grid with its last lines is what the widget asks for; the dialog's
+// fixed size is that and the room around it.
+void TestPuzzle::widgetAsksForItsGrid()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QSize, size);
+    CWPuzzle sized(width, height);
+    CWPuzzleWidget grid(&sized, core.get());
+    QCOMPARE(grid.sizeHint(), QSize(24 * width + 1, 24 * height + 1));
+    QCOMPARE(grid.sizeHint() + QSize(25, 55), size);
+    CWPuzzleDialog dialog(nullptr, &sized, core.get());
+    QCOMPARE(child<CWPuzzleWidget>(&dialog, "puzzleWidget")->sizeHint(), grid.sizeHint());
 }
 
 void TestPuzzle::puzzleDialogSizes()
