@@ -63,6 +63,43 @@ public:
     void addLaterRow() { addRow(new QLabel(QStringLiteral("Later row"))); }
 };
 
+// The parts of a challenge by their names, as they are when it is built:
+// null where the dialog has none, or none yet.
+struct ChallengeParts
+{
+    explicit ChallengeParts(const ChallengeDialog &dialog)
+        : bookLabel(find<QLabel>(dialog, "bookLabel")),
+          knRateLabel(find<QLabel>(dialog, "knRateLabel")),
+          questionEdit(find<QTextEdit>(dialog, "questionEdit")),
+          answerLabel(find<QLabel>(dialog, "answerLabel")),
+          answerEdit(find<QLineEdit>(dialog, "answerEdit")),
+          correctAnswersEdit(find<QTextEdit>(dialog, "correctAnswersEdit")),
+          buttons(find<QHBoxLayout>(dialog, "buttonRow")),
+          checkButton(find<QPushButton>(dialog, "checkButton")),
+          laterButton(find<QPushButton>(dialog, "laterButton")),
+          nextButton(find<QPushButton>(dialog, "nextButton")),
+          closeButton(find<QPushButton>(dialog, "closeButton"))
+    {
+    }
+
+    template <typename T> static T *find(const ChallengeDialog &dialog, const char *name)
+    {
+        return dialog.findChild<T *>(QString::fromLatin1(name));
+    }
+
+    QLabel *bookLabel;
+    QLabel *knRateLabel;
+    QTextEdit *questionEdit;
+    QLabel *answerLabel;
+    QLineEdit *answerEdit;
+    QTextEdit *correctAnswersEdit;
+    QHBoxLayout *buttons;
+    QPushButton *checkButton;
+    QPushButton *laterButton;
+    QPushButton *nextButton;
+    QPushButton *closeButton;
+};
+
 QColor textColorAt(QTextEdit *edit, int position)
 {
     QTextCursor cursor(edit->document());
@@ -153,14 +190,7 @@ void TestChallenge::buildsTheAskingWindow()
     QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("correctionButton")));
 
     QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog.layout());
-    auto *bookLabel = child<QLabel>(&dialog, "bookLabel");
-    auto *knRateLabel = child<QLabel>(&dialog, "knRateLabel");
-    auto *questionEdit = child<QTextEdit>(&dialog, "questionEdit");
-    auto *answerLabel = child<QLabel>(&dialog, "answerLabel");
-    auto *answerEdit = child<QLineEdit>(&dialog, "answerEdit");
-    auto *buttons = child<QHBoxLayout>(&dialog, "buttonRow");
-    auto *checkButton = child<QPushButton>(&dialog, "checkButton");
-    auto *laterButton = child<QPushButton>(&dialog, "laterButton");
+    const ChallengeParts parts(dialog);
     QCOMPARE(dialog.layout(), main);
     QCOMPARE(main->count(), 8);
 
@@ -178,13 +208,13 @@ void TestChallenge::buildsTheAskingWindow()
     QVERIFY(bookCaption);
     QCOMPARE(bookCaption->text(), QStringLiteral("Book:"));
     QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::Alignment(Qt::AlignRight));
-    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), bookLabel);
-    QCOMPARE(bookLabel->text(), QStringLiteral("Geography"));
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), parts.bookLabel);
+    QCOMPARE(parts.bookLabel->text(), QStringLiteral("Geography"));
     auto *rateCaption = qobject_cast<QLabel *>(grid->itemAtPosition(1, 0)->widget());
     QVERIFY(rateCaption);
     QCOMPARE(rateCaption->text(), QStringLiteral("Knowledge rate:"));
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), knRateLabel);
-    QCOMPARE(knRateLabel->text(), QStringLiteral("50%"));
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), parts.knRateLabel);
+    QCOMPARE(parts.knRateLabel->text(), QStringLiteral("50%"));
 
     QSpacerItem *spacing = main->itemAt(2)->spacerItem();
     QVERIFY(spacing);
@@ -193,48 +223,44 @@ void TestChallenge::buildsTheAskingWindow()
     auto *questionCaption = qobject_cast<QLabel *>(main->itemAt(3)->widget());
     QVERIFY(questionCaption);
     QCOMPARE(questionCaption->text(), QStringLiteral("Question:"));
-    QCOMPARE(main->itemAt(4)->widget(), questionEdit);
-    QCOMPARE(questionEdit->toPlainText(), QStringLiteral("Which city is the capital of France?"));
-    QVERIFY(questionEdit->isReadOnly());
-    QVERIFY(!questionEdit->isEnabled());
-    QVERIFY(questionEdit->tabChangesFocus());
-    QCOMPARE(textColorAt(questionEdit, 1), QColor(0, 0, 0, 255));
+    QCOMPARE(main->itemAt(4)->widget(), parts.questionEdit);
+    QCOMPARE(parts.questionEdit->toPlainText(),
+             QStringLiteral("Which city is the capital of France?"));
+    QVERIFY(parts.questionEdit->isReadOnly());
+    QVERIFY(!parts.questionEdit->isEnabled());
+    QVERIFY(parts.questionEdit->tabChangesFocus());
+    QCOMPARE(textColorAt(parts.questionEdit, 1), QColor(0, 0, 0, 255));
 
-    QCOMPARE(main->itemAt(5)->widget(), answerLabel);
-    QCOMPARE(answerLabel->text(), QStringLiteral("Type your answer here:"));
-    QCOMPARE(main->itemAt(6)->widget(), answerEdit);
-    QVERIFY(!answerEdit->isReadOnly());
-    QVERIFY(answerEdit->text().isEmpty());
+    QCOMPARE(main->itemAt(5)->widget(), parts.answerLabel);
+    QCOMPARE(parts.answerLabel->text(), QStringLiteral("Type your answer here:"));
+    QCOMPARE(main->itemAt(6)->widget(), parts.answerEdit);
+    QVERIFY(!parts.answerEdit->isReadOnly());
+    QVERIFY(parts.answerEdit->text().isEmpty());
 
-    QCOMPARE(main->itemAt(7)->layout(), buttons);
-    QCOMPARE(buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
-    QCOMPARE(buttons->count(), 2);
-    QCOMPARE(buttons->itemAt(0)->widget(), checkButton);
-    QCOMPARE(buttons->itemAt(1)->widget(), laterButton);
-    QCOMPARE(checkButton->text(), QStringLiteral("&Check it!"));
-    QVERIFY(checkButton->isDefault());
-    QVERIFY(!checkButton->icon().isNull());
-    QVERIFY(hasFixedWidth(checkButton, 110));
-    QCOMPARE(laterButton->text(), QStringLiteral("&Later please!"));
-    QVERIFY(!laterButton->isDefault());
-    QVERIFY(!laterButton->icon().isNull());
-    QVERIFY(hasFixedWidth(laterButton, 110));
+    QCOMPARE(main->itemAt(7)->layout(), parts.buttons);
+    QCOMPARE(parts.buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(parts.buttons->count(), 2);
+    QCOMPARE(parts.buttons->itemAt(0)->widget(), parts.checkButton);
+    QCOMPARE(parts.buttons->itemAt(1)->widget(), parts.laterButton);
+    QCOMPARE(parts.checkButton->text(), QStringLiteral("&Check it!"));
+    QVERIFY(parts.checkButton->isDefault());
+    QVERIFY(!parts.checkButton->icon().isNull());
+    QVERIFY(hasFixedWidth(parts.checkButton, 110));
+    QCOMPARE(parts.laterButton->text(), QStringLiteral("&Later please!"));
+    QVERIFY(!parts.laterButton->isDefault());
+    QVERIFY(!parts.laterButton->icon().isNull());
+    QVERIFY(hasFixedWidth(parts.laterButton, 110));
 }
 
 void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
 {
     QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog.layout());
-    auto *answerLabel = child<QLabel>(&dialog, "answerLabel");
-    auto *answerEdit = child<QLineEdit>(&dialog, "answerEdit");
-    auto *correctAnswersEdit = child<QTextEdit>(&dialog, "correctAnswersEdit");
-    auto *buttons = child<QHBoxLayout>(&dialog, "buttonRow");
-    auto *nextButton = child<QPushButton>(&dialog, "nextButton");
-    auto *closeButton = child<QPushButton>(&dialog, "closeButton");
+    const ChallengeParts parts(dialog);
     QCOMPARE(main->count(), 11);
-    QCOMPARE(main->itemAt(5)->widget(), answerLabel);
-    QCOMPARE(answerLabel->text(), QStringLiteral("Your answer:"));
-    QCOMPARE(main->itemAt(6)->widget(), answerEdit);
-    QVERIFY(answerEdit->isReadOnly());
+    QCOMPARE(main->itemAt(5)->widget(), parts.answerLabel);
+    QCOMPARE(parts.answerLabel->text(), QStringLiteral("Your answer:"));
+    QCOMPARE(main->itemAt(6)->widget(), parts.answerEdit);
+    QVERIFY(parts.answerEdit->isReadOnly());
 
     auto *row = qobject_cast<QHBoxLayout *>(main->itemAt(7)->layout());
     QVERIFY(row);
@@ -265,19 +291,19 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
     auto *caption = qobject_cast<QLabel *>(main->itemAt(8)->widget());
     QVERIFY(caption);
     QCOMPARE(caption->text(), QStringLiteral("Correct answers:"));
-    QCOMPARE(main->itemAt(9)->widget(), correctAnswersEdit);
-    QCOMPARE(correctAnswersEdit->toPlainText(), dialog.nivlet()->answer);
-    QVERIFY(correctAnswersEdit->isReadOnly());
-    QVERIFY(!correctAnswersEdit->isEnabled());
-    QCOMPARE(textColorAt(correctAnswersEdit, 1), QColor(0, 0, 0, 255));
+    QCOMPARE(main->itemAt(9)->widget(), parts.correctAnswersEdit);
+    QCOMPARE(parts.correctAnswersEdit->toPlainText(), dialog.nivlet()->answer);
+    QVERIFY(parts.correctAnswersEdit->isReadOnly());
+    QVERIFY(!parts.correctAnswersEdit->isEnabled());
+    QCOMPARE(textColorAt(parts.correctAnswersEdit, 1), QColor(0, 0, 0, 255));
 
-    QCOMPARE(main->itemAt(10)->layout(), buttons);
-    QCOMPARE(buttons->count(), 2);
-    QCOMPARE(buttons->itemAt(0)->widget(), nextButton);
-    QCOMPARE(buttons->itemAt(1)->widget(), closeButton);
-    QCOMPARE(nextButton->text(), QStringLiteral("&Next challenge!"));
-    QCOMPARE(closeButton->text(), QStringLiteral("&Close"));
-    for (QPushButton *button : {nextButton, closeButton}) {
+    QCOMPARE(main->itemAt(10)->layout(), parts.buttons);
+    QCOMPARE(parts.buttons->count(), 2);
+    QCOMPARE(parts.buttons->itemAt(0)->widget(), parts.nextButton);
+    QCOMPARE(parts.buttons->itemAt(1)->widget(), parts.closeButton);
+    QCOMPARE(parts.nextButton->text(), QStringLiteral("&Next challenge!"));
+    QCOMPARE(parts.closeButton->text(), QStringLiteral("&Close"));
+    for (QPushButton *button : {parts.nextButton, parts.closeButton}) {
         QVERIFY(hasFixedWidth(button, 110));
         QVERIFY(!button->icon().isNull());
         QTRY_VERIFY(button->isVisible());
