@@ -103,40 +103,27 @@ bool NivletCore::open()
     delete optionsCache;
     optionsCache = nullptr;
 
-    const int rc = sqlite3_open("nivlets", &db);
-    if (rc != SQLITE_OK) {
-        reportError("Could not open database.", rc);
+    if (!openDatabase("nivlets"))
         return false;
-    }
-    sqlite3_busy_timeout(db, busyWait);
 
-    const char failure[] = "Could not read books.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("SELECT id, name, active FROM book", stmt, failure))
+    SqlStatement stmt = prepare("SELECT id, name, active FROM book", "Could not read books.");
+    if (!stmt)
         return false;
     // One count statement for all books, reset between them.
-    sqlite3_stmt *count = nullptr;
-    if (!prepare(countSql, count, countFailure)) {
-        finalize(stmt);
+    SqlStatement count = prepare(countSql, countFailure);
+    if (!count)
         return false;
-    }
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        auto *book =
-            new Book(sqlite3_column_int64(stmt, 0), columnText(stmt, 1), columnBool(stmt, 2));
+    while (stmt.next()) {
+        auto book =
+            std::make_unique<Book>(stmt.columnInt64(0), stmt.columnText(1), stmt.columnBool(2));
         const int nivlets = countNivlets(count, book->id);
-        if (nivlets < 0) {
-            delete book;
-            finalize(count);
-            finalize(stmt);
+        if (nivlets < 0)
             return false;
-        }
         book->nivletCount = nivlets;
         booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
-        books.append(book);
+        books.append(book.release());
     }
-    finalize(count);
-    if (!finishQuery(stmt, step, failure))
+    if (!finishQuery(stmt))
         return false;
     return reloadActiveNivlets();
 }
@@ -154,12 +141,11 @@ bool NivletCore::reloadActiveNivlets()
     // Until the reload succeeds the emptied list does not show the file, so
     // whoever draws from it next must try the reload again.
     activeListStale = true;
-    const char failure[] = "Could not reload active nivlets.";
     const QByteArray sql = QByteArray(nivletColumns) +
                            ", book b WHERE (m.book_id = b.id)  AND (m.active = 1)  AND "
                            "(b.active = 1) ORDER BY kn_rate";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, failure))
+    SqlStatement stmt = prepare(sql.constData(), "Could not reload active nivlets.");
+    if (!stmt)
         return false;
     // The active books' counts bound the list's length (unless another
     // program added rows since), so the list and the records take their room
@@ -172,18 +158,16 @@ bool NivletCore::reloadActiveNivlets()
     activeNivlets.reserve(expected);
     activeRecords.reserve(expected);
     const BookLookup lookup(*this);
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        const auto *question = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 4));
-        const int questionSize = sqlite3_column_bytes(stmt, 4);
-        const auto *answer = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 5));
-        const int answerSize = sqlite3_column_bytes(stmt, 5);
-        activeNivlets.append(activeRecords.add(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
-                                               saneKnRate(sqlite3_column_double(stmt, 2)),
-                                               lookup.find(sqlite3_column_int64(stmt, 3)), question,
-                                               questionSize, answer, answerSize));
+    while (stmt.next()) {
+        const char *question = stmt.columnUtf8(4);
+        const int questionSize = stmt.columnBytes(4);
+        const char *answer = stmt.columnUtf8(5);
+        const int answerSize = stmt.columnBytes(5);
+        activeNivlets.append(activeRecords.add(
+            stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
+            lookup.find(stmt.columnInt64(3)), question, questionSize, answer, answerSize));
     }
-    if (!finishQuery(stmt, step, failure)) {
+    if (!finishQuery(stmt)) {
         clearActiveNivlets();
         return false;
     }
@@ -192,12 +176,10 @@ bool NivletCore::reloadActiveNivlets()
     return true;
 }
 
-Nivlet *NivletCore::readNivlet(sqlite3_stmt *stmt) const
+Nivlet *NivletCore::readNivlet(const SqlStatement &stmt) const
 {
-    return new Nivlet(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
-                      saneKnRate(sqlite3_column_double(stmt, 2)),
-                      findBook(sqlite3_column_int64(stmt, 3)), columnText(stmt, 4),
-                      columnText(stmt, 5));
+    return new Nivlet(stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
+                      findBook(stmt.columnInt64(3)), stmt.columnText(4), stmt.columnText(5));
 }
 
 int NivletCore::bookCount() const
@@ -313,68 +295,59 @@ void NivletCore::setPendingNivlet(Nivlet *nivlet)
 
 int NivletCore::countNivletsOfBook(qint64 bookId)
 {
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(countSql, stmt, countFailure))
+    SqlStatement stmt = prepare(countSql, countFailure);
+    if (!stmt)
         return -1;
-    const int result = countNivlets(stmt, bookId);
-    finalize(stmt);
-    return result;
+    return countNivlets(stmt, bookId);
 }
 
 // Steps the prepared count statement for one book and resets it for the next.
-int NivletCore::countNivlets(sqlite3_stmt *stmt, qint64 bookId)
+int NivletCore::countNivlets(SqlStatement &stmt, qint64 bookId)
 {
-    sqlite3_bind_int64(stmt, 1, bookId);
+    stmt.bindInt64(1, bookId);
     int result = -1;
-    int step = sqlite3_step(stmt);
-    if (step == SQLITE_ROW) {
-        result = sqlite3_column_int(stmt, 0);
-        step = sqlite3_step(stmt);
+    if (stmt.next()) {
+        result = stmt.columnInt(0);
+        stmt.next();
     }
-    if (step != SQLITE_DONE) {
-        reportError(countFailure, step);
+    if (stmt.resultCode() != SQLITE_DONE) {
+        report(stmt);
         result = -1;
     }
-    sqlite3_reset(stmt);
+    stmt.reset();
     return result;
 }
 
 Nivlet *NivletCore::getNivlet(qint64 id)
 {
-    const char failure[] = "Could not get nivlet from database.";
     const QByteArray sql = QByteArray(nivletColumns) + " WHERE m.id = ?";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, failure))
+    SqlStatement stmt = prepare(sql.constData(), "Could not get nivlet from database.");
+    if (!stmt)
         return nullptr;
-    sqlite3_bind_int64(stmt, 1, id);
-    Nivlet *result = nullptr;
-    int step = sqlite3_step(stmt);
-    if (step == SQLITE_ROW) {
-        result = readNivlet(stmt);
-        step = sqlite3_step(stmt);
+    stmt.bindInt64(1, id);
+    std::unique_ptr<Nivlet> result;
+    if (stmt.next()) {
+        result.reset(readNivlet(stmt));
+        stmt.next();
     }
-    if (!finishQuery(stmt, step, failure)) {
-        delete result;
+    if (!finishQuery(stmt))
         return nullptr;
-    }
-    return result;
+    return result.release();
 }
 
 bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer, bool active)
 {
     Q_ASSERT(book);
-    const char failure[] = "Could not add nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?);",
-                 stmt, failure))
+    SqlStatement stmt =
+        prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?);",
+                "Could not add nivlet.");
+    if (!stmt)
         return false;
-    bindBool(stmt, 1, active);
-    sqlite3_bind_int64(stmt, 2, book->id);
-    bindText(stmt, 3, question);
-    bindText(stmt, 4, answer);
-    const bool ok = execute(stmt, failure);
-    finalize(stmt);
-    if (!ok)
+    stmt.bindBool(1, active);
+    stmt.bindInt64(2, book->id);
+    stmt.bindText(3, question);
+    stmt.bindText(4, answer);
+    if (!execute(stmt))
         return false;
     activeListStale = true;
     ++book->nivletCount;
@@ -383,35 +356,33 @@ bool NivletCore::addNivlet(Book *book, const QString &question, const QString &a
 
 bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer, bool active)
 {
-    const char failure[] = "Could not edit nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?", stmt,
-                 failure))
+    SqlStatement stmt =
+        prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?",
+                "Could not edit nivlet.");
+    if (!stmt)
         return false;
-    bindText(stmt, 1, question);
-    bindText(stmt, 2, answer);
-    bindBool(stmt, 3, active);
-    sqlite3_bind_int64(stmt, 4, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (ok)
-        activeListStale = true;
-    return ok;
+    stmt.bindText(1, question);
+    stmt.bindText(2, answer);
+    stmt.bindBool(3, active);
+    stmt.bindInt64(4, id);
+    if (!executeChange(stmt, missingNivlet(id)))
+        return false;
+    activeListStale = true;
+    return true;
 }
 
 bool NivletCore::setKnowledgeRate(qint64 id, double rate)
 {
-    const char failure[] = "Could not set knowledge-rate for nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE nivlet SET kn_rate = ? WHERE id = ?", stmt, failure))
+    SqlStatement stmt = prepare("UPDATE nivlet SET kn_rate = ? WHERE id = ?",
+                                "Could not set knowledge-rate for nivlet.");
+    if (!stmt)
         return false;
-    sqlite3_bind_double(stmt, 1, rate);
-    sqlite3_bind_int64(stmt, 2, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (ok)
-        activeListStale = true;
-    return ok;
+    stmt.bindDouble(1, rate);
+    stmt.bindInt64(2, id);
+    if (!executeChange(stmt, missingNivlet(id)))
+        return false;
+    activeListStale = true;
+    return true;
 }
 
 int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
@@ -424,13 +395,13 @@ int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
         // A lock that outlasted one wait is held by something that will not
         // let go soon; waiting again for every rate would freeze the window
         // for minutes. The other rates are still tried, at once.
-        if ((sqlite3_extended_errcode(db) & 0xff) == SQLITE_BUSY) {
-            sqlite3_busy_timeout(db, 0);
+        if ((sqlite3_extended_errcode(connection()) & 0xff) == SQLITE_BUSY) {
+            sqlite3_busy_timeout(connection(), 0);
             waitDropped = true;
         }
     }
     if (waitDropped)
-        sqlite3_busy_timeout(db, busyWait);
+        sqlite3_busy_timeout(connection(), busyTimeout());
     const int failed = heldReportCount();
     releaseReports(
         QStringLiteral("Could not save %1 of %2 knowledge rates.").arg(failed).arg(changes.size()));
@@ -439,14 +410,11 @@ int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
 
 bool NivletCore::deleteNivlet(qint64 id, Book *book)
 {
-    const char failure[] = "Could not delete nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("DELETE FROM nivlet WHERE id = ?", stmt, failure))
+    SqlStatement stmt = prepare("DELETE FROM nivlet WHERE id = ?", "Could not delete nivlet.");
+    if (!stmt)
         return false;
-    sqlite3_bind_int64(stmt, 1, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (!ok)
+    stmt.bindInt64(1, id);
+    if (!executeChange(stmt, missingNivlet(id)))
         return false;
     if (book)
         --book->nivletCount;
@@ -475,20 +443,20 @@ QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyAc
         sql += " AND (m.active = 1) AND (b.active = 1)";
     sql += QStringLiteral(" ORDER BY kn_rate LIMIT %1").arg(searchLimit).toUtf8();
 
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, "Could not prepare search for nivlets."))
+    SqlStatement stmt = prepare(sql.constData(), "Could not prepare search for nivlets.");
+    if (!stmt)
         return nullptr;
+    stmt.setFailureText("Could not search for nivlets.");
     int index = 1;
     if (withText)
-        bindText(stmt, index++, text + QLatin1Char('%'));
+        stmt.bindText(index++, text + QLatin1Char('%'));
     if (book)
-        sqlite3_bind_int64(stmt, index, book->id);
+        stmt.bindInt64(index, book->id);
 
     auto *result = new QList<Nivlet *>;
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+    while (stmt.next())
         result->append(readNivlet(stmt));
-    if (!finishQuery(stmt, step, "Could not search for nivlets.")) {
+    if (!finishQuery(stmt)) {
         qDeleteAll(*result);
         delete result;
         return nullptr;
@@ -498,17 +466,15 @@ QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyAc
 
 Book *NivletCore::addBook(const QString &name, bool active)
 {
-    const char failure[] = "Could not add book.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("INSERT INTO book (name, active) VALUES (?, ?);", stmt, failure))
+    SqlStatement stmt =
+        prepare("INSERT INTO book (name, active) VALUES (?, ?);", "Could not add book.");
+    if (!stmt)
         return nullptr;
-    bindText(stmt, 1, name);
-    bindBool(stmt, 2, active);
-    const bool ok = execute(stmt, failure);
-    finalize(stmt);
-    if (!ok)
+    stmt.bindText(1, name);
+    stmt.bindBool(2, active);
+    if (!execute(stmt))
         return nullptr;
-    auto *book = new Book(sqlite3_last_insert_rowid(db), name, active);
+    auto *book = new Book(sqlite3_last_insert_rowid(connection()), name, active);
     booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
     books.append(book);
     emit booksChanged();
@@ -517,16 +483,14 @@ Book *NivletCore::addBook(const QString &name, bool active)
 
 bool NivletCore::editBook(Book *book, const QString &name, bool active)
 {
-    const char failure[] = "Could not edit book.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", stmt, failure))
+    SqlStatement stmt =
+        prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", "Could not edit book.");
+    if (!stmt)
         return false;
-    bindText(stmt, 1, name);
-    bindBool(stmt, 2, active);
-    sqlite3_bind_int64(stmt, 3, book->id);
-    const bool ok = executeChange(stmt, failure, missingBook(book->id));
-    finalize(stmt);
-    if (!ok)
+    stmt.bindText(1, name);
+    stmt.bindBool(2, active);
+    stmt.bindInt64(3, book->id);
+    if (!executeChange(stmt, missingBook(book->id)))
         return false;
     book->name = name;
     book->active = active;
@@ -545,25 +509,8 @@ bool NivletCore::deleteBook(Book *book)
         return false;
     holdReports();
 
-    sqlite3_stmt *stmt = nullptr;
-    bool ok = prepare("DELETE FROM nivlet WHERE book_id = ?", stmt, failure);
-    if (ok) {
-        sqlite3_bind_int64(stmt, 1, book->id);
-        ok = execute(stmt, failure);
-        finalize(stmt);
-    }
-    if (ok) {
-        ok = prepare("DELETE FROM book WHERE id = ?", stmt, failure);
-        if (ok) {
-            sqlite3_bind_int64(stmt, 1, book->id);
-            ok = executeChange(stmt, failure, missingBook(book->id));
-            finalize(stmt);
-        }
-    }
-    if (ok)
-        ok = commit(failure);
+    const bool ok = deleteBookRows(book->id, failure) && commit(failure);
     if (!ok) {
-        finalize(stmt);
         rollback();
         releaseReports();
         return false;
@@ -585,6 +532,21 @@ bool NivletCore::deleteBook(Book *book)
     return true;
 }
 
+bool NivletCore::deleteBookRows(qint64 bookId, const char *failure)
+{
+    SqlStatement nivlets = prepare("DELETE FROM nivlet WHERE book_id = ?", failure);
+    if (!nivlets)
+        return false;
+    nivlets.bindInt64(1, bookId);
+    if (!execute(nivlets))
+        return false;
+    SqlStatement row = prepare("DELETE FROM book WHERE id = ?", failure);
+    if (!row)
+        return false;
+    row.bindInt64(1, bookId);
+    return executeChange(row, missingBook(bookId));
+}
+
 bool NivletCore::deleteBooks(const QList<Book *> &list)
 {
     for (Book *b : list) {
@@ -601,23 +563,20 @@ Options *NivletCore::options()
     // Read into a record of its own: a failure is reported in a box whose
     // event loop may call back here, and must not find a half-read cache.
     auto read = std::make_unique<Options>();
-    const char failure[] = "Could not get options from database.";
-    sqlite3_stmt *stmt = nullptr;
-    bool ok = prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options", stmt,
-                      failure);
-    if (ok) {
-        int step = sqlite3_step(stmt);
-        if (step == SQLITE_ROW) {
-            read->autoCh = columnBool(stmt, 0);
-            // A hand-edited interval could overflow the timer's arithmetic.
-            read->autoChInterval = static_cast<int>(qBound(
-                qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)), qint64(maxInterval)));
-            read->puzzleAffectsRates = columnBool(stmt, 2);
-            step = sqlite3_step(stmt);
-        }
-        ok = finishQuery(stmt, step, failure);
+    SqlStatement stmt =
+        prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options",
+                "Could not get options from database.");
+    if (!stmt)
+        return optionsCache;
+    if (stmt.next()) {
+        read->autoCh = stmt.columnBool(0);
+        // A hand-edited interval could overflow the timer's arithmetic.
+        read->autoChInterval =
+            static_cast<int>(qBound(qint64(minInterval), stmt.columnInt64(1), qint64(maxInterval)));
+        read->puzzleAffectsRates = stmt.columnBool(2);
+        stmt.next();
     }
-    if (!ok || optionsCache)
+    if (!finishQuery(stmt) || optionsCache)
         return optionsCache;
     optionsCache = read.release();
     return optionsCache;
@@ -625,19 +584,17 @@ Options *NivletCore::options()
 
 bool NivletCore::setOptions(const Options &options)
 {
-    const char failure[] = "Could not set options.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE options SET auto_ch = ?, auto_ch_interval = ?, puzzle_affects_rates = ?",
-                 stmt, failure))
+    SqlStatement stmt =
+        prepare("UPDATE options SET auto_ch = ?, auto_ch_interval = ?, puzzle_affects_rates = ?",
+                "Could not set options.");
+    if (!stmt)
         return false;
-    bindBool(stmt, 1, options.autoCh);
-    sqlite3_bind_int(stmt, 2, options.autoChInterval);
-    bindBool(stmt, 3, options.puzzleAffectsRates);
+    stmt.bindBool(1, options.autoCh);
+    stmt.bindInt(2, options.autoChInterval);
+    stmt.bindBool(3, options.puzzleAffectsRates);
     // An update of an empty table would save nothing, and the choice would be
     // lost at the next start.
-    const bool ok = executeChange(stmt, failure, QStringLiteral("the options table holds no row"));
-    finalize(stmt);
-    if (!ok)
+    if (!executeChange(stmt, QStringLiteral("the options table holds no row")))
         return false;
     if (!optionsCache)
         optionsCache = new Options;
@@ -660,7 +617,7 @@ void NivletCore::reportBackup(const BackupCopy &copy, bool mayShow)
 
 bool NivletCore::beginBackup(const QDateTime &now)
 {
-    auto copy = std::make_unique<BackupCopy>(db, QString::fromLatin1(backupFolder), now);
+    auto copy = std::make_unique<BackupCopy>(connection(), QString::fromLatin1(backupFolder), now);
     if (copy->state() == BackupCopy::State::Failed) {
         reportBackup(*copy, true);
         return false;

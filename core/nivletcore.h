@@ -102,8 +102,9 @@ signals:
     void backupFinished(bool ok);
 
 private:
-    Nivlet *readNivlet(sqlite3_stmt *stmt) const;
-    int countNivlets(sqlite3_stmt *stmt, qint64 bookId);
+    Nivlet *readNivlet(const SqlStatement &stmt) const;
+    int countNivlets(SqlStatement &stmt, qint64 bookId);
+    bool deleteBookRows(qint64 bookId, const char *failure);
     bool beginBackup(const QDateTime &now);
     void backupTurn();
     void endBackup();

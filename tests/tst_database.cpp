@@ -19,18 +19,9 @@ const QString makedbTool = QStringLiteral(NIVLETS_MAKEDB);
 // are checked against SQLite itself rather than the store's own bookkeeping.
 QString queryValue(const QString &file, const QString &sql)
 {
-    sqlite3 *db = nullptr;
-    QString value;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return value;
+    const TestSupport::ReadConnection connection(file);
+    SqlStatement stmt = connection.query(sql);
+    return stmt.next() ? stmt.columnText(0) : QString();
 }
 
 struct NivletList

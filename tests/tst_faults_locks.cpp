@@ -182,10 +182,9 @@ void TstLockFaults::busyCommitRollsBack()
     const QString memory = memoryOf(store);
 
     Plain reader(file, true);
-    sqlite3_stmt *reading = nullptr;
-    QCOMPARE(sqlite3_prepare_v2(reader.db, "SELECT id FROM nivlet", -1, &reading, nullptr),
-             SQLITE_OK);
-    QCOMPARE(sqlite3_step(reading), SQLITE_ROW);
+    auto reading = std::make_unique<SqlStatement>(reader.db, "SELECT id FROM nivlet");
+    QVERIFY(reading->isPrepared());
+    QVERIFY(reading->next());
     const QString expected =
         report(QStringLiteral("Could not delete book."), SQLITE_BUSY, lockedMessage);
     {
@@ -195,7 +194,7 @@ void TstLockFaults::busyCommitRollsBack()
     }
     QCOMPARE(logText(), QStringLiteral("Error: ") + expected + QLatin1Char('\n'));
     QCOMPARE(memoryOf(store), memory);
-    sqlite3_finalize(reading);
+    reading.reset();
     QCOMPARE(valueOf(file, deletion->probe), QStringLiteral("1|3"));
 
     BoxCatcher boxes;

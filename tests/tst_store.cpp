@@ -107,7 +107,7 @@ QString memory(const NivletCore &core)
 class ExposedCore : public NivletCore
 {
 public:
-    sqlite3 *connection() const { return db; }
+    using NivletCore::connection;
 };
 
 QString lockedText(const char *failure)
