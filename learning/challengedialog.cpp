@@ -18,6 +18,8 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 QPushButton *makeButton(const char *icon, const char *text, int width)
 {
@@ -27,11 +29,11 @@ QPushButton *makeButton(const char *icon, const char *text, int width)
 }
 } // namespace
 
-ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivlet)
-    : QuestionDialogBase(parent, nivlet), core(core), answered(false), outcome(0),
+ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *store, std::shared_ptr<Nivlet> record)
+    : QuestionDialogBase(parent, record.get()), core(store), answered(false), outcome(0),
       answerLabel(nullptr), answerEdit(nullptr), correctAnswersEdit(nullptr), checkButton(nullptr),
       laterButton(nullptr), nextButton(nullptr), closeButton(nullptr), correctionButton(nullptr),
-      buttonLayout(nullptr)
+      buttonLayout(nullptr), held(std::move(record))
 {
     resize(440, 360);
     setWindowTitle(QStringLiteral("nivlets - Challenge"));

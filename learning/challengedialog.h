@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class NivletCore;
 class QHBoxLayout;
 class QLineEdit;
@@ -17,7 +19,10 @@ class ChallengeDialog : public QuestionDialogBase
     Q_OBJECT
 
 public:
-    ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivlet);
+    // The record is held for as long as the dialog lives: one of the active
+    // list comes with its list (ActiveList::hold), so a reload meanwhile
+    // leaves it alone.
+    ChallengeDialog(QWidget *parent, NivletCore *store, std::shared_ptr<Nivlet> record);
 
     QString answerText() const;
 
@@ -46,6 +51,9 @@ public:
     QPushButton *closeButton;
     QPushButton *correctionButton;
     QHBoxLayout *buttonLayout;
+
+private:
+    std::shared_ptr<Nivlet> held;
 };
 
 #endif

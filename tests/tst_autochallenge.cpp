@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -145,7 +146,8 @@ private:
         return nullptr;
     }
     QTimer timer;
-    ChallengeDialog *last = nullptr;
+    // Guarded, so that a new dialog built where the last one was freed counts as new.
+    QPointer<ChallengeDialog> last;
     EditNivletDialog *lastEditor = nullptr;
 };
 

@@ -659,7 +659,7 @@ void TestBooks::renameAndSwitchOff()
     auto dialog = makeDialog();
     QVERIFY(dialog);
     select(*dialog, {1});
-    core->activeListStale = false;
+    QVERIFY(core->reloadActiveNivlets());
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Ancient Greek"));
         QTest::mouseClick(editor->activeCheckBox, Qt::LeftButton);
@@ -670,7 +670,7 @@ void TestBooks::renameAndSwitchOff()
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Ancient Greek|0", "Old|0"}));
     QCOMPARE(dialog->view->model()->index(1, 0).data().toString(), QStringLiteral("Ancient Greek"));
     QCOMPARE(dialog->view->model()->index(1, 2).data().toString(), QStringLiteral("no"));
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
 }
 
 void TestBooks::cancelChangesNothing()
@@ -756,7 +756,7 @@ void TestBooks::deleteOneAsksWithItsName()
     QCOMPARE(shown(dialog->view->model()), (QStringList{"Greek|2|yes", "Old|0|no"}));
     QVERIFY(!dialog->editButton->isEnabled());
     QVERIFY(!dialog->deleteButton->isEnabled());
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
 }
 
 void TestBooks::deleteNameShownLiterally()

@@ -83,6 +83,8 @@ private slots:
 
 private:
     Nivlet *record(qint64 id) const;
+    // The record with its list, as the main window hands it to the dialog.
+    std::shared_ptr<Nivlet> held(Nivlet *nivlet) const;
     void checkAnsweredLayout(ChallengeDialog &dialog, bool correct);
 
     std::unique_ptr<TestSupport::WorkDir> work;
@@ -97,7 +99,7 @@ void TestChallenge::init()
     core = std::make_unique<NivletCore>();
     QVERIFY(core->open());
     seedRandom(17);
-    QCOMPARE(core->activeNivlets.size(), 3);
+    QCOMPARE(core->activeList()->nivlets().size(), 3);
 }
 
 void TestChallenge::cleanup()
@@ -112,17 +114,22 @@ void TestChallenge::cleanup()
 
 Nivlet *TestChallenge::record(qint64 id) const
 {
-    for (Nivlet *n : core->activeNivlets) {
+    for (Nivlet *n : core->activeList()->nivlets()) {
         if (n->id == id)
             return n;
     }
     return nullptr;
 }
 
+std::shared_ptr<Nivlet> TestChallenge::held(Nivlet *nivlet) const
+{
+    return core->activeList()->hold(nivlet);
+}
+
 void TestChallenge::buildsTheAskingWindow()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("nivlets - Challenge"));
     QCOMPARE(dialog.size(), QSize(440, 360));
     QCOMPARE(dialog.core, core.get());
@@ -258,7 +265,7 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
 void TestChallenge::correctAnswerInCapitalsWithBlanks()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("   LUTETIA    "));
         QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
@@ -270,7 +277,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
         QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("75%"));
         QCOMPARE(nivlet->knRate, 0.75);
         QCOMPARE(storedRate(1), 0.75);
-        QVERIFY(core->activeListStale);
+        QVERIFY(core->activeListStale());
         QCOMPARE(dialog.answerEdit->text(), QStringLiteral("   LUTETIA    "));
         checkAnsweredLayout(dialog, true);
         // The old buttons vanish at once and are destroyed afterwards.
@@ -283,7 +290,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(1), 0.75);
     QCOMPARE(storedRate(2), 0.25);
 }
@@ -291,7 +298,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
 void TestChallenge::returnKeyChecks()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         dialog.answerEdit->setFocus();
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("le havre"));
@@ -308,7 +315,7 @@ void TestChallenge::returnKeyChecks()
         QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::blankAnswerIsIncorrect_data()
@@ -322,7 +329,7 @@ void TestChallenge::blankAnswerIsIncorrect()
 {
     QFETCH(QString, typed);
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, typed);
         QVERIFY(dialog.checkButton->isEnabled());
@@ -335,7 +342,7 @@ void TestChallenge::blankAnswerIsIncorrect()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::escapeBeforeCheck()
@@ -343,7 +350,7 @@ void TestChallenge::escapeBeforeCheck()
     Nivlet *nivlet = core->nextNivlet();
     QVERIFY(nivlet);
     const double rate = nivlet->knRate;
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("something"));
         QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
@@ -351,7 +358,7 @@ void TestChallenge::escapeBeforeCheck()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome, 0);
     QVERIFY(!dialog.answered);
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(nivlet->id), rate);
     QCOMPARE(nivlet->knRate, rate);
     QCOMPARE(core->nextNivlet(), nivlet);
@@ -360,7 +367,7 @@ void TestChallenge::escapeBeforeCheck()
 void TestChallenge::escapeAfterCheck()
 {
     Nivlet *nivlet = record(3);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("Loire"));
         QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
@@ -368,14 +375,14 @@ void TestChallenge::escapeAfterCheck()
         QTest::keyClick(&dialog, Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(3), 0.375);
 }
 
 void TestChallenge::correctionAfterIncorrectAnswer()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral(" Harfleur  "));
         QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
@@ -388,7 +395,7 @@ void TestChallenge::correctionAfterIncorrectAnswer()
     QCOMPARE(dialog.answerText(), QStringLiteral(" Harfleur  "));
     QCOMPARE(nivlet->knRate, 0.125);
     QCOMPARE(storedRate(2), 0.125);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::nextChallengeAfterCorrectAnswer()
@@ -397,7 +404,7 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
     QVERIFY(nivlet);
     const qint64 id = nivlet->id;
     const double rate = nivlet->knRate;
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, nivlet->possibleAnswers.at(0).toUpper());
         QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
@@ -406,10 +413,10 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(dialog.outcome, 1);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(id), rate * 0.5 + 0.5);
 
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     QVERIFY(core->reloadActiveNivlets());
     for (int i = 0; i < 10; ++i) {
         Nivlet *next = core->nextNivlet();
@@ -422,7 +429,7 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
 void TestChallenge::laterPlease()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("paris"));
@@ -432,17 +439,17 @@ void TestChallenge::laterPlease()
     QCOMPARE(rejected.count(), 1);
     QCOMPARE(dialog.outcome, 0);
     QVERIFY(!dialog.answered);
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(1), 0.5);
     QCOMPARE(nivlet->knRate, 0.5);
     QCOMPARE(core->nextNivlet(), nivlet);
-    QCOMPARE(core->lastAskedId, qint64(1));
+    QCOMPARE(core->lastAskedId(), qint64(1));
 }
 
 void TestChallenge::closingBeforeCheck()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     QSignalSpy finished(&dialog, &QDialog::finished);
     const int result = runModal(&dialog, [&] { QVERIFY(dialog.close()); });
@@ -450,21 +457,21 @@ void TestChallenge::closingBeforeCheck()
     QCOMPARE(rejected.count(), 0);
     QCOMPARE(finished.count(), 0);
     QVERIFY(dialog.isHidden());
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(2), 0.25);
 }
 
 void TestChallenge::closingAfterCheck()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
         QVERIFY(dialog.close());
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(2), 0.125);
 }
 
@@ -473,7 +480,7 @@ void TestChallenge::failingRateWriteKeepsTheNewRate()
     Nivlet *nivlet = record(3);
     // The lock lasts; waiting the user's few seconds for it would prove nothing.
     core->setBusyTimeout(50);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(dialog.answerEdit, QStringLiteral("seine"));
@@ -502,7 +509,7 @@ void TestChallenge::userTextIsPlain()
     Nivlet *nivlet = record(3);
     nivlet->question = QStringLiteral("<img src=\"x.png\"> <i>river</i>?");
     nivlet->answer = QStringLiteral("<b>Seine</b>");
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QCOMPARE(dialog.bookLabel->textFormat(), Qt::PlainText);
     QCOMPARE(dialog.bookLabel->text(), QStringLiteral("<b>Geo</b>graphy"));
     QCOMPARE(dialog.questionEdit->toPlainText(), nivlet->question);
@@ -512,10 +519,10 @@ void TestChallenge::userTextIsPlain()
 
 void TestChallenge::nivletWithoutBook()
 {
-    std::unique_ptr<Nivlet> lost(core->getNivlet(4));
+    const std::shared_ptr<Nivlet> lost(core->getNivlet(4));
     QVERIFY(lost);
     QVERIFY(!lost->book);
-    ChallengeDialog dialog(nullptr, core.get(), lost.get());
+    ChallengeDialog dialog(nullptr, core.get(), lost);
     QVERIFY(dialog.bookLabel->text().isEmpty());
     QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("0%"));
     const int result = runModal(&dialog, [&] {
@@ -537,7 +544,7 @@ void TestChallenge::runsModallyOverItsParent()
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
     Nivlet *nivlet = record(1);
-    auto *dialog = new ChallengeDialog(&parent, core.get(), nivlet);
+    auto *dialog = new ChallengeDialog(&parent, core.get(), held(nivlet));
     QCOMPARE(dialog->parentWidget(), &parent);
     QVERIFY(dialog->isWindow());
     bool modal = false;
@@ -548,7 +555,7 @@ void TestChallenge::runsModallyOverItsParent()
     });
     QVERIFY(modal);
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     delete dialog;
 }
 
@@ -563,7 +570,7 @@ void TestChallenge::checkByKeyboard()
 {
     QFETCH(int, way);
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));

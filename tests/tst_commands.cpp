@@ -279,7 +279,7 @@ void TestCommands::buttonsStartTheCommands()
 void TestCommands::challengeAfterAFailedReload()
 {
     window->core->setBusyTimeout(50);
-    window->core->activeListStale = true;
+    NivletCoreTestAccess::markActiveListStale(*window->core);
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     window->challenge();

@@ -657,7 +657,7 @@ void TestMainWindow::deleteAnsweredNo()
     QCOMPARE(window->selectedRow(), 0);
     QVERIFY(window->deleteButton->isEnabled());
     QVERIFY(window->autoChallengeAllowed);
-    QVERIFY(!window->core->activeListStale);
+    QVERIFY(!window->core->activeListStale());
 }
 
 void TestMainWindow::failingDeleteStillRefreshes()

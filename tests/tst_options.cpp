@@ -166,10 +166,10 @@ void TestOptions::readsNothingUntilLoaded()
 {
     QVERIFY(openStore());
     OptionsDialog dialog(nullptr, core.get());
-    QVERIFY(!core->optionsCache);
+    QVERIFY(!core->cachedOptions());
     QVERIFY(dialog.intervalEdit->text().isEmpty());
     QVERIFY(dialog.loadOptions());
-    QVERIFY(core->optionsCache);
+    QVERIFY(core->cachedOptions());
 }
 
 void TestOptions::showsStoredMinutes()

@@ -99,7 +99,7 @@ void TestPlainText::init()
     core = std::make_unique<NivletCore>();
     QVERIFY(core->open());
     QCOMPARE(core->activeNivletCount(), 1);
-    QCOMPARE(core->activeNivlets.first()->book->name, bookName);
+    QCOMPARE(core->activeList()->nivlets().first()->book->name, bookName);
     labelsSeen = 0;
 }
 
@@ -153,7 +153,8 @@ void TestPlainText::verifyLiteral(QWidget *window)
 
 void TestPlainText::challengeAsking()
 {
-    ChallengeDialog dialog(nullptr, core.get(), core->activeNivlets.first());
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    ChallengeDialog dialog(nullptr, core.get(), list->hold(list->at(0)));
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);
@@ -163,7 +164,8 @@ void TestPlainText::challengeAsking()
 
 void TestPlainText::challengeAnswered()
 {
-    ChallengeDialog dialog(nullptr, core.get(), core->activeNivlets.first());
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    ChallengeDialog dialog(nullptr, core.get(), list->hold(list->at(0)));
     dialog.show();
     QTest::keyClicks(dialog.answerEdit, bookName);
     dialog.check();
@@ -176,7 +178,7 @@ void TestPlainText::challengeAnswered()
 
 void TestPlainText::crosswordClue()
 {
-    CWQuestionDialog dialog(nullptr, core->activeNivlets.first());
+    CWQuestionDialog dialog(nullptr, core->activeList()->nivlets().first());
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);

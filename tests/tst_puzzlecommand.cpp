@@ -128,7 +128,7 @@ void TestPuzzleCommand::cancelBuildsNothing()
     QTest::mouseClick(window->searchButton, Qt::LeftButton);
     QVERIFY(window->nivletsModel->hasNivlets());
     QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    const QList<Nivlet *> before = window->core->activeNivlets;
+    const QList<Nivlet *> before = window->core->activeList()->nivlets();
     bool guardInDialog = true;
     bool seen = false;
     onModal<CWPuzzleParamsDialog>(
@@ -144,7 +144,7 @@ void TestPuzzleCommand::cancelBuildsNothing()
     QVERIFY(!guardInDialog);
     QVERIFY(window->autoChallengeAllowed);
     QCOMPARE(resets.count(), 0);
-    QCOMPARE(window->core->activeNivlets, before);
+    QCOMPARE(window->core->activeList()->nivlets(), before);
     QVERIFY(boxes->texts.isEmpty());
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -180,7 +180,7 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
                 QCOMPARE(dialog->widget->core, window->core);
                 QVERIFY(puzzle->entries.size() >= 2);
                 for (const CWEntry *e : puzzle->entries) {
-                    QVERIFY(window->core->activeNivlets.contains(e->nivlet));
+                    QVERIFY(window->core->activeList()->nivlets().contains(e->nivlet));
                     ids.append(e->nivlet->id);
                     ratesBefore.append(e->nivlet->knRate);
                 }
@@ -203,25 +203,25 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
         QCOMPARE(storedRate(ids.at(i)), ratesBefore.at(i) * 0.5);
     // The list was searched again for the new rates.
     QCOMPARE(resets.count(), 1);
-    QVERIFY(window->core->activeListStale);
+    QVERIFY(window->core->activeListStale());
 }
 
 void TestPuzzleCommand::staleListReloadedFirst()
 {
     NivletCore *core = window->core;
-    QVERIFY(!core->activeListStale);
-    Nivlet *first = core->activeNivlets.first();
+    QVERIFY(!core->activeListStale());
+    Nivlet *first = core->activeList()->nivlets().first();
     QVERIFY(core->setKnowledgeRate(first->id, 0.99));
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     seedRandom(8);
     bool puzzleSeen = false;
     onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
         onModal<CWPuzzleDialog>(
             [&](CWPuzzleDialog *dialog) {
-                QVERIFY(!core->activeListStale);
-                QCOMPARE(core->activeNivlets.last()->knRate, 0.99);
+                QVERIFY(!core->activeListStale());
+                QCOMPARE(core->activeList()->nivlets().last()->knRate, 0.99);
                 for (const CWEntry *e : dialog->widget->puzzle->entries)
-                    QVERIFY(core->activeNivlets.contains(e->nivlet));
+                    QVERIFY(core->activeList()->nivlets().contains(e->nivlet));
                 dialog->close();
             },
             &puzzleSeen);
@@ -231,7 +231,7 @@ void TestPuzzleCommand::staleListReloadedFirst()
     QVERIFY(puzzleSeen);
     QVERIFY(boxes->texts.isEmpty());
     // Closed without a check: no rate moved.
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
 }
 
 void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
@@ -258,7 +258,7 @@ void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
 
 void TestPuzzleCommand::failedReloadBuildsNothing()
 {
-    window->core->activeListStale = true;
+    NivletCoreTestAccess::markActiveListStale(*window->core);
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     bool puzzleSeen = false;
