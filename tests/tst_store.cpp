@@ -1113,13 +1113,14 @@ void TestStore::momentaryLockIsWaitedFor()
     QVERIFY(openSample(core));
     QCOMPARE(core.busyTimeout(), NivletCore::defaultBusyTimeout);
     std::promise<bool> locked;
-    std::thread other([&locked] {
+    int rolledBack = SQLITE_ERROR;
+    std::thread other([&locked, &rolledBack] {
         sqlite3 *db = nullptr;
         const bool ok = sqlite3_open("nivlets", &db) == SQLITE_OK &&
                         sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
         locked.set_value(ok);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        rolledBack = sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     });
     const bool held = locked.get_future().get();
@@ -1129,6 +1130,7 @@ void TestStore::momentaryLockIsWaitedFor()
     const qint64 waited = clock.elapsed();
     other.join();
     QVERIFY(held);
+    QCOMPARE(rolledBack, SQLITE_OK);
     QVERIFY(ok);
     QVERIFY2(waited >= 100, qPrintable(QString::number(waited)));
     QCOMPARE(rows("SELECT kn_rate FROM nivlet WHERE id = 1"), QStringList{"0.9"});
