@@ -4,6 +4,7 @@
 
 #include "knrate.h"
 #include "nivletcore.h"
+#include "sqlstatement.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -223,15 +224,38 @@ struct Search
     bool onlyActive;
 };
 
-void bindSearch(sqlite3_stmt *stmt, const Search &s)
+// The search's values, bound as the raw loop and the helpers beside it bind them.
+void bindSearch(const std::function<void(int, const std::string &)> &bindText,
+                const std::function<void(int, qint64)> &bindId, const Search &s)
 {
     int index = 1;
-    if (!s.text.empty()) {
-        const std::string pattern = s.text + "%";
-        sqlite3_bind_text(stmt, index++, pattern.c_str(), -1, SQLITE_TRANSIENT);
-    }
+    if (!s.text.empty())
+        bindText(index++, s.text + "%");
     if (s.book)
-        sqlite3_bind_int64(stmt, index, s.book->id);
+        bindId(index, s.book->id);
+}
+
+void bindSearch(sqlite3_stmt *stmt, const Search &s)
+{
+    bindSearch(
+        [stmt](int index, const std::string &text) {
+            sqlite3_bind_text(stmt, index, text.c_str(), -1, SQLITE_TRANSIENT);
+        },
+        [stmt](int index, qint64 id) { sqlite3_bind_int64(stmt, index, id); }, s);
+}
+
+void bindSearch(SqlStatement &stmt, const Search &s)
+{
+    bindSearch([&stmt](int index, const std::string &text) { stmt.bindText(index, text.c_str()); },
+               [&stmt](int index, qint64 id) { stmt.bindInt64(index, id); }, s);
+}
+
+// A statement of the benchmark's own beside the timed ones; a failure stops it.
+bool prepared(const SqlStatement &stmt, const std::string &sql)
+{
+    if (!stmt)
+        fail("prepare of \"" + sql + "\": " + stmt.errorMessage().toStdString());
+    return bool(stmt);
 }
 
 int rawSearch(sqlite3 *db, const Search &s)
@@ -250,13 +274,11 @@ long long matchCount(sqlite3 *db, const Search &s)
     std::string sql = searchSql(!s.text.empty(), s.book, s.onlyActive);
     sql.replace(0, std::strlen(nivletColumns), "SELECT COUNT(*) FROM nivlet m");
     sql.erase(sql.find(" ORDER BY"));
-    sqlite3_stmt *stmt = prepareRaw(db, sql);
+    SqlStatement stmt(db, sql.c_str());
+    if (!prepared(stmt, sql))
+        return -1;
     bindSearch(stmt, s);
-    long long count = -1;
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-        count = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-    return count;
+    return stmt.next() ? stmt.columnInt64(0) : -1;
 }
 
 void setRateRaw(sqlite3 *db, qint64 id, double rate)
@@ -334,30 +356,29 @@ Row measure(const std::string &name, const std::function<Span()> &store,
 // Gives access to the connection the store opened, for the plans only.
 struct BenchCore : NivletCore
 {
-    sqlite3 *connection() const { return db; }
+    using NivletCore::connection;
 };
 
 void printPlan(sqlite3 *db, const std::string &title, const std::string &sql,
-               const std::function<void(sqlite3_stmt *)> &bind)
+               const std::function<void(SqlStatement &)> &bind)
 {
     std::printf("  %s\n    %s\n", title.c_str(), sql.c_str());
-    sqlite3_stmt *stmt = prepareRaw(db, "EXPLAIN QUERY PLAN " + sql);
-    if (!stmt)
+    const std::string plan = "EXPLAIN QUERY PLAN " + sql;
+    SqlStatement stmt(db, plan.c_str());
+    if (!prepared(stmt, plan))
         return;
     // Bound before the first step, so that a plan that depends on a bound
     // value (the LIKE prefix) is the one the real statement gets.
     if (bind)
         bind(stmt);
     std::map<int, int> depth;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        const int id = sqlite3_column_int(stmt, 0);
-        const int parent = sqlite3_column_int(stmt, 1);
+    while (stmt.next()) {
+        const int id = stmt.columnInt(0);
+        const int parent = stmt.columnInt(1);
         const int d = parent == 0 ? 0 : depth[parent] + 1;
         depth[id] = d;
-        std::printf("      %*s%s\n", 2 * d, "",
-                    reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3)));
+        std::printf("      %*s%s\n", 2 * d, "", stmt.columnUtf8(3));
     }
-    sqlite3_finalize(stmt);
 }
 
 long long statusKiB(const char *key)
@@ -659,19 +680,20 @@ void benchFile(const QString &program, const QString &source)
                     (memory.hwmAfter - memory.hwmBefore) * 1024.0 / memory.active,
                     (memory.heapAfter - memory.heapBefore) / memory.active);
     }
-    if (!core->activeNivlets.isEmpty()) {
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    if (!list->isEmpty()) {
         double question = 0;
         double answer = 0;
         double entries = 0;
         double entryChars = 0;
-        for (const Nivlet *n : std::as_const(core->activeNivlets)) {
+        for (const Nivlet *n : list->nivlets()) {
             question += n->question.size();
             answer += n->answer.size();
             entries += n->possibleAnswers.size();
             for (const QString &e : n->possibleAnswers)
                 entryChars += e.size();
         }
-        const double count = core->activeNivlets.size();
+        const double count = list->size();
         std::printf("  a record: sizeof(Nivlet) %zu B; on average a question of %.1f characters, "
                     "an answer of %.1f, %.2f possible answers of %.1f\n",
                     sizeof(Nivlet), question / count, answer / count, entries / count,
@@ -682,11 +704,11 @@ void benchFile(const QString &program, const QString &source)
     sqlite3 *db = core->connection();
     printPlan(db, "books", bookSql, nullptr);
     printPlan(db, "count of a book", countSql,
-              [&](sqlite3_stmt *stmt) { sqlite3_bind_int64(stmt, 1, book ? book->id : 1); });
+              [&](SqlStatement &stmt) { stmt.bindInt64(1, book ? book->id : 1); });
     printPlan(db, "reloadActiveNivlets", reloadSql(), nullptr);
     for (const Search &s : searches) {
         printPlan(db, s.label, searchSql(!s.text.empty(), s.book, s.onlyActive),
-                  [&](sqlite3_stmt *stmt) { bindSearch(stmt, s); });
+                  [&](SqlStatement &stmt) { bindSearch(stmt, s); });
     }
     printPlan(db, "setKnowledgeRate", rateSql, nullptr);
     std::fflush(stdout);

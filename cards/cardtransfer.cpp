@@ -1,13 +1,12 @@
 #include "cardtransfer.h"
 
 #include "knrate.h"
+#include "sqlstatement.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QIODevice>
-
-#include <memory>
 
 namespace {
 
@@ -21,44 +20,35 @@ const char exportAllSql[] =
 const char exportBookSql[] = "SELECT question, answer, book_id, active, kn_rate FROM nivlet "
                              "WHERE book_id = ? ORDER BY id";
 
-struct StatementCloser
-{
-    void operator()(sqlite3_stmt *stmt) const { sqlite3_finalize(stmt); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
-
 // One row of the export's queries as a line of the card file.
-void appendCard(QByteArray &buffer, sqlite3_stmt *row, const QByteArray &bookName, bool bookActive,
-                CardFormat format)
+void appendCard(QByteArray &buffer, const SqlStatement &row, const QByteArray &bookName,
+                bool bookActive, CardFormat format)
 {
-    const auto *question = reinterpret_cast<const char *>(sqlite3_column_text(row, 0));
-    const int questionSize = sqlite3_column_bytes(row, 0);
-    const auto *answer = reinterpret_cast<const char *>(sqlite3_column_text(row, 1));
-    const int answerSize = sqlite3_column_bytes(row, 1);
+    const char *question = row.columnUtf8(0);
+    const int questionSize = row.columnBytes(0);
+    const char *answer = row.columnUtf8(1);
+    const int answerSize = row.columnBytes(1);
     if (format == CardFormat::Mnemosyne) {
         CardWriter::writeMnemosyneCard(buffer, question, questionSize, answer, answerSize);
     } else {
         CardWriter::writeCard(buffer, question, questionSize, answer, answerSize,
                               bookName.constData(), static_cast<int>(bookName.size()),
-                              sqlite3_column_int(row, 3) != 0,
-                              saneKnRate(sqlite3_column_double(row, 4)), bookActive);
+                              row.columnBool(3), saneKnRate(row.columnDouble(4)), bookActive);
     }
 }
 
 // The import's inserts take the rate only from a card that has one, so that
 // the column's default applies otherwise.
-void bindNivlet(sqlite3_stmt *stmt, const Card &card, qint64 bookId)
+void bindNivlet(SqlStatement &stmt, const Card &card, qint64 bookId)
 {
     int n = 1;
-    sqlite3_reset(stmt);
-    sqlite3_bind_int(stmt, n++, card.active ? 1 : 0);
+    stmt.reset();
+    stmt.bindBool(n++, card.active);
     if (card.hasRate)
-        sqlite3_bind_double(stmt, n++, card.rate);
-    sqlite3_bind_int64(stmt, n++, bookId);
-    sqlite3_bind_text(stmt, n++, card.question.constData(), static_cast<int>(card.question.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_text(stmt, n++, card.answer.constData(), static_cast<int>(card.answer.size()),
-                      SQLITE_STATIC);
+        stmt.bindDouble(n++, card.rate);
+    stmt.bindInt64(n++, bookId);
+    stmt.bindStaticText(n++, card.question.constData(), static_cast<int>(card.question.size()));
+    stmt.bindStaticText(n++, card.answer.constData(), static_cast<int>(card.answer.size()));
 }
 
 } // namespace
@@ -137,6 +127,11 @@ bool CardTransfer::failSql(const char *what)
         QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(sqlite3_errmsg(db))));
 }
 
+bool CardTransfer::failSql(const SqlStatement &stmt)
+{
+    return fail(QStringLiteral("%1: %2").arg(stmt.failureText(), stmt.errorMessage()));
+}
+
 bool CardTransfer::open(int flags)
 {
     failure.clear();
@@ -154,11 +149,14 @@ bool CardTransfer::open(int flags)
     return true;
 }
 
-bool CardTransfer::prepare(const char *sql, sqlite3_stmt *&stmt)
+SqlStatement CardTransfer::prepare(const char *sql, const char *stepFailure)
 {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK)
-        return true;
-    return failSql("could not read the database");
+    SqlStatement stmt(db, sql, "could not read the database");
+    if (stmt)
+        stmt.setFailureText(stepFailure);
+    else
+        failSql(stmt);
+    return stmt;
 }
 
 void CardTransfer::report(qint64 done, qint64 total, qint64 &next)
@@ -206,24 +204,23 @@ bool CardTransfer::writeExport(ExportRun &run)
 
 bool CardTransfer::readExportBooks(ExportRun &run)
 {
-    sqlite3_stmt *raw = nullptr;
-    if (!prepare("SELECT id, name, active FROM book ORDER BY id", raw))
+    SqlStatement stmt =
+        prepare("SELECT id, name, active FROM book ORDER BY id", "could not read the books");
+    if (!stmt)
         return false;
-    const Statement stmt(raw);
-    int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+    while (stmt.next()) {
         ExportRun::Book book;
-        book.name = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(raw, 1)),
-                               sqlite3_column_bytes(raw, 1));
-        book.active = sqlite3_column_int(raw, 2) != 0;
-        const qint64 id = sqlite3_column_int64(raw, 0);
+        const char *name = stmt.columnUtf8(1);
+        book.name = QByteArray(name, stmt.columnBytes(1));
+        book.active = stmt.columnBool(2);
+        const qint64 id = stmt.columnInt64(0);
         if (run.bookName.isNull() || QString::fromUtf8(book.name) == run.bookName) {
             run.books.insert(id, book);
             run.wanted.append(id);
         }
     }
-    if (step != SQLITE_DONE)
-        return failSql("could not read the books");
+    if (stmt.failed())
+        return failSql(stmt);
     if (!run.bookName.isNull() && run.wanted.isEmpty())
         return fail(QStringLiteral("there is no book named \"%1\"").arg(run.bookName));
     return true;
@@ -231,13 +228,12 @@ bool CardTransfer::readExportBooks(ExportRun &run)
 
 bool CardTransfer::countNivlets(qint64 &total)
 {
-    sqlite3_stmt *raw = nullptr;
-    if (!prepare("SELECT count(*) FROM nivlet", raw))
+    SqlStatement stmt = prepare("SELECT count(*) FROM nivlet", "could not count the nivlets");
+    if (!stmt)
         return false;
-    const Statement stmt(raw);
-    if (sqlite3_step(raw) != SQLITE_ROW)
-        return failSql("could not count the nivlets");
-    total = sqlite3_column_int64(raw, 0);
+    if (!stmt.next())
+        return failSql(stmt);
+    total = stmt.columnInt64(0);
     return true;
 }
 
@@ -245,15 +241,14 @@ bool CardTransfer::countNivlets(qint64 &total)
 bool CardTransfer::exportPass(ExportRun &run, qint64 passBook)
 {
     const bool oneBook = !run.bookName.isNull();
-    sqlite3_stmt *raw = nullptr;
-    if (!prepare(oneBook ? exportBookSql : exportAllSql, raw))
+    SqlStatement stmt =
+        prepare(oneBook ? exportBookSql : exportAllSql, "could not read the nivlets");
+    if (!stmt)
         return false;
-    const Statement stmt(raw);
     if (oneBook)
-        sqlite3_bind_int64(raw, 1, passBook);
-    int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        const qint64 bookId = sqlite3_column_int64(raw, 2);
+        stmt.bindInt64(1, passBook);
+    while (stmt.next()) {
+        const qint64 bookId = stmt.columnInt64(2);
         if (!run.book || bookId != run.lastBookId) {
             const auto found = run.books.constFind(bookId);
             run.book = found == run.books.constEnd() ? nullptr : &*found;
@@ -264,14 +259,14 @@ bool CardTransfer::exportPass(ExportRun &run, qint64 passBook)
             ++run.summary.withoutBook;
             continue;
         }
-        appendCard(run.buffer, raw, run.book->name, run.book->active, run.format);
+        appendCard(run.buffer, stmt, run.book->name, run.book->active, run.format);
         ++run.summary.nivlets;
         if (run.buffer.size() >= flushSize && !flush(run))
             return false;
         report(run.done, run.total, run.nextReport);
     }
-    if (step != SQLITE_DONE)
-        return failSql("could not read the nivlets");
+    if (stmt.failed())
+        return failSql(stmt);
     return true;
 }
 
@@ -307,9 +302,27 @@ bool CardTransfer::importCards(const std::vector<Card> &cards, const QString &bo
     bool ok = addNewBooks(plan) && addNivlets(cards, plan);
     if (ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         ok = failSql("could not commit the import");
-    if (!ok && !sqlite3_get_autocommit(db))
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!ok)
+        rollback();
     return ok;
+}
+
+void CardTransfer::rollback()
+{
+    // SQLite ends the transaction itself after some failures (an I/O error,
+    // for one); a ROLLBACK would then only fail for want of a transaction.
+    if (sqlite3_get_autocommit(db))
+        return;
+    if (sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK ||
+        sqlite3_get_autocommit(db))
+        return;
+    // Left open, the transaction would keep the file locked for every other
+    // program and take in whatever this connection writes next. Closing the
+    // connection rolls it back for sure; the next run opens it again.
+    failure += QStringLiteral("; could not roll back the import: %1")
+                   .arg(QString::fromUtf8(sqlite3_errmsg(db)));
+    sqlite3_close_v2(db);
+    db = nullptr;
 }
 
 bool CardTransfer::planImport(const std::vector<Card> &cards, const QString &bookName,
@@ -317,11 +330,11 @@ bool CardTransfer::planImport(const std::vector<Card> &cards, const QString &boo
 {
     plan.cardTargets.reserve(cards.size());
     const QByteArray override = bookName.toUtf8();
-    sqlite3_stmt *raw = nullptr;
     // The first book of a name, as the program finds books by name.
-    if (!prepare("SELECT id FROM book WHERE name = ? ORDER BY id LIMIT 1", raw))
+    SqlStatement find = prepare("SELECT id FROM book WHERE name = ? ORDER BY id LIMIT 1",
+                                "could not read the books");
+    if (!find)
         return false;
-    const Statement find(raw);
     for (const Card &card : cards) {
         const QByteArray &name = bookName.isNull() ? card.book : override;
         auto known = plan.targetOf.constFind(name);
@@ -334,7 +347,7 @@ bool CardTransfer::planImport(const std::vector<Card> &cards, const QString &boo
             }
             ImportPlan::Target t;
             t.name = name;
-            if (!findBook(raw, name, t.id))
+            if (!findBook(find, name, t.id))
                 return false;
             t.active = card.bookActive;
             BookCount count;
@@ -350,33 +363,31 @@ bool CardTransfer::planImport(const std::vector<Card> &cards, const QString &boo
     return true;
 }
 
-bool CardTransfer::findBook(sqlite3_stmt *find, const QByteArray &name, qint64 &id)
+bool CardTransfer::findBook(SqlStatement &find, const QByteArray &name, qint64 &id)
 {
-    sqlite3_reset(find);
-    sqlite3_bind_text(find, 1, name.constData(), static_cast<int>(name.size()), SQLITE_STATIC);
-    const int step = sqlite3_step(find);
-    if (step == SQLITE_ROW)
-        id = sqlite3_column_int64(find, 0);
-    else if (step != SQLITE_DONE)
-        return failSql("could not read the books");
+    find.reset();
+    find.bindStaticText(1, name.constData(), static_cast<int>(name.size()));
+    if (find.next())
+        id = find.columnInt64(0);
+    else if (find.failed())
+        return failSql(find);
     return true;
 }
 
 bool CardTransfer::addNewBooks(ImportPlan &plan)
 {
-    sqlite3_stmt *raw = nullptr;
-    if (!prepare("INSERT INTO book (name, active) VALUES (?, ?)", raw))
+    SqlStatement addBook =
+        prepare("INSERT INTO book (name, active) VALUES (?, ?)", "could not add a book");
+    if (!addBook)
         return false;
-    const Statement addBook(raw);
     for (ImportPlan::Target &t : plan.targets) {
         if (t.id >= 0)
             continue;
-        sqlite3_reset(raw);
-        sqlite3_bind_text(raw, 1, t.name.constData(), static_cast<int>(t.name.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_int(raw, 2, t.active ? 1 : 0);
-        if (sqlite3_step(raw) != SQLITE_DONE)
-            return failSql("could not add a book");
+        addBook.reset();
+        addBook.bindStaticText(1, t.name.constData(), static_cast<int>(t.name.size()));
+        addBook.bindBool(2, t.active);
+        if (!addBook.execute())
+            return failSql(addBook);
         t.id = sqlite3_last_insert_rowid(db);
     }
     return true;
@@ -384,27 +395,27 @@ bool CardTransfer::addNewBooks(ImportPlan &plan)
 
 bool CardTransfer::addNivlets(const std::vector<Card> &cards, const ImportPlan &plan)
 {
-    sqlite3_stmt *withRate = nullptr;
-    sqlite3_stmt *withoutRate = nullptr;
-    if (!prepare("INSERT INTO nivlet (active, kn_rate, book_id, question, answer) "
-                 "VALUES (?, ?, ?, ?, ?)",
-                 withRate))
+    const char insertFailure[] = "could not add a nivlet";
+    SqlStatement withRate = prepare("INSERT INTO nivlet (active, kn_rate, book_id, question, "
+                                    "answer) VALUES (?, ?, ?, ?, ?)",
+                                    insertFailure);
+    if (!withRate)
         return false;
-    const Statement rateStatement(withRate);
     // Without a rate in the file the column's default applies, as for a
     // nivlet made in the program.
-    if (!prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?)",
-                 withoutRate))
+    SqlStatement withoutRate =
+        prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?)",
+                insertFailure);
+    if (!withoutRate)
         return false;
-    const Statement plainStatement(withoutRate);
     const qint64 total = static_cast<qint64>(cards.size());
     qint64 nextReport = 0;
     for (size_t i = 0; i < cards.size(); ++i) {
         const Card &card = cards[i];
-        sqlite3_stmt *stmt = card.hasRate ? withRate : withoutRate;
+        SqlStatement &stmt = card.hasRate ? withRate : withoutRate;
         bindNivlet(stmt, card, plan.targets[plan.cardTargets[i]].id);
-        if (sqlite3_step(stmt) != SQLITE_DONE) {
-            failSql("could not add a nivlet");
+        if (!stmt.execute()) {
+            failSql(stmt);
             failedLine = card.line;
             return false;
         }

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 class QIODevice;
+class SqlStatement;
 
 // Moves card files in and out of a nivlets database through a connection of
 // its own. An import is one transaction: every card is written or none is.
@@ -69,7 +70,11 @@ private:
     bool open(int flags);
     bool fail(const QString &text, int line = 0);
     bool failSql(const char *what);
-    bool prepare(const char *sql, sqlite3_stmt *&stmt);
+    bool failSql(const SqlStatement &stmt);
+    // A statement whose steps fail with stepFailure; a failed prepare has
+    // been kept as the failure.
+    SqlStatement prepare(const char *sql, const char *stepFailure);
+    void rollback();
     void report(qint64 done, qint64 total, qint64 &next);
 
     // The steps of an export, inside its read transaction.
@@ -83,7 +88,7 @@ private:
     // transaction.
     bool planImport(const std::vector<Card> &cards, const QString &bookName, ImportPlan &plan,
                     Summary &summary);
-    bool findBook(sqlite3_stmt *find, const QByteArray &name, qint64 &id);
+    bool findBook(SqlStatement &find, const QByteArray &name, qint64 &id);
     bool addNewBooks(ImportPlan &plan);
     bool addNivlets(const std::vector<Card> &cards, const ImportPlan &plan);
 

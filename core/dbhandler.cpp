@@ -28,73 +28,78 @@ int DBHandler::busyTimeout() const
     return busyWait;
 }
 
-bool DBHandler::prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure)
+bool DBHandler::openDatabase(const char *fileName)
+{
+    const int rc = sqlite3_open(fileName, &db);
+    if (rc != SQLITE_OK) {
+        reportError("Could not open database.", rc);
+        return false;
+    }
+    sqlite3_busy_timeout(db, busyWait);
+    return true;
+}
+
+SqlStatement DBHandler::prepare(const char *sql, const char *failure)
 {
     if (!db && !reopenName.isEmpty() && !reopen(failure))
-        return false;
-    const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    if (rc == SQLITE_OK)
+        return SqlStatement(failure, SQLITE_CANTOPEN, QString());
+    SqlStatement stmt(db, sql, failure);
+    if (!stmt)
+        report(stmt);
+    return stmt;
+}
+
+bool DBHandler::execute(SqlStatement &stmt)
+{
+    if (stmt.execute())
         return true;
-    reportError(failure, rc);
+    report(stmt);
     return false;
 }
 
-bool DBHandler::execute(sqlite3_stmt *stmt, const char *failure)
+bool DBHandler::executeChange(SqlStatement &stmt, const QString &missing)
 {
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE)
-        return true;
-    reportError(failure, rc);
-    return false;
-}
-
-bool DBHandler::executeChange(sqlite3_stmt *stmt, const char *failure, const QString &missing)
-{
-    if (!execute(stmt, failure))
+    if (!execute(stmt))
         return false;
     if (sqlite3_changes(db) > 0)
         return true;
-    reportError(QString::fromUtf8(failure), SQLITE_NOTFOUND, missing);
+    stmt.fail(SQLITE_NOTFOUND, missing);
+    report(stmt);
     return false;
 }
 
-bool DBHandler::finishQuery(sqlite3_stmt *&stmt, int stepResult, const char *failure)
+bool DBHandler::finishQuery(const SqlStatement &stmt)
 {
-    bool ok = true;
-    if (stepResult != SQLITE_DONE) {
-        reportError(failure, stepResult);
-        ok = false;
-    }
-    finalize(stmt);
-    return ok;
+    if (!stmt.failed())
+        return true;
+    report(stmt);
+    return false;
 }
 
-void DBHandler::finalize(sqlite3_stmt *&stmt)
+void DBHandler::report(const SqlStatement &stmt)
 {
-    if (stmt) {
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-    }
+    reportError(stmt.failureText(), stmt.resultCode(), stmt.errorMessage());
+}
+
+bool DBHandler::exec(const char *sql, const char *failure)
+{
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK || rc == SQLITE_DONE)
+        return true;
+    reportError(failure, rc);
+    return false;
 }
 
 bool DBHandler::beginTransaction(const char *failure)
 {
     if (!db && !reopenName.isEmpty() && !reopen(failure))
         return false;
-    const int rc = sqlite3_exec(db, "BEGIN TRANSACTION", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK || rc == SQLITE_DONE)
-        return true;
-    reportError(failure, rc);
-    return false;
+    return exec("BEGIN TRANSACTION", failure);
 }
 
 bool DBHandler::commit(const char *failure)
 {
-    const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK || rc == SQLITE_DONE)
-        return true;
-    reportError(failure, rc);
-    return false;
+    return exec("COMMIT", failure);
 }
 
 void DBHandler::rollback()
@@ -129,32 +134,6 @@ bool DBHandler::reopen(const char *failure)
     reopenName.clear();
     sqlite3_busy_timeout(db, busyWait);
     return true;
-}
-
-void DBHandler::bindText(sqlite3_stmt *stmt, int index, const QString &text)
-{
-    // The explicit length keeps text with an embedded NUL whole.
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
-                      SQLITE_TRANSIENT);
-}
-
-void DBHandler::bindBool(sqlite3_stmt *stmt, int index, bool value)
-{
-    sqlite3_bind_int(stmt, index, value ? 1 : 0);
-}
-
-QString DBHandler::columnText(sqlite3_stmt *stmt, int column)
-{
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
-    if (!text)
-        return QString();
-    return QString::fromUtf8(text, sqlite3_column_bytes(stmt, column));
-}
-
-bool DBHandler::columnBool(sqlite3_stmt *stmt, int column)
-{
-    return sqlite3_column_int(stmt, column) != 0;
 }
 
 void DBHandler::holdReports()

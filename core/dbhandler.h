@@ -1,6 +1,8 @@
 #ifndef DBHANDLER_H
 #define DBHANDLER_H
 
+#include "sqlstatement.h"
+
 #include <QObject>
 #include <QString>
 
@@ -22,22 +24,26 @@ public:
     int busyTimeout() const;
 
 protected:
-    bool prepare(const char *sql, sqlite3_stmt *&stmt, const char *failure);
-    bool execute(sqlite3_stmt *stmt, const char *failure);
+    // Opens the file on this connection with the store's wait for locks.
+    bool openDatabase(const char *fileName);
+    sqlite3 *connection() const { return db; }
+
+    // A statement on the connection, its failure text beside it. One that
+    // could not be prepared has been reported and is not prepared.
+    SqlStatement prepare(const char *sql, const char *failure);
+    // One step of a change: false, reported, unless it is done.
+    bool execute(SqlStatement &stmt);
     // For a change meant for one row: meeting no row did not do what was
     // asked, so it fails with the reason given.
-    bool executeChange(sqlite3_stmt *stmt, const char *failure, const QString &missing);
-    bool finishQuery(sqlite3_stmt *&stmt, int stepResult, const char *failure);
-    void finalize(sqlite3_stmt *&stmt);
+    bool executeChange(SqlStatement &stmt, const QString &missing);
+    // After the rows of a query: false, reported, when the steps ended in a
+    // failure instead of the end of the rows.
+    bool finishQuery(const SqlStatement &stmt);
+    void report(const SqlStatement &stmt);
     bool beginTransaction(const char *failure);
     bool commit(const char *failure);
     // Ends the transaction for sure, reporting a ROLLBACK that fails.
     void rollback();
-
-    static void bindText(sqlite3_stmt *stmt, int index, const QString &text);
-    static void bindBool(sqlite3_stmt *stmt, int index, bool value);
-    static QString columnText(sqlite3_stmt *stmt, int column);
-    static bool columnBool(sqlite3_stmt *stmt, int column);
 
     // Inside a transaction a failure is only noted: its message box runs an
     // event loop of its own, and no event may ever find the transaction
@@ -54,14 +60,15 @@ protected:
     void reportError(const char *failure, int code);
     void reportError(const QString &failure, int code, const QString &message);
 
+private:
     sqlite3 *db;
     int busyWait;
 
-private:
     static QString reportText(const QString &failure, int code, const QString &message);
     // Forgets the held reports; their number.
     int takeHeldReports();
     bool reopen(const char *failure);
+    bool exec(const char *sql, const char *failure);
 
     bool holding;
     int heldCount;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -34,20 +35,21 @@ const char countFailure[] = "Could not count nivlets for a book.";
 class BookLookup
 {
 public:
-    explicit BookLookup(const NivletCore &core) : core(core)
+    explicit BookLookup(const NivletCore &store) : core(store)
     {
-        if (core.books.isEmpty())
+        const QList<Book *> &books = core.books();
+        if (books.isEmpty())
             return;
         const auto [low, high] =
-            std::minmax_element(core.books.cbegin(), core.books.cend(),
+            std::minmax_element(books.cbegin(), books.cend(),
                                 [](const Book *a, const Book *b) { return a->id < b->id; });
         first = (*low)->id;
         // Unsigned, so that ids at both ends of the 64-bit range cannot overflow.
         const quint64 span = quint64((*high)->id) - quint64(first);
-        if (span >= quint64(4 * core.books.size() + 1024))
+        if (span >= quint64(4 * books.size() + 1024))
             return;
         table.assign(span + 1, nullptr);
-        for (Book *b : core.books) {
+        for (Book *b : books) {
             Book *&slot = table[quint64(b->id) - quint64(first)];
             if (!slot)
                 slot = b;
@@ -72,9 +74,10 @@ private:
 } // namespace
 
 NivletCore::NivletCore(QObject *parent)
-    : DBHandler(parent), activeListStale(true), lastAskedId(-1), pendingNivlet(nullptr),
-      optionsCache(nullptr), booksInIdOrder(true)
+    : DBHandler(parent), shelf(std::make_shared<BookShelf>()), active(ActiveList::create())
 {
+    // Once, for the whole run: the draws of every list come from it.
+    seedRandom(static_cast<unsigned int>(std::time(nullptr)));
     connect(&backupTimer, &QTimer::timeout, this, &NivletCore::backupTurn);
 }
 
@@ -87,127 +90,104 @@ NivletCore::~NivletCore()
         reportBackup(*backup, false);
         backup.reset();
     }
-    clearActiveNivlets();
-    qDeleteAll(books);
-    books.clear();
-    qDeleteAll(retiredBooks);
-    retiredBooks.clear();
-    delete optionsCache;
 }
 
 bool NivletCore::open()
 {
-    activeListStale = true;
-    lastAskedId = -1;
-    pendingNivlet = nullptr;
-    delete optionsCache;
-    optionsCache = nullptr;
+    stale = true;
+    lastAsked = -1;
+    pending = nullptr;
+    optionsCache.reset();
 
-    const int rc = sqlite3_open("nivlets", &db);
-    if (rc != SQLITE_OK) {
-        reportError("Could not open database.", rc);
+    if (!openDatabase("nivlets"))
         return false;
-    }
-    sqlite3_busy_timeout(db, busyWait);
 
-    const char failure[] = "Could not read books.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("SELECT id, name, active FROM book", stmt, failure))
+    SqlStatement stmt = prepare("SELECT id, name, active FROM book", "Could not read books.");
+    if (!stmt)
         return false;
     // One count statement for all books, reset between them.
-    sqlite3_stmt *count = nullptr;
-    if (!prepare(countSql, count, countFailure)) {
-        finalize(stmt);
+    SqlStatement count = prepare(countSql, countFailure);
+    if (!count)
         return false;
-    }
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        auto *book =
-            new Book(sqlite3_column_int64(stmt, 0), columnText(stmt, 1), columnBool(stmt, 2));
+    while (stmt.next()) {
+        auto book =
+            std::make_unique<Book>(stmt.columnInt64(0), stmt.columnText(1), stmt.columnBool(2));
         const int nivlets = countNivlets(count, book->id);
-        if (nivlets < 0) {
-            delete book;
-            finalize(count);
-            finalize(stmt);
+        if (nivlets < 0)
             return false;
-        }
         book->nivletCount = nivlets;
-        booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
-        books.append(book);
+        shelve(std::move(book));
     }
-    finalize(count);
-    if (!finishQuery(stmt, step, failure))
+    if (!finishQuery(stmt))
         return false;
     return reloadActiveNivlets();
 }
 
-void NivletCore::clearActiveNivlets()
+Book *NivletCore::shelve(std::unique_ptr<Book> book)
 {
-    activeNivlets.clear();
-    activeRecords.clear();
-    pendingNivlet = nullptr;
+    booksInIdOrder = booksInIdOrder && (bookList.isEmpty() || bookList.last()->id < book->id);
+    bookList.append(book.get());
+    shelf->push_back(std::move(book));
+    return bookList.last();
 }
 
 bool NivletCore::reloadActiveNivlets()
 {
-    clearActiveNivlets();
+    // Let go of first, so that a list nobody else holds gives its memory
+    // back before the new one takes its own.
+    active = ActiveList::create();
+    pending = nullptr;
     // Until the reload succeeds the emptied list does not show the file, so
     // whoever draws from it next must try the reload again.
-    activeListStale = true;
-    const char failure[] = "Could not reload active nivlets.";
+    stale = true;
     const QByteArray sql = QByteArray(nivletColumns) +
                            ", book b WHERE (m.book_id = b.id)  AND (m.active = 1)  AND "
                            "(b.active = 1) ORDER BY kn_rate";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, failure))
+    SqlStatement stmt = prepare(sql.constData(), "Could not reload active nivlets.");
+    if (!stmt)
         return false;
     // The active books' counts bound the list's length (unless another
     // program added rows since), so the list and the records take their room
     // at once instead of growing.
     qsizetype expected = 0;
-    for (const Book *b : std::as_const(books)) {
+    for (const Book *b : std::as_const(bookList)) {
         if (b->active)
             expected += b->nivletCount;
     }
-    activeNivlets.reserve(expected);
-    activeRecords.reserve(expected);
+    std::shared_ptr<ActiveList> loaded = ActiveList::create();
+    loaded->reserve(expected);
+    loaded->keep(shelf);
     const BookLookup lookup(*this);
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
-        const auto *question = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 4));
-        const int questionSize = sqlite3_column_bytes(stmt, 4);
-        const auto *answer = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 5));
-        const int answerSize = sqlite3_column_bytes(stmt, 5);
-        activeNivlets.append(activeRecords.add(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
-                                               saneKnRate(sqlite3_column_double(stmt, 2)),
-                                               lookup.find(sqlite3_column_int64(stmt, 3)), question,
-                                               questionSize, answer, answerSize));
+    while (stmt.next()) {
+        const char *question = stmt.columnUtf8(4);
+        const int questionSize = stmt.columnBytes(4);
+        const char *answer = stmt.columnUtf8(5);
+        const int answerSize = stmt.columnBytes(5);
+        loaded->add(stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
+                    lookup.find(stmt.columnInt64(3)), question, questionSize, answer, answerSize);
     }
-    if (!finishQuery(stmt, step, failure)) {
-        clearActiveNivlets();
+    if (!finishQuery(stmt))
         return false;
-    }
-    activeListStale = false;
-    selector.reset(static_cast<int>(activeNivlets.size()));
+    loaded->finish();
+    active = std::move(loaded);
+    stale = false;
     return true;
 }
 
-Nivlet *NivletCore::readNivlet(sqlite3_stmt *stmt) const
+Nivlet *NivletCore::readNivlet(const SqlStatement &stmt) const
 {
-    return new Nivlet(sqlite3_column_int64(stmt, 0), columnBool(stmt, 1),
-                      saneKnRate(sqlite3_column_double(stmt, 2)),
-                      findBook(sqlite3_column_int64(stmt, 3)), columnText(stmt, 4),
-                      columnText(stmt, 5));
+    return new Nivlet(stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
+                      findBook(stmt.columnInt64(3)), stmt.columnText(4), stmt.columnText(5));
 }
 
 int NivletCore::bookCount() const
 {
-    return static_cast<int>(books.size());
+    return static_cast<int>(bookList.size());
 }
 
 Book *NivletCore::book(int index) const
 {
-    return books.at(index);
+    return bookList.at(index);
 }
 
 Book *NivletCore::findBook(qint64 id) const
@@ -218,29 +198,29 @@ Book *NivletCore::findBook(qint64 id) const
     // match. A list out of order, possibly with repeated ids (a hand-made
     // file), is scanned, so that the first book in list order is found.
     if (!booksInIdOrder) {
-        for (Book *b : books) {
+        for (Book *b : bookList) {
             if (b->id == id)
                 return b;
         }
         return nullptr;
     }
     qsizetype low = 0;
-    qsizetype high = books.size();
+    qsizetype high = bookList.size();
     while (low < high) {
         const qsizetype mid = low + (high - low) / 2;
-        if (books.at(mid)->id < id)
+        if (bookList.at(mid)->id < id)
             low = mid + 1;
         else
             high = mid;
     }
-    if (low < books.size() && books.at(low)->id == id)
-        return books.at(low);
+    if (low < bookList.size() && bookList.at(low)->id == id)
+        return bookList.at(low);
     return nullptr;
 }
 
 Book *NivletCore::findBookByName(const QString &name) const
 {
-    for (Book *b : books) {
+    for (Book *b : bookList) {
         if (b->name == name)
             return b;
     }
@@ -249,7 +229,7 @@ Book *NivletCore::findBookByName(const QString &name) const
 
 Book *NivletCore::firstActiveBook() const
 {
-    for (Book *b : books) {
+    for (Book *b : bookList) {
         if (b->active)
             return b;
     }
@@ -259,33 +239,33 @@ Book *NivletCore::firstActiveBook() const
 int NivletCore::totalNivletCount() const
 {
     int total = 0;
-    for (const Book *b : books)
+    for (const Book *b : bookList)
         total += b->nivletCount;
     return total;
 }
 
 int NivletCore::activeNivletCount() const
 {
-    return static_cast<int>(activeNivlets.size());
+    return active->size();
 }
 
 Nivlet *NivletCore::randomActiveNivlet() const
 {
-    return activeNivlets.at(selector.pick());
+    return active->randomNivlet();
 }
 
 Nivlet *NivletCore::nextNivlet()
 {
-    Nivlet *result = pendingNivlet;
+    Nivlet *result = pending;
     if (!result) {
-        if (activeNivlets.isEmpty())
+        if (active->isEmpty())
             return nullptr;
         result = randomActiveNivlet();
-        if (lastAskedId != -1 && activeNivlets.size() >= 2)
+        if (lastAsked != -1 && active->size() >= 2)
             result = otherThanLastAsked(result);
     }
-    lastAskedId = result->id;
-    pendingNivlet = nullptr;
+    lastAsked = result->id;
+    pending = nullptr;
     return result;
 }
 
@@ -295,12 +275,12 @@ Nivlet *NivletCore::otherThanLastAsked(Nivlet *drawn) const
     // find another nivlet; a file whose id column is not the row id may hold
     // only rows with the last id, so the draws cannot go on for ever.
     constexpr int maxDraws = 64;
-    for (int i = 0; i < maxDraws && drawn->id == lastAskedId; ++i)
+    for (int i = 0; i < maxDraws && drawn->id == lastAsked; ++i)
         drawn = randomActiveNivlet();
-    if (drawn->id != lastAskedId)
+    if (drawn->id != lastAsked)
         return drawn;
-    for (Nivlet *n : activeNivlets) {
-        if (n->id != lastAskedId)
+    for (Nivlet *n : active->nivlets()) {
+        if (n->id != lastAsked)
             return n;
     }
     return drawn;
@@ -308,110 +288,103 @@ Nivlet *NivletCore::otherThanLastAsked(Nivlet *drawn) const
 
 void NivletCore::setPendingNivlet(Nivlet *nivlet)
 {
-    pendingNivlet = nivlet;
+    // The next nextNivlet hands out a record of the current list only: one
+    // of an older list lives only as long as its holder keeps that list.
+    pending = !nivlet || active->contains(nivlet) ? nivlet : active->find(nivlet->id);
 }
 
 int NivletCore::countNivletsOfBook(qint64 bookId)
 {
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(countSql, stmt, countFailure))
+    SqlStatement stmt = prepare(countSql, countFailure);
+    if (!stmt)
         return -1;
-    const int result = countNivlets(stmt, bookId);
-    finalize(stmt);
-    return result;
+    return countNivlets(stmt, bookId);
 }
 
 // Steps the prepared count statement for one book and resets it for the next.
-int NivletCore::countNivlets(sqlite3_stmt *stmt, qint64 bookId)
+int NivletCore::countNivlets(SqlStatement &stmt, qint64 bookId)
 {
-    sqlite3_bind_int64(stmt, 1, bookId);
+    stmt.bindInt64(1, bookId);
     int result = -1;
-    int step = sqlite3_step(stmt);
-    if (step == SQLITE_ROW) {
-        result = sqlite3_column_int(stmt, 0);
-        step = sqlite3_step(stmt);
+    if (stmt.next()) {
+        result = stmt.columnInt(0);
+        stmt.next();
     }
-    if (step != SQLITE_DONE) {
-        reportError(countFailure, step);
+    if (stmt.resultCode() != SQLITE_DONE) {
+        report(stmt);
         result = -1;
     }
-    sqlite3_reset(stmt);
+    stmt.reset();
     return result;
 }
 
 Nivlet *NivletCore::getNivlet(qint64 id)
 {
-    const char failure[] = "Could not get nivlet from database.";
     const QByteArray sql = QByteArray(nivletColumns) + " WHERE m.id = ?";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, failure))
+    SqlStatement stmt = prepare(sql.constData(), "Could not get nivlet from database.");
+    if (!stmt)
         return nullptr;
-    sqlite3_bind_int64(stmt, 1, id);
-    Nivlet *result = nullptr;
-    int step = sqlite3_step(stmt);
-    if (step == SQLITE_ROW) {
-        result = readNivlet(stmt);
-        step = sqlite3_step(stmt);
+    stmt.bindInt64(1, id);
+    std::unique_ptr<Nivlet> result;
+    if (stmt.next()) {
+        result.reset(readNivlet(stmt));
+        stmt.next();
     }
-    if (!finishQuery(stmt, step, failure)) {
-        delete result;
+    if (!finishQuery(stmt))
         return nullptr;
-    }
-    return result;
+    return result.release();
 }
 
 bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer, bool active)
 {
     Q_ASSERT(book);
-    const char failure[] = "Could not add nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?);",
-                 stmt, failure))
+    SqlStatement stmt =
+        prepare("INSERT INTO nivlet (active, book_id, question, answer) VALUES (?, ?, ?, ?);",
+                "Could not add nivlet.");
+    if (!stmt)
         return false;
-    bindBool(stmt, 1, active);
-    sqlite3_bind_int64(stmt, 2, book->id);
-    bindText(stmt, 3, question);
-    bindText(stmt, 4, answer);
-    const bool ok = execute(stmt, failure);
-    finalize(stmt);
-    if (!ok)
+    stmt.bindBool(1, active);
+    stmt.bindInt64(2, book->id);
+    stmt.bindText(3, question);
+    stmt.bindText(4, answer);
+    if (!execute(stmt))
         return false;
-    activeListStale = true;
+    stale = true;
     ++book->nivletCount;
     return true;
 }
 
 bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer, bool active)
 {
-    const char failure[] = "Could not edit nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?", stmt,
-                 failure))
+    SqlStatement stmt =
+        prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?",
+                "Could not edit nivlet.");
+    if (!stmt)
         return false;
-    bindText(stmt, 1, question);
-    bindText(stmt, 2, answer);
-    bindBool(stmt, 3, active);
-    sqlite3_bind_int64(stmt, 4, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (ok)
-        activeListStale = true;
-    return ok;
+    stmt.bindText(1, question);
+    stmt.bindText(2, answer);
+    stmt.bindBool(3, active);
+    stmt.bindInt64(4, id);
+    return changeNivlet(stmt, id);
 }
 
 bool NivletCore::setKnowledgeRate(qint64 id, double rate)
 {
-    const char failure[] = "Could not set knowledge-rate for nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE nivlet SET kn_rate = ? WHERE id = ?", stmt, failure))
+    SqlStatement stmt = prepare("UPDATE nivlet SET kn_rate = ? WHERE id = ?",
+                                "Could not set knowledge-rate for nivlet.");
+    if (!stmt)
         return false;
-    sqlite3_bind_double(stmt, 1, rate);
-    sqlite3_bind_int64(stmt, 2, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (ok)
-        activeListStale = true;
-    return ok;
+    stmt.bindDouble(1, rate);
+    stmt.bindInt64(2, id);
+    return changeNivlet(stmt, id);
+}
+
+bool NivletCore::changeNivlet(SqlStatement &stmt, qint64 id)
+{
+    if (!executeChange(stmt, missingNivlet(id)))
+        return false;
+    stale = true;
+    return true;
 }
 
 int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
@@ -424,13 +397,13 @@ int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
         // A lock that outlasted one wait is held by something that will not
         // let go soon; waiting again for every rate would freeze the window
         // for minutes. The other rates are still tried, at once.
-        if ((sqlite3_extended_errcode(db) & 0xff) == SQLITE_BUSY) {
-            sqlite3_busy_timeout(db, 0);
+        if ((sqlite3_extended_errcode(connection()) & 0xff) == SQLITE_BUSY) {
+            sqlite3_busy_timeout(connection(), 0);
             waitDropped = true;
         }
     }
     if (waitDropped)
-        sqlite3_busy_timeout(db, busyWait);
+        sqlite3_busy_timeout(connection(), busyTimeout());
     const int failed = heldReportCount();
     releaseReports(
         QStringLiteral("Could not save %1 of %2 knowledge rates.").arg(failed).arg(changes.size()));
@@ -439,18 +412,14 @@ int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
 
 bool NivletCore::deleteNivlet(qint64 id, Book *book)
 {
-    const char failure[] = "Could not delete nivlet.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("DELETE FROM nivlet WHERE id = ?", stmt, failure))
+    SqlStatement stmt = prepare("DELETE FROM nivlet WHERE id = ?", "Could not delete nivlet.");
+    if (!stmt)
         return false;
-    sqlite3_bind_int64(stmt, 1, id);
-    const bool ok = executeChange(stmt, failure, missingNivlet(id));
-    finalize(stmt);
-    if (!ok)
+    stmt.bindInt64(1, id);
+    if (!changeNivlet(stmt, id))
         return false;
     if (book)
         --book->nivletCount;
-    activeListStale = true;
     return true;
 }
 
@@ -475,20 +444,20 @@ QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyAc
         sql += " AND (m.active = 1) AND (b.active = 1)";
     sql += QStringLiteral(" ORDER BY kn_rate LIMIT %1").arg(searchLimit).toUtf8();
 
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare(sql.constData(), stmt, "Could not prepare search for nivlets."))
+    SqlStatement stmt = prepare(sql.constData(), "Could not prepare search for nivlets.");
+    if (!stmt)
         return nullptr;
+    stmt.setFailureText("Could not search for nivlets.");
     int index = 1;
     if (withText)
-        bindText(stmt, index++, text + QLatin1Char('%'));
+        stmt.bindText(index++, text + QLatin1Char('%'));
     if (book)
-        sqlite3_bind_int64(stmt, index, book->id);
+        stmt.bindInt64(index, book->id);
 
     auto *result = new QList<Nivlet *>;
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+    while (stmt.next())
         result->append(readNivlet(stmt));
-    if (!finishQuery(stmt, step, "Could not search for nivlets.")) {
+    if (!finishQuery(stmt)) {
         qDeleteAll(*result);
         delete result;
         return nullptr;
@@ -498,40 +467,35 @@ QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyAc
 
 Book *NivletCore::addBook(const QString &name, bool active)
 {
-    const char failure[] = "Could not add book.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("INSERT INTO book (name, active) VALUES (?, ?);", stmt, failure))
+    SqlStatement stmt =
+        prepare("INSERT INTO book (name, active) VALUES (?, ?);", "Could not add book.");
+    if (!stmt)
         return nullptr;
-    bindText(stmt, 1, name);
-    bindBool(stmt, 2, active);
-    const bool ok = execute(stmt, failure);
-    finalize(stmt);
-    if (!ok)
+    stmt.bindText(1, name);
+    stmt.bindBool(2, active);
+    if (!execute(stmt))
         return nullptr;
-    auto *book = new Book(sqlite3_last_insert_rowid(db), name, active);
-    booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
-    books.append(book);
+    Book *book =
+        shelve(std::make_unique<Book>(sqlite3_last_insert_rowid(connection()), name, active));
     emit booksChanged();
     return book;
 }
 
 bool NivletCore::editBook(Book *book, const QString &name, bool active)
 {
-    const char failure[] = "Could not edit book.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", stmt, failure))
+    SqlStatement stmt =
+        prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", "Could not edit book.");
+    if (!stmt)
         return false;
-    bindText(stmt, 1, name);
-    bindBool(stmt, 2, active);
-    sqlite3_bind_int64(stmt, 3, book->id);
-    const bool ok = executeChange(stmt, failure, missingBook(book->id));
-    finalize(stmt);
-    if (!ok)
+    stmt.bindText(1, name);
+    stmt.bindBool(2, active);
+    stmt.bindInt64(3, book->id);
+    if (!executeChange(stmt, missingBook(book->id)))
         return false;
     book->name = name;
     book->active = active;
     emit booksChanged();
-    activeListStale = true;
+    stale = true;
     return true;
 }
 
@@ -545,25 +509,8 @@ bool NivletCore::deleteBook(Book *book)
         return false;
     holdReports();
 
-    sqlite3_stmt *stmt = nullptr;
-    bool ok = prepare("DELETE FROM nivlet WHERE book_id = ?", stmt, failure);
-    if (ok) {
-        sqlite3_bind_int64(stmt, 1, book->id);
-        ok = execute(stmt, failure);
-        finalize(stmt);
-    }
-    if (ok) {
-        ok = prepare("DELETE FROM book WHERE id = ?", stmt, failure);
-        if (ok) {
-            sqlite3_bind_int64(stmt, 1, book->id);
-            ok = executeChange(stmt, failure, missingBook(book->id));
-            finalize(stmt);
-        }
-    }
-    if (ok)
-        ok = commit(failure);
+    const bool ok = deleteBookRows(book->id, failure) && commit(failure);
     if (!ok) {
-        finalize(stmt);
         rollback();
         releaseReports();
         return false;
@@ -571,18 +518,29 @@ bool NivletCore::deleteBook(Book *book)
     releaseReports();
 
     // Search results and records read by id may still point at the book, so
-    // it lives on, out of the list, until the store goes.
-    if (books.removeOne(book))
-        retiredBooks.append(book);
-    // Records of the old active list stay until the next reload; they must
-    // not keep showing a book that no longer exists.
-    for (Nivlet *n : std::as_const(activeNivlets)) {
-        if (n->book == book)
-            n->book = nullptr;
-    }
-    activeListStale = true;
+    // it lives on, out of the list, on the shelf.
+    bookList.removeOne(book);
+    // Records of the loaded list stay until the next reload; they must not
+    // keep showing a book that no longer exists.
+    active->forgetBook(book);
+    stale = true;
     emit booksChanged();
     return true;
+}
+
+bool NivletCore::deleteBookRows(qint64 bookId, const char *failure)
+{
+    SqlStatement nivlets = prepare("DELETE FROM nivlet WHERE book_id = ?", failure);
+    if (!nivlets)
+        return false;
+    nivlets.bindInt64(1, bookId);
+    if (!execute(nivlets))
+        return false;
+    SqlStatement row = prepare("DELETE FROM book WHERE id = ?", failure);
+    if (!row)
+        return false;
+    row.bindInt64(1, bookId);
+    return executeChange(row, missingBook(bookId));
 }
 
 bool NivletCore::deleteBooks(const QList<Book *> &list)
@@ -597,50 +555,45 @@ bool NivletCore::deleteBooks(const QList<Book *> &list)
 Options *NivletCore::options()
 {
     if (optionsCache)
-        return optionsCache;
+        return optionsCache.get();
     // Read into a record of its own: a failure is reported in a box whose
     // event loop may call back here, and must not find a half-read cache.
     auto read = std::make_unique<Options>();
-    const char failure[] = "Could not get options from database.";
-    sqlite3_stmt *stmt = nullptr;
-    bool ok = prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options", stmt,
-                      failure);
-    if (ok) {
-        int step = sqlite3_step(stmt);
-        if (step == SQLITE_ROW) {
-            read->autoCh = columnBool(stmt, 0);
-            // A hand-edited interval could overflow the timer's arithmetic.
-            read->autoChInterval = static_cast<int>(qBound(
-                qint64(minInterval), qint64(sqlite3_column_int64(stmt, 1)), qint64(maxInterval)));
-            read->puzzleAffectsRates = columnBool(stmt, 2);
-            step = sqlite3_step(stmt);
-        }
-        ok = finishQuery(stmt, step, failure);
+    SqlStatement stmt =
+        prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options",
+                "Could not get options from database.");
+    if (!stmt)
+        return optionsCache.get();
+    if (stmt.next()) {
+        read->autoCh = stmt.columnBool(0);
+        // A hand-edited interval could overflow the timer's arithmetic.
+        read->autoChInterval =
+            static_cast<int>(qBound(qint64(minInterval), stmt.columnInt64(1), qint64(maxInterval)));
+        read->puzzleAffectsRates = stmt.columnBool(2);
+        stmt.next();
     }
-    if (!ok || optionsCache)
-        return optionsCache;
-    optionsCache = read.release();
-    return optionsCache;
+    if (!finishQuery(stmt) || optionsCache)
+        return optionsCache.get();
+    optionsCache = std::move(read);
+    return optionsCache.get();
 }
 
 bool NivletCore::setOptions(const Options &options)
 {
-    const char failure[] = "Could not set options.";
-    sqlite3_stmt *stmt = nullptr;
-    if (!prepare("UPDATE options SET auto_ch = ?, auto_ch_interval = ?, puzzle_affects_rates = ?",
-                 stmt, failure))
+    SqlStatement stmt =
+        prepare("UPDATE options SET auto_ch = ?, auto_ch_interval = ?, puzzle_affects_rates = ?",
+                "Could not set options.");
+    if (!stmt)
         return false;
-    bindBool(stmt, 1, options.autoCh);
-    sqlite3_bind_int(stmt, 2, options.autoChInterval);
-    bindBool(stmt, 3, options.puzzleAffectsRates);
+    stmt.bindBool(1, options.autoCh);
+    stmt.bindInt(2, options.autoChInterval);
+    stmt.bindBool(3, options.puzzleAffectsRates);
     // An update of an empty table would save nothing, and the choice would be
     // lost at the next start.
-    const bool ok = executeChange(stmt, failure, QStringLiteral("the options table holds no row"));
-    finalize(stmt);
-    if (!ok)
+    if (!executeChange(stmt, QStringLiteral("the options table holds no row")))
         return false;
     if (!optionsCache)
-        optionsCache = new Options;
+        optionsCache = std::make_unique<Options>();
     *optionsCache = options;
     return true;
 }
@@ -660,7 +613,7 @@ void NivletCore::reportBackup(const BackupCopy &copy, bool mayShow)
 
 bool NivletCore::beginBackup(const QDateTime &now)
 {
-    auto copy = std::make_unique<BackupCopy>(db, QString::fromLatin1(backupFolder), now);
+    auto copy = std::make_unique<BackupCopy>(connection(), QString::fromLatin1(backupFolder), now);
     if (copy->state() == BackupCopy::State::Failed) {
         reportBackup(*copy, true);
         return false;

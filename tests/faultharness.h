@@ -74,46 +74,34 @@ public:
 
     QString value(const QString &sql)
     {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
-            return QStringLiteral("error: ") + QString::fromUtf8(sqlite3_errmsg(db));
-        QString result;
-        const int step = sqlite3_step(stmt);
-        if (step == SQLITE_ROW) {
-            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-            result = text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, 0))
-                          : QStringLiteral("NULL");
-        } else if (step == SQLITE_DONE) {
-            result = QStringLiteral("no row");
-        } else {
-            result = QStringLiteral("error: ") + QString::fromUtf8(sqlite3_errmsg(db));
-        }
-        sqlite3_finalize(stmt);
-        return result;
+        SqlStatement stmt(db, sql.toUtf8().constData());
+        if (!stmt)
+            return QStringLiteral("error: ") + stmt.errorMessage();
+        if (stmt.next())
+            return stmt.columnUtf8(0) ? stmt.columnText(0) : QStringLiteral("NULL");
+        if (!stmt.failed())
+            return QStringLiteral("no row");
+        return QStringLiteral("error: ") + stmt.errorMessage();
     }
 
     double rate(qint64 id)
     {
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr);
-        sqlite3_bind_int64(stmt, 1, id);
-        const double result =
-            sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_double(stmt, 0) : -1.0;
-        sqlite3_finalize(stmt);
-        return result;
+        SqlStatement stmt(db, "SELECT kn_rate FROM nivlet WHERE id = ?");
+        stmt.bindInt64(1, id);
+        return stmt.next() ? stmt.columnDouble(0) : -1.0;
     }
 
     // Every schema entry and every value with its storage class, byte exact.
     QByteArray dump()
     {
         QByteArray out = rows("SELECT type, name, sql FROM sqlite_master ORDER BY name");
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name",
-                           -1, &stmt, nullptr);
         QList<QByteArray> tables;
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            tables.append(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
+        {
+            SqlStatement stmt(db,
+                              "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
+            while (stmt.next())
+                tables.append(stmt.columnUtf8(0));
+        }
         for (const QByteArray &table : std::as_const(tables))
             out += "table " + table + '\n' +
                    rows(("SELECT * FROM \"" + table + "\" ORDER BY rowid").constData());
@@ -126,24 +114,22 @@ public:
 private:
     QByteArray rows(const char *sql)
     {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
-            return QByteArray("error: ") + sqlite3_errmsg(db);
+        SqlStatement stmt(db, sql);
+        if (!stmt)
+            return "error: " + stmt.errorMessage().toUtf8();
         QByteArray out;
-        int step;
-        while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const int type = sqlite3_column_type(stmt, c);
-                const auto *bytes = static_cast<const char *>(sqlite3_column_blob(stmt, c));
-                const int size = sqlite3_column_bytes(stmt, c);
+        while (stmt.next()) {
+            for (int c = 0; c < stmt.columnCount(); ++c) {
+                const int type = stmt.columnType(c);
+                const auto *bytes = static_cast<const char *>(stmt.columnBlob(c));
+                const int size = stmt.columnBytes(c);
                 out += QByteArray::number(type) + ':' + QByteArray::number(size) + ':' +
                        QByteArray(bytes, size) + '|';
             }
             out += '\n';
         }
-        if (step != SQLITE_DONE)
-            out += QByteArray("error: ") + sqlite3_errmsg(db);
-        sqlite3_finalize(stmt);
+        if (stmt.failed())
+            out += "error: " + stmt.errorMessage().toUtf8();
         return out;
     }
 };

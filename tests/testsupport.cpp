@@ -3,6 +3,7 @@
 #include "errorboxpresenter.h"
 #include "nivletcore.h"
 #include "schemasql.h"
+#include "sqlstatement.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -24,22 +25,18 @@ QString schemaSql()
 QString schemaStatement(const QString &name)
 {
     sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
     QString statement;
     if (sqlite3_open(":memory:", &db) == SQLITE_OK &&
-        sqlite3_exec(db, Schema::sql, nullptr, nullptr, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = ?", -1, &stmt,
-                           nullptr) == SQLITE_OK) {
-        const QByteArray utf8 = name.toUtf8();
-        sqlite3_bind_text(stmt, 1, utf8.constData(), static_cast<int>(utf8.size()),
-                          SQLITE_TRANSIENT);
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            statement =
-                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        sqlite3_exec(db, Schema::sql, nullptr, nullptr, nullptr) == SQLITE_OK) {
+        SqlStatement stmt(db, "SELECT sql FROM sqlite_master WHERE name = ?");
+        if (stmt) {
+            stmt.bindText(1, name);
+            if (stmt.next())
+                statement = stmt.columnText(0);
+        }
     }
     if (statement.isEmpty())
         qWarning() << "no statement for" << name << "in the schema";
-    sqlite3_finalize(stmt);
     sqlite3_close(db);
     return statement;
 }
@@ -79,46 +76,54 @@ std::unique_ptr<NivletCore> openStore(const QString &extraSql)
     return core;
 }
 
-QStringList rows(const QString &sql)
+ReadConnection::ReadConnection(const QString &file)
+{
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
+        openFailure = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM));
+        sqlite3_close(db);
+        db = nullptr;
+    }
+}
+
+ReadConnection::~ReadConnection()
+{
+    sqlite3_close(db);
+}
+
+SqlStatement ReadConnection::query(const QString &sql) const
+{
+    if (!db)
+        return SqlStatement("", SQLITE_CANTOPEN, openFailure);
+    return SqlStatement(db, sql.toUtf8().constData());
+}
+
+QStringList rows(const QString &sql, const QString &file)
 {
     QStringList result;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList fields;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-                fields << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
-            }
-            result << fields.join(QLatin1Char('|'));
+    const ReadConnection connection(file);
+    SqlStatement stmt = connection.query(sql);
+    if (!stmt)
+        return {QStringLiteral("query failed: ") + stmt.errorMessage()};
+    while (stmt.next()) {
+        QStringList fields;
+        for (int c = 0; c < stmt.columnCount(); ++c) {
+            const char *text = stmt.columnUtf8(c);
+            fields << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
         }
-    } else {
-        result << QStringLiteral("query failed: ") + QString::fromUtf8(sqlite3_errmsg(db));
+        result << fields.join(QLatin1Char('|'));
     }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
     return result;
 }
 
 double storedRate(qint64 id, const QString &file)
 {
-    sqlite3 *db = nullptr;
-    double rate = -1.0;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT kn_rate FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW)
-                rate = sqlite3_column_double(stmt, 0);
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rate;
+    const ReadConnection connection(file);
+    SqlStatement stmt = connection.query(QStringLiteral("SELECT kn_rate FROM nivlet WHERE id = ?"));
+    if (!stmt)
+        return -1.0;
+    stmt.bindInt64(1, id);
+    return stmt.next() ? stmt.columnDouble(0) : -1.0;
 }
 
 QString readFile(const QString &path)
@@ -186,7 +191,8 @@ LockingConnection::LockingConnection(const char *begin)
 
 LockingConnection::~LockingConnection()
 {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (locked && sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
+        qWarning() << "the locking connection could not roll back:" << sqlite3_errmsg(db);
     sqlite3_close(db);
 }
 
@@ -207,3 +213,18 @@ int runModal(QDialog *dialog, const std::function<void()> &act)
 }
 
 } // namespace TestSupport
+
+void NivletCoreTestAccess::setLastAskedId(NivletCore &core, qint64 id)
+{
+    core.lastAsked = id;
+}
+
+void NivletCoreTestAccess::markActiveListStale(NivletCore &core)
+{
+    core.stale = true;
+}
+
+void NivletCoreTestAccess::forgetOptions(NivletCore &core)
+{
+    core.optionsCache.reset();
+}

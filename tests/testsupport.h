@@ -1,6 +1,8 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "sqlstatement.h"
+
 #include <QApplication>
 #include <QObject>
 #include <QPointer>
@@ -39,10 +41,28 @@ bool createDatabase(const QString &dir, const QString &extraSql = QString());
 // store on it; null when either fails.
 std::unique_ptr<NivletCore> openStore(const QString &extraSql = QString());
 
-// The rows of the query on "nivlets" in the working directory as "a|b|c"
-// lines (NULL for a null field), read through a connection of its own, as any
-// other program would see the file. A failed query gives one line saying why.
-QStringList rows(const QString &sql);
+// A read-only connection of its own on a database file, as any other
+// program would see the file.
+class ReadConnection
+{
+public:
+    explicit ReadConnection(const QString &file = QStringLiteral("nivlets"));
+    ~ReadConnection();
+    ReadConnection(const ReadConnection &) = delete;
+    ReadConnection &operator=(const ReadConnection &) = delete;
+
+    // A file that could not be opened gives a statement failed with the reason.
+    SqlStatement query(const QString &sql) const;
+
+private:
+    sqlite3 *db = nullptr;
+    QString openFailure;
+};
+
+// The rows of the query on the file ("nivlets" in the working directory) as
+// "a|b|c" lines (NULL for a null field), read through a ReadConnection. A
+// failed query gives one line saying why.
+QStringList rows(const QString &sql, const QString &file = QStringLiteral("nivlets"));
 
 // The knowledge rate stored for the nivlet, read like rows; -1 when there is
 // no such row.
@@ -167,6 +187,17 @@ template <typename T> void onModal(const std::function<void(T *)> &act, bool *se
 }
 
 } // namespace TestSupport
+
+// What a test sets in the store where no operation of the store would: the
+// nivlet asked last, a list that must be reloaded although nothing changed,
+// and an options cache to be read afresh.
+class NivletCoreTestAccess
+{
+public:
+    static void setLastAskedId(NivletCore &core, qint64 id);
+    static void markActiveListStale(NivletCore &core);
+    static void forgetOptions(NivletCore &core);
+};
 
 #define NIVLETS_REQUIRE_TEST_DISPLAY()                                                             \
     do {                                                                                           \

@@ -43,19 +43,16 @@ QString dump(const QString &file)
     for (const char *sql : {"SELECT type, name, sql FROM sqlite_master ORDER BY name",
                             "PRAGMA integrity_check", "SELECT * FROM book ORDER BY id",
                             "SELECT * FROM nivlet ORDER BY id", "SELECT * FROM options"}) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-            result += QStringLiteral("failed: %1\n").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+        SqlStatement stmt(db, sql);
+        if (!stmt) {
+            result += QStringLiteral("failed: %1\n").arg(stmt.errorMessage());
             continue;
         }
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c)
-                result += QString::fromUtf8(
-                              reinterpret_cast<const char *>(sqlite3_column_text(stmt, c))) +
-                          QLatin1Char('|');
+        while (stmt.next()) {
+            for (int c = 0; c < stmt.columnCount(); ++c)
+                result += QString::fromUtf8(stmt.columnUtf8(c)) + QLatin1Char('|');
             result += QLatin1Char('\n');
         }
-        sqlite3_finalize(stmt);
     }
     sqlite3_close(db);
     return result;

@@ -60,10 +60,9 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-QByteArray columnBytes(sqlite3_stmt *stmt, int column)
+QByteArray columnBytes(const SqlStatement &stmt, int column)
 {
-    return QByteArray(reinterpret_cast<const char *>(sqlite3_column_blob(stmt, column)),
-                      sqlite3_column_bytes(stmt, column));
+    return QByteArray(static_cast<const char *>(stmt.columnBlob(column)), stmt.columnBytes(column));
 }
 
 // Every nivlet with its book, byte for byte and with the rate's exact bits,
@@ -71,42 +70,36 @@ QByteArray columnBytes(sqlite3_stmt *stmt, int column)
 QByteArray contents(const QString &file)
 {
     QByteArray result;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    const char sql[] = "SELECT b.name, b.active, m.question, m.answer, m.active, m.kn_rate, "
+    const TestSupport::ReadConnection connection(file);
+    SqlStatement stmt = connection.query(
+        QStringLiteral("SELECT b.name, b.active, m.question, m.answer, m.active, m.kn_rate, "
                        "typeof(m.kn_rate) FROM nivlet m, book b WHERE b.id = m.book_id "
-                       "ORDER BY m.id";
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-        result = "cannot read: " + QByteArray(sqlite3_errmsg(db));
-    } else {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            const double rate = sqlite3_column_double(stmt, 5);
-            quint64 bits = 0;
-            std::memcpy(&bits, &rate, sizeof bits);
-            result += columnBytes(stmt, 0).toHex() + ' ' +
-                      QByteArray::number(sqlite3_column_int(stmt, 1)) + ' ' +
-                      columnBytes(stmt, 2).toHex() + ' ' + columnBytes(stmt, 3).toHex() + ' ' +
-                      QByteArray::number(sqlite3_column_int(stmt, 4)) + ' ' +
-                      QByteArray::number(bits, 16) + ' ' + columnBytes(stmt, 6) + '\n';
-        }
+                       "ORDER BY m.id"));
+    if (!stmt)
+        return "cannot read: " + stmt.errorMessage().toUtf8();
+    while (stmt.next()) {
+        const double rate = stmt.columnDouble(5);
+        quint64 bits = 0;
+        std::memcpy(&bits, &rate, sizeof bits);
+        result += columnBytes(stmt, 0).toHex() + ' ' + QByteArray::number(stmt.columnInt(1)) + ' ' +
+                  columnBytes(stmt, 2).toHex() + ' ' + columnBytes(stmt, 3).toHex() + ' ' +
+                  QByteArray::number(stmt.columnInt(4)) + ' ' + QByteArray::number(bits, 16) + ' ' +
+                  columnBytes(stmt, 6) + '\n';
     }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
     return result;
 }
 
+// Opened for writing, so that a hot journal left by a killed import is
+// rolled back first, as the next program to open the file would.
 QString scalar(const QString &file, const QString &sql)
 {
     sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
     QString value = QStringLiteral("<failed>");
-    if (sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-        value = QString::fromUtf8(columnBytes(stmt, 0));
-    sqlite3_finalize(stmt);
+    if (sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK) {
+        SqlStatement stmt(db, sql.toUtf8().constData());
+        if (stmt.next())
+            value = QString::fromUtf8(columnBytes(stmt, 0));
+    }
     sqlite3_close(db);
     return value;
 }
@@ -117,33 +110,28 @@ bool insertNivlets(const QString &file, qint64 bookId, const QByteArray &book, b
 {
     sqlite3 *db = nullptr;
     bool ok = sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK;
-    sqlite3_stmt *stmt = nullptr;
-    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)", -1,
-                                  &stmt, nullptr) == SQLITE_OK;
     if (ok) {
-        sqlite3_bind_int64(stmt, 1, bookId);
-        sqlite3_bind_text(stmt, 2, book.constData(), int(book.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int(stmt, 3, bookActive);
-        ok = sqlite3_step(stmt) == SQLITE_DONE;
+        SqlStatement addBook(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)");
+        addBook.bindInt64(1, bookId);
+        addBook.bindText(2, book.constData(), int(book.size()));
+        addBook.bindBool(3, bookActive);
+        ok = addBook.execute();
     }
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-    ok = ok && sqlite3_prepare_v2(db,
-                                  "INSERT INTO nivlet (active, kn_rate, book_id, question, answer)"
-                                  " VALUES (?, ?, ?, ?, ?)",
-                                  -1, &stmt, nullptr) == SQLITE_OK;
-    for (const auto &[question, answer, active, rate] : nivlets) {
-        if (!ok)
-            break;
-        sqlite3_reset(stmt);
-        sqlite3_bind_int(stmt, 1, active);
-        sqlite3_bind_double(stmt, 2, rate);
-        sqlite3_bind_int64(stmt, 3, bookId);
-        sqlite3_bind_text(stmt, 4, question.constData(), int(question.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 5, answer.constData(), int(answer.size()), SQLITE_TRANSIENT);
-        ok = sqlite3_step(stmt) == SQLITE_DONE;
+    if (ok) {
+        SqlStatement addNivlet(db, "INSERT INTO nivlet (active, kn_rate, book_id, question, "
+                                   "answer) VALUES (?, ?, ?, ?, ?)");
+        for (const auto &[question, answer, active, rate] : nivlets) {
+            if (!ok)
+                break;
+            addNivlet.reset();
+            addNivlet.bindBool(1, active);
+            addNivlet.bindDouble(2, rate);
+            addNivlet.bindInt64(3, bookId);
+            addNivlet.bindText(4, question.constData(), int(question.size()));
+            addNivlet.bindText(5, answer.constData(), int(answer.size()));
+            ok = addNivlet.execute();
+        }
     }
-    sqlite3_finalize(stmt);
     sqlite3_close(db);
     return ok;
 }
@@ -286,19 +274,12 @@ AnkiMapping ankiMapping(const QByteArray &file)
 QList<std::tuple<QByteArray, QByteArray, QByteArray>> nivletTexts(const QString &file)
 {
     QList<std::tuple<QByteArray, QByteArray, QByteArray>> texts;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_prepare_v2(db,
-                           "SELECT m.question, m.answer, b.name FROM nivlet m, book b "
-                           "WHERE b.id = m.book_id ORDER BY m.id",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            texts.append({columnBytes(stmt, 0), columnBytes(stmt, 1), columnBytes(stmt, 2)});
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
+    const TestSupport::ReadConnection connection(file);
+    SqlStatement stmt = connection.query(QStringLiteral(
+        "SELECT m.question, m.answer, b.name FROM nivlet m, book b WHERE b.id = m.book_id "
+        "ORDER BY m.id"));
+    while (stmt.next())
+        texts.append({columnBytes(stmt, 0), columnBytes(stmt, 1), columnBytes(stmt, 2)});
     return texts;
 }
 

@@ -28,17 +28,7 @@ constexpr int waitTimeout = 20000;
 
 QString scalar(const QString &file, const char *sql)
 {
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    QString value = QStringLiteral("<failed>");
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-        value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return value;
+    return TestSupport::rows(QString::fromUtf8(sql), file).value(0, QStringLiteral("<failed>"));
 }
 
 // A working folder with the database, and a home and runtime folder of its

@@ -24,8 +24,6 @@
 #include <functional>
 #include <memory>
 
-#include <sqlite3.h>
-
 using TestSupport::BoxCatcher;
 using TestSupport::child;
 using TestSupport::whenModal;
@@ -43,18 +41,7 @@ INSERT INTO nivlet (id, active, kn_rate, book_id, question, answer) VALUES
 
 QString storedInterval()
 {
-    QString result;
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "SELECT auto_ch_interval FROM options", -1, &stmt, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-        result = QString::number(sqlite3_column_int(stmt, 0));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
+    return TestSupport::rows(QStringLiteral("SELECT auto_ch_interval FROM options")).value(0);
 }
 
 } // namespace
@@ -295,7 +282,7 @@ void TestCommands::buttonsStartTheCommands()
 void TestCommands::challengeAfterAFailedReload()
 {
     ui().core()->setBusyTimeout(50);
-    ui().core()->activeListStale = true;
+    NivletCoreTestAccess::markActiveListStale(*ui().core());
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     window->challenge();

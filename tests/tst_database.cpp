@@ -19,18 +19,9 @@ const QString makedbTool = QStringLiteral(NIVLETS_MAKEDB);
 // are checked against SQLite itself rather than the store's own bookkeeping.
 QString queryValue(const QString &file, const QString &sql)
 {
-    sqlite3 *db = nullptr;
-    QString value;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return value;
+    const TestSupport::ReadConnection connection(file);
+    SqlStatement stmt = connection.query(sql);
+    return stmt.next() ? stmt.columnText(0) : QString();
 }
 
 struct NivletList
@@ -125,7 +116,7 @@ void TestDatabase::cleanup()
 void TestDatabase::opens()
 {
     QVERIFY(core->open());
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
     QVERIFY(core->activeNivletCount() > 0);
 }
 
@@ -134,7 +125,7 @@ void TestDatabase::hasTwoBooks()
     QVERIFY(core->open());
     QVERIFY(core->bookCount() >= 2);
     QVERIFY(core->firstActiveBook() != nullptr);
-    for (const Book *book : std::as_const(core->books))
+    for (const Book *book : std::as_const(core->books()))
         QVERIFY2(!book->name.trimmed().isEmpty(), qPrintable(QString::number(book->id)));
 }
 
@@ -143,7 +134,7 @@ void TestDatabase::hasCrosswordBook()
     QVERIFY(core->open());
     static const QRegularExpression word(QStringLiteral("^[A-Z]{2,9}$"));
     const Book *found = nullptr;
-    for (Book *book : std::as_const(core->books)) {
+    for (Book *book : std::as_const(core->books())) {
         if (!book->active)
             continue;
         NivletList result(core->search(QString(), book, false));
@@ -212,7 +203,7 @@ void TestDatabase::activeListMatchesFlags()
                              "AND m.active = 1 AND b.active = 1"));
     QCOMPARE(QString::number(core->activeNivletCount()), expected);
     double previous = -1.0;
-    for (const Nivlet *nivlet : std::as_const(core->activeNivlets)) {
+    for (const Nivlet *nivlet : std::as_const(core->activeList()->nivlets())) {
         QVERIFY(nivlet->knRate >= previous);
         QVERIFY(nivlet->knRate >= 0.0 && nivlet->knRate <= 1.0);
         previous = nivlet->knRate;
@@ -240,7 +231,7 @@ void TestDatabase::countsMatchTable()
              queryValue(file, QStringLiteral("SELECT COUNT(*) FROM book")));
     QCOMPARE(QString::number(core->totalNivletCount()),
              queryValue(file, QStringLiteral("SELECT COUNT(*) FROM nivlet")));
-    for (const Book *book : std::as_const(core->books)) {
+    for (const Book *book : std::as_const(core->books())) {
         const QString sql = QStringLiteral("SELECT COUNT(*) FROM nivlet WHERE book_id = %1");
         QCOMPARE(QString::number(book->nivletCount), queryValue(file, sql.arg(book->id)));
         qInfo("book %lld \"%s\" (%s): %d nivlets", static_cast<long long>(book->id),

@@ -16,8 +16,6 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <memory>
 
@@ -47,28 +45,20 @@ struct Row
 Row readRow(qint64 id)
 {
     Row row;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db,
-                               "SELECT active, kn_rate, book_id, question, answer FROM nivlet "
-                               "WHERE id = ?",
-                               -1, &stmt, nullptr) == SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            if (sqlite3_step(stmt) == SQLITE_ROW) {
-                row.found = true;
-                row.active = sqlite3_column_int(stmt, 0) != 0;
-                row.rate = sqlite3_column_double(stmt, 1);
-                row.bookId = sqlite3_column_int64(stmt, 2);
-                row.question =
-                    QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3)));
-                row.answer =
-                    QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 4)));
-            }
-        }
-        sqlite3_finalize(stmt);
+    const TestSupport::ReadConnection connection;
+    SqlStatement stmt = connection.query(QStringLiteral(
+        "SELECT active, kn_rate, book_id, question, answer FROM nivlet WHERE id = ?"));
+    if (!stmt)
+        return row;
+    stmt.bindInt64(1, id);
+    if (stmt.next()) {
+        row.found = true;
+        row.active = stmt.columnBool(0);
+        row.rate = stmt.columnDouble(1);
+        row.bookId = stmt.columnInt64(2);
+        row.question = QString::fromUtf8(stmt.columnUtf8(3));
+        row.answer = QString::fromUtf8(stmt.columnUtf8(4));
     }
-    sqlite3_close(db);
     return row;
 }
 
@@ -233,7 +223,7 @@ void TestEditNivlet::newNivletIsSaved()
     QVERIFY(boxes->texts.isEmpty());
     QCOMPARE(nivletCount(), before + 1);
     QCOMPARE(core->book(2)->nivletCount, bookCount + 1);
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     const Row row = readRow(4);
     QVERIFY(row.found);
     QCOMPARE(row.question, QStringLiteral("Highest mountain in Africa?"));
@@ -442,7 +432,7 @@ void TestEditNivlet::cancelWritesNothing()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(readRow(1).question, QStringLiteral("Longest river?"));
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
 }
 
 void TestEditNivlet::correctionPath_data()

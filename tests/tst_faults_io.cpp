@@ -2,6 +2,7 @@
 // at every point of every change of the store and of a long book deletion, and
 // a read error at every point of opening.
 
+#include "cardtransfer.h"
 #include "faultalloc.h"
 #include "faultharness.h"
 #include "faultvfs.h"
@@ -18,6 +19,18 @@
 using namespace FaultHarness;
 using namespace TestSupport;
 
+namespace {
+// The fixture in a folder of its own, copied afresh for every fault point;
+// its file, or nothing when it could not be made.
+QString fixtureTemplate(const WorkDir &work)
+{
+    const QString folder = work.file(QStringLiteral("template"));
+    if (!QDir().mkpath(folder) || !createDatabase(folder, QString::fromLatin1(fixtureSql)))
+        return QString();
+    return QDir(folder).filePath(QStringLiteral("nivlets"));
+}
+} // namespace
+
 class TstIoFaults : public FaultTest
 {
     Q_OBJECT
@@ -28,6 +41,7 @@ private slots:
     void ioFaultDuringBookDeletion_data();
     void ioFaultDuringBookDeletion();
     void outOfMemoryDuringBookDeletion();
+    void outOfMemoryDuringCardImport();
 
     void readErrorWhileOpening();
 };
@@ -72,10 +86,8 @@ void TstIoFaults::ioFaultInEveryChange()
     const auto faultPoint = static_cast<FaultVfs::Point>(point);
 
     WorkDir work;
-    const QString templ = work.file(QStringLiteral("template"));
-    QVERIFY(QDir().mkpath(templ));
-    QVERIFY(createDatabase(templ, QString::fromLatin1(fixtureSql)));
-    const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
+    const QString source = fixtureTemplate(work);
+    QVERIFY(!source.isEmpty());
     const QString file = work.file(QStringLiteral("nivlets"));
 
     int calls = 0;
@@ -214,7 +226,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
         auto store = std::make_unique<NivletCore>();
         QVERIFY(store->open());
         Book *alpha = store->findBook(1);
-        const QList<Book *> books = store->books;
+        const QList<Book *> books = store->books();
         bool ok;
         {
             BoxCatcher boxes;
@@ -237,7 +249,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
             QCOMPARE(store->bookCount(), 1);
         } else {
             ++failed;
-            QCOMPARE(store->books, books);
+            QCOMPARE(store->books(), books);
             QCOMPARE(alpha->nivletCount, alphaCount);
         }
         {
@@ -299,7 +311,7 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
         auto store = std::make_unique<NivletCore>();
         QVERIFY(store->open());
         Book *alpha = store->findBook(1);
-        const QList<Book *> books = store->books;
+        const QList<Book *> books = store->books();
         bool ok;
         {
             BoxCatcher boxes;
@@ -325,7 +337,7 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
             QVERIFY(!store->findBook(1));
         } else {
             ++failed;
-            QCOMPARE(store->books, books);
+            QCOMPARE(store->books(), books);
             QCOMPARE(alpha->nivletCount, alphaCount);
         }
         {
@@ -350,6 +362,76 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
     QVERIFY(rollbacksFailed > 0);
     QVERIFY(reopensFailed > 0);
     qInfo("%d allocations, %d deletions refused, %d with a failed rollback", calls, failed,
+          rollbacksFailed);
+}
+
+// The same for an import of cards through a transfer of its own: the insert
+// fails, and so may the ROLLBACK after it. The transfer must not keep that
+// transaction open, or the file would stay locked for every other program
+// while it lives and its next import could not begin.
+void TstIoFaults::outOfMemoryDuringCardImport()
+{
+    WorkDir work;
+    const QString source = fixtureTemplate(work);
+    QVERIFY(!source.isEmpty());
+    const QString file = work.file(QStringLiteral("nivlets"));
+    std::vector<Card> cards;
+    for (int i = 1; i <= 30; ++i) {
+        Card card;
+        card.question = "question " + QByteArray::number(i);
+        card.answer = "answer " + QByteArray::number(i);
+        card.book = i % 3 ? "Alpha" : "Delta";
+        card.hasRate = i % 2;
+        card.rate = i / 30.0;
+        card.line = i;
+        cards.push_back(card);
+    }
+    const QString before = QStringLiteral("5");
+    const QString once = QString::number(5 + cards.size());
+    const QString twice = QString::number(5 + 2 * cards.size());
+
+    int calls = 0;
+    {
+        QVERIFY(copyTemplate(source, file));
+        CardTransfer transfer(file);
+        CardTransfer::Summary summary;
+        FaultAlloc::count();
+        QVERIFY(transfer.importCards(cards, QString(), false, summary));
+        calls = FaultAlloc::allocations();
+        FaultAlloc::reset();
+    }
+    QVERIFY(calls > 0);
+
+    int failed = 0;
+    int rollbacksFailed = 0;
+    for (int n = 1; n <= calls + 1; ++n) {
+        QVERIFY(copyTemplate(source, file));
+        CardTransfer transfer(file);
+        CardTransfer::Summary summary;
+        FaultAlloc::failFrom(n);
+        const bool ok = transfer.importCards(cards, QString(), false, summary);
+        FaultAlloc::reset();
+        if (n > calls)
+            QVERIFY(ok);
+        if (!ok) {
+            ++failed;
+            if (transfer.errorText().contains(QLatin1String("could not roll back the import")))
+                ++rollbacksFailed;
+            Plain other(file);
+            QCOMPARE(other.value(QStringLiteral("SELECT count(*) FROM nivlet")), before);
+            QCOMPARE(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+            QCOMPARE(other.exec("ROLLBACK"), SQLITE_OK);
+        }
+        // With memory to spare again the same transfer imports as if nothing had failed.
+        QVERIFY2(transfer.importCards(cards, QString(), false, summary),
+                 qPrintable(QStringLiteral("%1 after %2").arg(n).arg(transfer.errorText())));
+        Plain after(file);
+        QCOMPARE(after.value(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(after.value(QStringLiteral("SELECT count(*) FROM nivlet")), ok ? twice : once);
+    }
+    QVERIFY(failed > 0);
+    QVERIFY(rollbacksFailed > 0);
+    qInfo("%d allocations, %d imports refused, %d with a failed rollback", calls, failed,
           rollbacksFailed);
 }
 
@@ -394,8 +476,8 @@ void TstIoFaults::readErrorWhileOpening()
         const QString failure = boxes.texts.first().section(QLatin1String(" error code: "), 0, 0);
         QVERIFY2(failures.contains(failure), qPrintable(boxes.texts.first()));
         seen.insert(failure);
-        QVERIFY(store.activeNivlets.isEmpty());
-        QVERIFY(store.activeListStale);
+        QVERIFY(store.activeList()->nivlets().isEmpty());
+        QVERIFY(store.activeListStale());
         QCOMPARE(readBytes(QStringLiteral("nivlets")), bytes);
     }
     QVERIFY2(seen.size() >= 2, qPrintable(QStringList(seen.values()).join(QLatin1Char(','))));

@@ -145,9 +145,9 @@ void TstLockFaults::exclusiveLockStopsReads()
     }
     // The list was emptied by the failed reload, so it no longer shows the
     // file and must be reloaded before anything is drawn from it.
-    QVERIFY(store.activeNivlets.isEmpty());
-    QVERIFY(store.activeListStale);
-    QVERIFY(!store.pendingNivlet);
+    QVERIFY(store.activeList()->nivlets().isEmpty());
+    QVERIFY(store.activeListStale());
+    QVERIFY(!store.pendingNivlet());
 
     child.say("release");
     QVERIFY(child.process.waitForFinished(10000));
@@ -162,7 +162,7 @@ void TstLockFaults::exclusiveLockStopsReads()
     qDeleteAll(*found);
     QVERIFY(store.reloadActiveNivlets());
     QCOMPARE(store.activeNivletCount(), 3);
-    QVERIFY(!store.activeListStale);
+    QVERIFY(!store.activeListStale());
     QVERIFY(boxes.texts.isEmpty());
 }
 
@@ -182,10 +182,9 @@ void TstLockFaults::busyCommitRollsBack()
     const QString memory = memoryOf(store);
 
     Plain reader(file, true);
-    sqlite3_stmt *reading = nullptr;
-    QCOMPARE(sqlite3_prepare_v2(reader.db, "SELECT id FROM nivlet", -1, &reading, nullptr),
-             SQLITE_OK);
-    QCOMPARE(sqlite3_step(reading), SQLITE_ROW);
+    auto reading = std::make_unique<SqlStatement>(reader.db, "SELECT id FROM nivlet");
+    QVERIFY(reading->isPrepared());
+    QVERIFY(reading->next());
     const QString expected =
         report(QStringLiteral("Could not delete book."), SQLITE_BUSY, lockedMessage);
     {
@@ -195,7 +194,7 @@ void TstLockFaults::busyCommitRollsBack()
     }
     QCOMPARE(logText(), QStringLiteral("Error: ") + expected + QLatin1Char('\n'));
     QCOMPARE(memoryOf(store), memory);
-    sqlite3_finalize(reading);
+    reading.reset();
     QCOMPARE(valueOf(file, deletion->probe), QStringLiteral("1|3"));
 
     BoxCatcher boxes;

@@ -154,7 +154,7 @@ void TstTextFaults::hostileTextRoundTrip()
         QVERIFY(store.reloadActiveNivlets());
         QCOMPARE(store.activeNivletCount(), int(answers.size()));
         QMap<QString, qint64> ids;
-        for (const Nivlet *n : std::as_const(store.activeNivlets)) {
+        for (const Nivlet *n : std::as_const(store.activeList()->nivlets())) {
             QVERIFY2(answers.contains(n->question), qPrintable(n->question));
             QCOMPARE(n->answer, answers.value(n->question));
             ids.insert(n->question, n->id);
@@ -183,7 +183,7 @@ void TstTextFaults::hostileTextRoundTrip()
             QCOMPARE(foundIds, expected);
         }
         QStringList names;
-        for (const Book *b : std::as_const(store.books))
+        for (const Book *b : std::as_const(store.books()))
             names << b->name;
         QCOMPARE(names, QStringList{QStringLiteral("Plain")} + texts);
         for (const QString &t : texts) {
@@ -209,24 +209,21 @@ void TstTextFaults::hostileTextRoundTrip()
                  QString::number(answers.size()));
         QCOMPARE(plain.value(QStringLiteral("SELECT count(*) FROM book")),
                  QString::number(texts.size() + 1));
-        sqlite3_stmt *stmt = nullptr;
-        QCOMPARE(
-            sqlite3_prepare_v2(plain.db, "SELECT question, answer FROM nivlet", -1, &stmt, nullptr),
-            SQLITE_OK);
+        SqlStatement stmt(plain.db, "SELECT question, answer FROM nivlet");
+        QVERIFY(stmt.isPrepared());
         int rows = 0;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            const QByteArray question(static_cast<const char *>(sqlite3_column_blob(stmt, 0)),
-                                      sqlite3_column_bytes(stmt, 0));
-            const QByteArray answer(static_cast<const char *>(sqlite3_column_blob(stmt, 1)),
-                                    sqlite3_column_bytes(stmt, 1));
+        while (stmt.next()) {
+            const QByteArray question(static_cast<const char *>(stmt.columnBlob(0)),
+                                      stmt.columnBytes(0));
+            const QByteArray answer(static_cast<const char *>(stmt.columnBlob(1)),
+                                    stmt.columnBytes(1));
             const QString q = QString::fromUtf8(question);
             QVERIFY(answers.contains(q));
             QCOMPARE(question, q.toUtf8());
             QCOMPARE(answer, answers.value(q).toUtf8());
-            QCOMPARE(sqlite3_column_type(stmt, 0), SQLITE_TEXT);
+            QCOMPARE(stmt.columnType(0), SQLITE_TEXT);
             ++rows;
         }
-        sqlite3_finalize(stmt);
         QCOMPARE(rows, int(answers.size()));
     }
     {

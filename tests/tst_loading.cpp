@@ -56,55 +56,46 @@ public:
 
     bool insert(qint64 id, double rate, qint64 bookId, const Text &question, const Text &answer)
     {
-        sqlite3_stmt *stmt = nullptr;
-        bool done = sqlite3_prepare_v2(db,
-                                       "INSERT INTO nivlet (id, active, kn_rate, book_id, "
-                                       "question, answer) VALUES (?, 1, ?, ?, ?, ?)",
-                                       -1, &stmt, nullptr) == SQLITE_OK;
-        if (done) {
-            sqlite3_bind_int64(stmt, 1, id);
-            sqlite3_bind_double(stmt, 2, rate);
-            sqlite3_bind_int64(stmt, 3, bookId);
-            bindText(stmt, 4, question);
-            bindText(stmt, 5, answer);
-            done = sqlite3_step(stmt) == SQLITE_DONE;
-        }
-        sqlite3_finalize(stmt);
-        return done;
+        SqlStatement stmt(db, "INSERT INTO nivlet (id, active, kn_rate, book_id, question, "
+                              "answer) VALUES (?, 1, ?, ?, ?, ?)");
+        if (!stmt)
+            return false;
+        stmt.bindInt64(1, id);
+        stmt.bindDouble(2, rate);
+        stmt.bindInt64(3, bookId);
+        bindText(stmt, 4, question);
+        bindText(stmt, 5, answer);
+        return stmt.execute();
     }
 
     // The active list's rows in the order the store's own statement gives.
     QList<Row> activeRows()
     {
         QList<Row> rows;
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, reloadSql, -1, &stmt, nullptr) != SQLITE_OK)
-            return rows;
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            rows.append({sqlite3_column_int64(stmt, 0), sqlite3_column_int64(stmt, 3),
-                         columnText(stmt, 4), columnText(stmt, 5)});
-        sqlite3_finalize(stmt);
+        SqlStatement stmt(db, reloadSql);
+        while (stmt.next())
+            rows.append({stmt.columnInt64(0), stmt.columnInt64(3), columnText(stmt, 4),
+                         columnText(stmt, 5)});
         return rows;
     }
 
     bool ok = false;
 
 private:
-    static void bindText(sqlite3_stmt *stmt, int index, const Text &text)
+    static void bindText(SqlStatement &stmt, int index, const Text &text)
     {
         if (text)
-            sqlite3_bind_text(stmt, index, text->constData(), static_cast<int>(text->size()),
-                              SQLITE_TRANSIENT);
+            stmt.bindText(index, text->constData(), static_cast<int>(text->size()));
         else
-            sqlite3_bind_null(stmt, index);
+            stmt.bindNull(index);
     }
 
-    static Text columnText(sqlite3_stmt *stmt, int column)
+    static Text columnText(const SqlStatement &stmt, int column)
     {
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+        const char *text = stmt.columnUtf8(column);
         if (!text)
             return std::nullopt;
-        return QByteArray(text, sqlite3_column_bytes(stmt, column));
+        return QByteArray(text, stmt.columnBytes(column));
     }
 
     sqlite3 *db = nullptr;
@@ -133,9 +124,9 @@ QStringList parsed(const QString &answer)
 // answer parser and against a record read one by one through getNivlet.
 void checkActiveList(NivletCore &core, const QList<Row> &rows)
 {
-    QCOMPARE(core.activeNivlets.size(), rows.size());
+    QCOMPARE(core.activeList()->nivlets().size(), rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        const Nivlet *n = core.activeNivlets.at(i);
+        const Nivlet *n = core.activeList()->nivlets().at(i);
         const Row &row = rows.at(i);
         const QByteArray where =
             "row " + QByteArray::number(i) + ", id " + QByteArray::number(row.id);
@@ -283,7 +274,7 @@ void TestLoading::stringsOutliveTheirRecords()
     {
         NivletCore core;
         QVERIFY(core.open());
-        for (const Nivlet *n : std::as_const(core.activeNivlets)) {
+        for (const Nivlet *n : std::as_const(core.activeList()->nivlets())) {
             questions << n->question;
             answers << n->answer;
             entries << n->possibleAnswers;
@@ -313,9 +304,9 @@ void TestLoading::changedStringsDetach()
     QVERIFY(c.insert(2, 0.2, 1, QByteArray("Second"), QByteArray("Two\nthree")));
     NivletCore core;
     QVERIFY(core.open());
-    QCOMPARE(core.activeNivlets.size(), 2);
-    Nivlet *first = core.activeNivlets.at(0);
-    Nivlet *second = core.activeNivlets.at(1);
+    QCOMPARE(core.activeList()->nivlets().size(), 2);
+    Nivlet *first = core.activeList()->nivlets().at(0);
+    Nivlet *second = core.activeList()->nivlets().at(1);
     const QString kept = first->question;
     first->question.append(QStringLiteral(" question, longer"));
     first->answer[0] = QLatin1Char('O');
@@ -392,7 +383,7 @@ void TestLoading::sparseBookIds()
     const QList<Row> rows = c.activeRows();
     QCOMPARE(rows.size(), 60);
     checkActiveList(core, rows);
-    for (const Nivlet *n : std::as_const(core.activeNivlets))
+    for (const Nivlet *n : std::as_const(core.activeList()->nivlets()))
         QVERIFY(n->book);
 }
 
@@ -413,8 +404,8 @@ void TestLoading::duplicateBookIds()
     QVERIFY(core.open());
     QCOMPARE(core.bookCount(), 3);
     // The join gives the row of book 3 once for each of its two books.
-    QCOMPARE(core.activeNivlets.size(), 3);
-    for (const Nivlet *n : std::as_const(core.activeNivlets)) {
+    QCOMPARE(core.activeList()->nivlets().size(), 3);
+    for (const Nivlet *n : std::as_const(core.activeList()->nivlets())) {
         QVERIFY(n->book);
         QCOMPARE(n->book, core.findBook(n->book->id));
         QVERIFY(n->book->name != QLatin1String("Three again"));

@@ -27,8 +27,6 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -68,19 +66,8 @@ const QString limitText =
 
 bool rowExists(qint64 id)
 {
-    bool found = false;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2("nivlets", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT 1 FROM nivlet WHERE id = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_int64(stmt, 1, id);
-            found = sqlite3_step(stmt) == SQLITE_ROW;
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return found;
+    return TestSupport::rows(QStringLiteral("SELECT 1 FROM nivlet WHERE id = %1").arg(id)) ==
+           QStringList{QStringLiteral("1")};
 }
 
 // The given width, or the width the button's text and icon need when the
@@ -674,7 +661,7 @@ void TestMainWindow::deleteAnsweredNo()
     QCOMPARE(window->selectedRow(), 0);
     QVERIFY(ui().button("deleteButton")->isEnabled());
     QVERIFY(ui().autoChallengeAllowed());
-    QVERIFY(!ui().core()->activeListStale);
+    QVERIFY(!ui().core()->activeListStale());
 }
 
 void TestMainWindow::failingDeleteStillRefreshes()

@@ -3,6 +3,7 @@
 // the same file for the same arguments.
 
 #include "schemasql.h"
+#include "sqlstatement.h"
 
 #include <sqlite3.h>
 
@@ -218,12 +219,13 @@ bool exec(sqlite3 *db, const char *sql)
     return false;
 }
 
-bool stepDone(sqlite3 *db, sqlite3_stmt *stmt)
+bool stepDone(SqlStatement &stmt)
 {
-    if (sqlite3_step(stmt) == SQLITE_DONE && sqlite3_reset(stmt) == SQLITE_OK)
-        return true;
-    std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
-    return false;
+    const bool done = stmt.execute();
+    if (!done)
+        std::fprintf(stderr, "nivlets_gendb: %s\n", stmt.errorMessage().toUtf8().constData());
+    stmt.reset();
+    return done;
 }
 
 bool parseCount(const char *text, long long &value)
@@ -239,38 +241,36 @@ bool generate(sqlite3 *db, long long nivlets, long long bookCount, std::uint64_t
     Random random(seed);
     const WordPicker picker;
 
-    sqlite3_stmt *addBook = nullptr;
-    sqlite3_stmt *addNivlet = nullptr;
-    bool ok = sqlite3_prepare_v2(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)", -1,
-                                 &addBook, nullptr) == SQLITE_OK &&
-              sqlite3_prepare_v2(db,
-                                 "INSERT INTO nivlet (id, active, kn_rate, book_id, question, "
-                                 "answer) VALUES (?, ?, ?, ?, ?, ?)",
-                                 -1, &addNivlet, nullptr) == SQLITE_OK;
-    if (!ok)
-        std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
+    SqlStatement addBook(db, "INSERT INTO book (id, name, active) VALUES (?, ?, ?)");
+    SqlStatement addNivlet(db, "INSERT INTO nivlet (id, active, kn_rate, book_id, question, "
+                               "answer) VALUES (?, ?, ?, ?, ?, ?)");
+    for (const SqlStatement *stmt : {&addBook, &addNivlet}) {
+        if (!*stmt) {
+            std::fprintf(stderr, "nivlets_gendb: %s\n", stmt->errorMessage().toUtf8().constData());
+            return false;
+        }
+    }
 
+    bool ok = true;
     for (long long b = 1; ok && b <= bookCount; ++b) {
         const std::string name = std::string("Book ") + std::to_string(b) + " " +
                                  picker.pick(random) + " " + picker.pick(random);
-        sqlite3_bind_int64(addBook, 1, b);
-        sqlite3_bind_text(addBook, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(addBook, 3, random.chance(0.1) ? 0 : 1);
-        ok = stepDone(db, addBook);
+        addBook.bindInt64(1, b);
+        addBook.bindText(2, name.c_str());
+        addBook.bindInt(3, random.chance(0.1) ? 0 : 1);
+        ok = stepDone(addBook);
     }
     for (long long n = 1; ok && n <= nivlets; ++n) {
         const std::string q = question(random, picker);
         const std::string a = answer(random, picker);
-        sqlite3_bind_int64(addNivlet, 1, n);
-        sqlite3_bind_int(addNivlet, 2, random.chance(0.1) ? 0 : 1);
-        sqlite3_bind_double(addNivlet, 3, random.unit());
-        sqlite3_bind_int64(addNivlet, 4, 1 + static_cast<long long>(random.next() % bookCount));
-        sqlite3_bind_text(addNivlet, 5, q.c_str(), static_cast<int>(q.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(addNivlet, 6, a.c_str(), static_cast<int>(a.size()), SQLITE_TRANSIENT);
-        ok = stepDone(db, addNivlet);
+        addNivlet.bindInt64(1, n);
+        addNivlet.bindInt(2, random.chance(0.1) ? 0 : 1);
+        addNivlet.bindDouble(3, random.unit());
+        addNivlet.bindInt64(4, 1 + static_cast<long long>(random.next() % bookCount));
+        addNivlet.bindText(5, q.c_str(), static_cast<int>(q.size()));
+        addNivlet.bindText(6, a.c_str(), static_cast<int>(a.size()));
+        ok = stepDone(addNivlet);
     }
-    sqlite3_finalize(addBook);
-    sqlite3_finalize(addNivlet);
     return ok;
 }
 

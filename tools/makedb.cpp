@@ -4,6 +4,7 @@
 // database where the program or the build expects one.
 
 #include "schemasql.h"
+#include "sqlstatement.h"
 
 #include <sqlite3.h>
 
@@ -41,29 +42,33 @@ bool exec(sqlite3 *db, const std::string &sql, const char *source)
     return false;
 }
 
+void printFailure(const SqlStatement &stmt)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", toolName, stmt.failureText().toUtf8().constData(),
+                 stmt.errorMessage().toUtf8().constData());
+}
+
 bool integrityOk(sqlite3 *db)
 {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "%s: integrity check: %s\n", toolName, sqlite3_errmsg(db));
+    SqlStatement stmt(db, "PRAGMA integrity_check", "integrity check");
+    if (!stmt) {
+        printFailure(stmt);
         return false;
     }
     bool ok = true;
     int rows = 0;
-    int step;
-    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while (stmt.next()) {
         ++rows;
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+        const char *text = stmt.columnUtf8(0);
         if (!text || std::string(text) != "ok") {
             std::fprintf(stderr, "%s: integrity check: %s\n", toolName, text ? text : "(null)");
             ok = false;
         }
     }
-    if (step != SQLITE_DONE) {
-        std::fprintf(stderr, "%s: integrity check: %s\n", toolName, sqlite3_errmsg(db));
+    if (stmt.failed()) {
+        printFailure(stmt);
         ok = false;
     }
-    sqlite3_finalize(stmt);
     return ok && rows > 0;
 }
 
@@ -91,7 +96,8 @@ bool build(const std::string &file, int count, char **sqlFiles)
     if (ok)
         ok = exec(db, "COMMIT", "commit");
     else if (!sqlite3_get_autocommit(db))
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // The file goes anyway; a failed rollback is only told.
+        exec(db, "ROLLBACK", "rollback");
     if (ok)
         ok = integrityOk(db);
 
