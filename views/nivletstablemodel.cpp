@@ -4,15 +4,7 @@
 #include "knrate.h"
 #include "nivlet.h"
 
-NivletsTableModel::NivletsTableModel(QObject *parent)
-    : QAbstractTableModel(parent), nivlets(nullptr)
-{
-}
-
-NivletsTableModel::~NivletsTableModel()
-{
-    destroyNivlets();
-}
+NivletsTableModel::NivletsTableModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 int NivletsTableModel::rowCount(const QModelIndex &parent) const
 {
@@ -31,7 +23,7 @@ QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
         index.column() >= columns)
         return QVariant();
-    const Nivlet *n = nivlets->at(index.row());
+    const Nivlet *n = nivlets->at(index.row()).get();
     switch (index.column()) {
     case 0:
         return QString::number(n->id);
@@ -69,27 +61,14 @@ QVariant NivletsTableModel::headerData(int section, Qt::Orientation orientation,
     }
 }
 
-void NivletsTableModel::setNivlets(QList<Nivlet *> *list)
+void NivletsTableModel::setNivlets(std::unique_ptr<NivletRecords> list)
 {
     beginResetModel();
-    // The same list handed in again must survive its own replacement.
-    if (list != nivlets) {
-        destroyNivlets();
-        nivlets = list;
-    }
+    nivlets = std::move(list);
     endResetModel();
 }
 
 Nivlet *NivletsTableModel::nivletAt(int row) const
 {
-    return nivlets->at(row);
-}
-
-void NivletsTableModel::destroyNivlets()
-{
-    if (!nivlets)
-        return;
-    qDeleteAll(*nivlets);
-    delete nivlets;
-    nivlets = nullptr;
+    return nivlets->at(row).get();
 }

@@ -1,10 +1,10 @@
 #ifndef NIVLETSTABLEMODEL_H
 #define NIVLETSTABLEMODEL_H
 
+#include "nivlet.h"
 #include <QAbstractTableModel>
-#include <QList>
 
-struct Nivlet;
+#include <memory>
 
 // One search result, owned together with its records: id, question, rate,
 // active flag and book name.
@@ -14,7 +14,6 @@ class NivletsTableModel : public QAbstractTableModel
 
 public:
     explicit NivletsTableModel(QObject *parent = nullptr);
-    ~NivletsTableModel() override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -22,17 +21,16 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Takes the list and its records; the previous ones are destroyed.
-    void setNivlets(QList<Nivlet *> *list);
+    // Takes the list and its records; the previous ones are destroyed, so
+    // a record from nivletAt() lasts until the next setNivlets().
+    void setNivlets(std::unique_ptr<NivletRecords> list);
     bool hasNivlets() const { return nivlets != nullptr; }
     Nivlet *nivletAt(int row) const;
 
     static constexpr int columns = 5;
 
 private:
-    void destroyNivlets();
-
-    QList<Nivlet *> *nivlets;
+    std::unique_ptr<NivletRecords> nivlets;
 };
 
 #endif
