@@ -508,16 +508,16 @@ void MainWindow::runChallenge(bool automatic)
             activateWindow();
         }
 
-        auto *dialog = new ChallengeDialog(this, core, core->activeList()->hold(nivlet));
+        const auto dialog =
+            std::make_unique<ChallengeDialog>(this, core, core->activeList()->hold(nivlet));
         const bool accepted =
-            (unasked ? runWithoutFocus(dialog) : dialog->exec()) == QDialog::Accepted;
+            (unasked ? runWithoutFocus(dialog.get()) : dialog->exec()) == QDialog::Accepted;
         unasked = false;
         const qint64 id = nivlet->id;
         refreshAfterChange();
         const int followUp = accepted ? dialog->outcome() : 0;
         if (followUp == 2)
             openNivletEditor(id, QLatin1Char('\n') + dialog->answerText());
-        delete dialog;
         if (followUp != 1)
             break;
     }
