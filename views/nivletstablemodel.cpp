@@ -4,18 +4,19 @@
 #include "knrate.h"
 #include "nivlet.h"
 
-NivletsTableModel::NivletsTableModel(QObject *parent) : QAbstractTableModel(parent) {}
+NivletsTableModel::NivletsTableModel(QObject *parent)
+    : TitledTableModel({QStringLiteral("Nivlet Id"), QStringLiteral("Question"),
+                        QStringLiteral("Kn. Rate"), QStringLiteral("Active"),
+                        QStringLiteral("Book")},
+                       parent)
+{
+}
 
 int NivletsTableModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid() || !nivlets)
         return 0;
     return static_cast<int>(nivlets->size());
-}
-
-int NivletsTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : columns;
 }
 
 QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
@@ -36,28 +37,6 @@ QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
     default:
         // A row whose book is missing from the file still has to be shown.
         return n->book ? n->book->name : QString();
-    }
-}
-
-QVariant NivletsTableModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical)
-        return QAbstractTableModel::headerData(section, orientation, role);
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case 0:
-        return QStringLiteral("Nivlet Id");
-    case 1:
-        return QStringLiteral("Question");
-    case 2:
-        return QStringLiteral("Kn. Rate");
-    case 3:
-        return QStringLiteral("Active");
-    case 4:
-        return QStringLiteral("Book");
-    default:
-        return QVariant();
     }
 }
 

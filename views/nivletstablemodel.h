@@ -2,13 +2,13 @@
 #define NIVLETSTABLEMODEL_H
 
 #include "nivlet.h"
-#include <QAbstractTableModel>
+#include "titledtablemodel.h"
 
 #include <memory>
 
 // One search result, owned together with its records: id, question, rate,
 // active flag and book name.
-class NivletsTableModel : public QAbstractTableModel
+class NivletsTableModel : public TitledTableModel
 {
     Q_OBJECT
 
@@ -16,10 +16,7 @@ public:
     explicit NivletsTableModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
 
     // Takes the list and its records; the previous ones are destroyed, so
     // a record from nivletAt() lasts until the next setNivlets().
