@@ -408,9 +408,10 @@ void MainWindow::search()
 
     const bool onlyActive = onlyActiveCheckBox->isChecked();
     Book *book = bookComboBox->currentBook();
-    QList<Nivlet *> *result = core->search(questionEdit->text(), book, onlyActive);
-    const int n = result ? static_cast<int>(result->size()) : 0;
-    nivletsModel->setNivlets(result);
+    std::unique_ptr<NivletRecords> result = core->search(questionEdit->text(), book, onlyActive);
+    const bool found = result != nullptr;
+    const int n = found ? static_cast<int>(result->size()) : 0;
+    nivletsModel->setNivlets(std::move(result));
 
     searchButton->setEnabled(true);
     if (n < NivletCore::searchLimit)
@@ -421,7 +422,7 @@ void MainWindow::search()
                 "At least <b>%1</b> nivlets found, displaying only the first <b>%1</b>...")
                 .arg(NivletCore::searchLimit));
     // A failure has been reported in its box already; no count stands for it.
-    resultLabel->setVisible(result != nullptr);
+    resultLabel->setVisible(found);
     updateButtons();
     if (wasAllowed)
         autoChallengeAllowed = true;
@@ -507,16 +508,16 @@ void MainWindow::runChallenge(bool automatic)
             activateWindow();
         }
 
-        auto *dialog = new ChallengeDialog(this, core, core->activeList()->hold(nivlet));
+        const auto dialog =
+            std::make_unique<ChallengeDialog>(this, core, core->activeList()->hold(nivlet));
         const bool accepted =
-            (unasked ? runWithoutFocus(dialog) : dialog->exec()) == QDialog::Accepted;
+            (unasked ? runWithoutFocus(dialog.get()) : dialog->exec()) == QDialog::Accepted;
         unasked = false;
         const qint64 id = nivlet->id;
         refreshAfterChange();
         const int followUp = accepted ? dialog->outcome() : 0;
         if (followUp == 2)
             openNivletEditor(id, QLatin1Char('\n') + dialog->answerText());
-        delete dialog;
         if (followUp != 1)
             break;
     }

@@ -570,7 +570,7 @@ void benchFile(const QString &program, const QString &source)
             s.label,
             [&] {
                 const Stopwatch t;
-                QList<Nivlet *> *result =
+                const std::unique_ptr<NivletRecords> result =
                     core->search(QString::fromStdString(s.text), s.book, s.onlyActive);
                 const Span ms = t.stop();
                 if (!result) {
@@ -578,8 +578,6 @@ void benchFile(const QString &program, const QString &source)
                     return ms;
                 }
                 storeRows = static_cast<int>(result->size());
-                qDeleteAll(*result);
-                delete result;
                 return ms;
             },
             [&] {

@@ -176,12 +176,10 @@ void benchSearch(MainWindow *window, const QString &label, const QString &text, 
         [&] {
             Stopwatch t;
             t.start();
-            QList<Nivlet *> *result = core->search(text, book, activeOnly);
+            const std::unique_ptr<NivletRecords> result = core->search(text, book, activeOnly);
             const Times times = t.stop();
             if (!result)
                 qFatal("the search failed");
-            qDeleteAll(*result);
-            delete result;
             return times;
         },
         1500);

@@ -5,10 +5,11 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
-QFile *logFile = nullptr;
-QTextStream *logStream = nullptr;
+std::unique_ptr<QFile> logFile;
+std::unique_ptr<QTextStream> logStream;
 ErrorPresenter presenter = nullptr;
 } // namespace
 
@@ -16,27 +17,23 @@ void openLog()
 {
     closeLog();
     const QString name = QStringLiteral("nivlets.log");
-    logFile = new QFile(name);
+    logFile = std::make_unique<QFile>(name);
     // A FIFO or device under the log's name would block the start until
     // someone reads it; such a log counts as one that cannot be opened.
     const QFileInfo info(name);
     if (info.exists() && !info.isFile())
         return;
     if (logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        logStream = new QTextStream(logFile);
+        logStream = std::make_unique<QTextStream>(logFile.get());
         logStream->setEncoding(QStringConverter::Utf8);
     }
 }
 
 void closeLog()
 {
-    delete logStream;
-    logStream = nullptr;
-    if (logFile) {
-        logFile->close();
-        delete logFile;
-        logFile = nullptr;
-    }
+    // The stream flushes into the file, so it goes first.
+    logStream.reset();
+    logFile.reset();
 }
 
 void setErrorPresenter(ErrorPresenter errorPresenter)

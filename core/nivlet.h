@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 struct Book;
 
 struct Nivlet
@@ -33,5 +36,8 @@ struct Nivlet
     QString answer;
     QStringList possibleAnswers;
 };
+
+// Records read for a caller, owned by whoever holds the list.
+using NivletRecords = std::vector<std::unique_ptr<Nivlet>>;
 
 #endif

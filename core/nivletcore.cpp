@@ -318,7 +318,7 @@ int NivletCore::countNivlets(SqlStatement &stmt, qint64 bookId)
     return result;
 }
 
-Nivlet *NivletCore::getNivlet(qint64 id)
+std::unique_ptr<Nivlet> NivletCore::getNivlet(qint64 id)
 {
     const QByteArray sql = QByteArray(nivletColumns) + " WHERE m.id = ?";
     SqlStatement stmt = prepare(sql.constData(), "Could not get nivlet from database.");
@@ -332,7 +332,7 @@ Nivlet *NivletCore::getNivlet(qint64 id)
     }
     if (!finishQuery(stmt))
         return nullptr;
-    return result.release();
+    return result;
 }
 
 bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer, bool active)
@@ -432,7 +432,7 @@ bool NivletCore::deleteNivlets(const QList<Nivlet *> &nivlets)
     return true;
 }
 
-QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyActive)
+std::unique_ptr<NivletRecords> NivletCore::search(const QString &text, Book *book, bool onlyActive)
 {
     QByteArray sql = QByteArray(nivletColumns) + ", book b WHERE (m.book_id = b.id)";
     const bool withText = !text.isEmpty();
@@ -454,14 +454,11 @@ QList<Nivlet *> *NivletCore::search(const QString &text, Book *book, bool onlyAc
     if (book)
         stmt.bindInt64(index, book->id);
 
-    auto *result = new QList<Nivlet *>;
+    auto result = std::make_unique<NivletRecords>();
     while (stmt.next())
-        result->append(readNivlet(stmt));
-    if (!finishQuery(stmt)) {
-        qDeleteAll(*result);
-        delete result;
+        result->emplace_back(readNivlet(stmt));
+    if (!finishQuery(stmt))
         return nullptr;
-    }
     return result;
 }
 

@@ -55,7 +55,7 @@ public:
     qint64 lastAskedId() const { return lastAsked; }
 
     int countNivletsOfBook(qint64 bookId);
-    Nivlet *getNivlet(qint64 id);
+    std::unique_ptr<Nivlet> getNivlet(qint64 id);
     bool addNivlet(Book *book, const QString &question, const QString &answer, bool active);
     bool editNivlet(qint64 id, const QString &question, const QString &answer, bool active);
     bool setKnowledgeRate(qint64 id, double rate);
@@ -69,7 +69,8 @@ public:
     int setKnowledgeRates(const QList<RateChange> &changes);
     bool deleteNivlet(qint64 id, Book *book);
     bool deleteNivlets(const QList<Nivlet *> &nivlets);
-    QList<Nivlet *> *search(const QString &text, Book *book, bool onlyActive);
+    // Null after a failure, which has been reported.
+    std::unique_ptr<NivletRecords> search(const QString &text, Book *book, bool onlyActive);
 
     Book *addBook(const QString &name, bool active);
     bool editBook(Book *book, const QString &name, bool active);

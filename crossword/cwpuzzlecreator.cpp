@@ -19,16 +19,11 @@ const int failuresInARow = 10;
 } // namespace
 
 CWPuzzleCreator::CWPuzzleCreator()
-    : puzzle(nullptr), cells(nullptr), width(0), height(0), bestDirection(0), bestX(0), bestY(0),
-      bestCrossings(0)
+    : width(0), height(0), bestDirection(0), bestX(0), bestY(0), bestCrossings(0)
 {
 }
 
-CWPuzzleCreator::~CWPuzzleCreator()
-{
-    freeGrid();
-    delete puzzle;
-}
+CWPuzzleCreator::~CWPuzzleCreator() = default;
 
 int CWPuzzleCreator::firstWordMinimum(int attempt)
 {
@@ -39,18 +34,16 @@ int CWPuzzleCreator::firstWordMinimum(int attempt)
 
 void CWPuzzleCreator::allocateGrid(int gridWidth, int gridHeight)
 {
-    freeGrid();
-    delete puzzle;
     width = gridWidth;
     height = gridHeight;
-    puzzle = new CWPuzzle(width, height);
-    cells = new CWCell[width * height];
+    puzzle = std::make_unique<CWPuzzle>(width, height);
+    cells = std::make_unique<CWCell[]>(static_cast<size_t>(width) * static_cast<size_t>(height));
+    triedIds.clear();
 }
 
 void CWPuzzleCreator::freeGrid()
 {
-    delete[] cells;
-    cells = nullptr;
+    cells.reset();
     triedIds.clear();
 }
 
@@ -58,8 +51,7 @@ std::unique_ptr<CWPuzzle> CWPuzzleCreator::fail(const char *message)
 {
     logError(message, true);
     freeGrid();
-    delete puzzle;
-    puzzle = nullptr;
+    puzzle.reset();
     return nullptr;
 }
 
@@ -94,8 +86,7 @@ std::unique_ptr<CWPuzzle> CWPuzzleCreator::create(NivletCore *store, int gridWid
     freeGrid();
     if (puzzle->entries.size() < 2)
         return fail(noFit);
-    std::unique_ptr<CWPuzzle> result(puzzle);
-    puzzle = nullptr;
+    std::unique_ptr<CWPuzzle> result = std::move(puzzle);
     result->records = list;
     return result;
 }

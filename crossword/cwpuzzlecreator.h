@@ -54,8 +54,8 @@ public:
 
     // The list the candidates are drawn from.
     std::shared_ptr<const ActiveList> list;
-    CWPuzzle *puzzle;
-    CWCell *cells;
+    std::unique_ptr<CWPuzzle> puzzle;
+    std::unique_ptr<CWCell[]> cells;
     int width;
     int height;
     QSet<qint64> triedIds;

@@ -29,7 +29,7 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
     const bool isNew = nivletId == -1;
     std::unique_ptr<Nivlet> edited;
     if (!isNew) {
-        edited.reset(core->getNivlet(nivletId));
+        edited = core->getNivlet(nivletId);
         if (!edited)
             return false;
     }

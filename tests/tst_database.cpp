@@ -24,15 +24,20 @@ QString queryValue(const QString &file, const QString &sql)
     return stmt.next() ? stmt.columnText(0) : QString();
 }
 
+// A search result with a plain list of its records beside it.
 struct NivletList
 {
-    explicit NivletList(QList<Nivlet *> *list) : list(list) {}
-    ~NivletList()
+    explicit NivletList(std::unique_ptr<NivletRecords> found) : records(std::move(found))
     {
-        if (list)
-            qDeleteAll(*list);
+        if (!records)
+            return;
+        for (const std::unique_ptr<Nivlet> &n : *records)
+            view.append(n.get());
+        list = &view;
     }
-    std::unique_ptr<QList<Nivlet *>> list;
+    std::unique_ptr<NivletRecords> records;
+    QList<Nivlet *> view;
+    QList<Nivlet *> *list = nullptr;
 };
 
 struct ToolRun

@@ -236,11 +236,10 @@ void TstFileFaults::orphanNivlet()
         QVERIFY(orphan);
         QCOMPARE(orphan->book, nullptr);
         QCOMPARE(orphan->question, QStringLiteral("orphan"));
-        std::unique_ptr<QList<Nivlet *>> found(store.search(QString(), nullptr, false));
+        const std::unique_ptr<NivletRecords> found(store.search(QString(), nullptr, false));
         QVERIFY(found);
-        QCOMPARE(found->size(), 1);
-        QCOMPARE(found->first()->id, qint64(1));
-        qDeleteAll(*found);
+        QCOMPARE(static_cast<int>(found->size()), 1);
+        QCOMPARE(found->front()->id, qint64(1));
     }));
     QVERIFY(boxes.texts.isEmpty());
 }
@@ -296,10 +295,10 @@ void TstFileFaults::nullTexts()
         QVERIFY(second->possibleAnswers.isEmpty());
         QCOMPARE(third->question, QString());
         QCOMPARE(third->answer, QString());
-        std::unique_ptr<QList<Nivlet *>> found(store.search(QStringLiteral("q"), nullptr, true));
+        const std::unique_ptr<NivletRecords> found(
+            store.search(QStringLiteral("q"), nullptr, true));
         QVERIFY(found);
-        QCOMPARE(found->size(), 1);
-        qDeleteAll(*found);
+        QCOMPARE(static_cast<int>(found->size()), 1);
     }));
     QVERIFY(boxes.texts.isEmpty());
 }

@@ -156,10 +156,9 @@ void TstLockFaults::exclusiveLockStopsReads()
     std::unique_ptr<Nivlet> one(store.getNivlet(1));
     QVERIFY(one);
     QCOMPARE(store.countNivletsOfBook(1), 3);
-    std::unique_ptr<QList<Nivlet *>> found(store.search(QString(), nullptr, false));
+    const std::unique_ptr<NivletRecords> found(store.search(QString(), nullptr, false));
     QVERIFY(found);
-    QCOMPARE(found->size(), 5);
-    qDeleteAll(*found);
+    QCOMPARE(static_cast<int>(found->size()), 5);
     QVERIFY(store.reloadActiveNivlets());
     QCOMPARE(store.activeNivletCount(), 3);
     QVERIFY(!store.activeListStale());

@@ -124,10 +124,10 @@ void TstReadOnlyFaults::readOnly()
         QVERIFY(one);
         QCOMPARE(one->question, QStringLiteral("q4"));
         QCOMPARE(store.countNivletsOfBook(1), 3);
-        std::unique_ptr<QList<Nivlet *>> found(store.search(QStringLiteral("q"), nullptr, true));
+        const std::unique_ptr<NivletRecords> found(
+            store.search(QStringLiteral("q"), nullptr, true));
         QVERIFY(found);
-        QCOMPARE(found->size(), 3);
-        qDeleteAll(*found);
+        QCOMPARE(static_cast<int>(found->size()), 3);
         QVERIFY(store.options());
         QVERIFY(store.reloadActiveNivlets());
         QCOMPARE(store.activeNivletCount(), 3);

@@ -166,14 +166,13 @@ void TstTextFaults::hostileTextRoundTrip()
             QCOMPARE(read->question, it.key());
             QCOMPARE(read->answer, answers.value(it.key()));
 
-            std::unique_ptr<QList<Nivlet *>> found(store.search(it.key(), nullptr, false));
+            const std::unique_ptr<NivletRecords> found(store.search(it.key(), nullptr, false));
             QVERIFY(found);
             QSet<qint64> foundIds;
-            for (const Nivlet *n : std::as_const(*found)) {
+            for (const auto &n : *found) {
                 foundIds.insert(n->id);
                 QCOMPARE(n->answer, answers.value(n->question));
             }
-            qDeleteAll(*found);
             QSet<qint64> expected;
             for (auto other = ids.cbegin(); other != ids.cend(); ++other) {
                 if (likeMatches(it.key() + QLatin1Char('%'), other.key()))
@@ -258,12 +257,11 @@ void TstTextFaults::searchWildcards()
     BoxCatcher boxes;
     auto found = [&](const QString &text) {
         QStringList result;
-        std::unique_ptr<QList<Nivlet *>> list(store.search(text, nullptr, false));
+        const std::unique_ptr<NivletRecords> list(store.search(text, nullptr, false));
         if (!list)
             return QStringList{QStringLiteral("failed")};
-        for (const Nivlet *n : std::as_const(*list))
+        for (const auto &n : *list)
             result << n->question;
-        qDeleteAll(*list);
         result.sort();
         return result;
     };

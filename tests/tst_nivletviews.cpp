@@ -50,6 +50,14 @@ Nivlet *counted(qint64 id, bool active, double rate, Book *book, const QString &
     }
     return n;
 }
+
+std::unique_ptr<NivletRecords> records(std::initializer_list<Nivlet *> list)
+{
+    auto result = std::make_unique<NivletRecords>();
+    for (Nivlet *n : list)
+        result->emplace_back(n);
+    return result;
+}
 } // namespace
 
 void *operator new(std::size_t size)
@@ -157,21 +165,20 @@ void TestNivletViews::modelThroughSeveralResults()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
 
-    auto *three = new QList<Nivlet *>;
+    auto three = records({});
     for (int i = 1; i <= 3; ++i)
-        three->append(counted(i, true, 0.1 * i, &book, QStringLiteral("Q%1").arg(i)));
-    model.setNivlets(three);
+        three->emplace_back(counted(i, true, 0.1 * i, &book, QStringLiteral("Q%1").arg(i)));
+    model.setNivlets(std::move(three));
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(alive->size(), 3);
     QCOMPARE(resets.count(), 1);
 
-    model.setNivlets(new QList<Nivlet *>);
+    model.setNivlets(records({}));
     QCOMPARE(model.rowCount(), 0);
     QVERIFY(model.hasNivlets());
     QCOMPARE(alive->size(), 0);
 
-    auto *one = new QList<Nivlet *>{counted(9, false, 0.0, &book, QStringLiteral("x"))};
-    model.setNivlets(one);
+    model.setNivlets(records({counted(9, false, 0.0, &book, QStringLiteral("x"))}));
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.nivletAt(0)->id, 9);
 
@@ -187,9 +194,9 @@ void TestNivletViews::displayTexts()
 {
     Book book(4, QStringLiteral("<b>Bold</b> book"), true);
     NivletsTableModel model;
-    model.setNivlets(new QList<Nivlet *>{
-        counted(1234567890123LL, true, 0.125, &book, QStringLiteral("<i>q</i>")),
-        counted(2, false, 0.994, &book, QStringLiteral("second"))});
+    model.setNivlets(
+        records({counted(1234567890123LL, true, 0.125, &book, QStringLiteral("<i>q</i>")),
+                 counted(2, false, 0.994, &book, QStringLiteral("second"))}));
     const auto text = [&](int row, int column) {
         return model.data(model.index(row, column)).toString();
     };
@@ -207,7 +214,7 @@ void TestNivletViews::otherRolesAndIndexesAreEmpty()
 {
     Book book(1, QStringLiteral("Alpha"), true);
     NivletsTableModel model;
-    model.setNivlets(new QList<Nivlet *>{counted(1, true, 0.5, &book, QStringLiteral("q"))});
+    model.setNivlets(records({counted(1, true, 0.5, &book, QStringLiteral("q"))}));
     for (int role : {int(Qt::EditRole), int(Qt::ToolTipRole), int(Qt::ForegroundRole),
                      int(Qt::FontRole), int(Qt::TextAlignmentRole), int(Qt::CheckStateRole)})
         QVERIFY(!model.data(model.index(0, 1), role).isValid());
@@ -234,7 +241,7 @@ void TestNivletViews::headers()
 void TestNivletViews::bookMissingShowsEmptyName()
 {
     NivletsTableModel model;
-    model.setNivlets(new QList<Nivlet *>{counted(5, true, 0.0, nullptr, QStringLiteral("lost"))});
+    model.setNivlets(records({counted(5, true, 0.0, nullptr, QStringLiteral("lost"))}));
     QCOMPARE(model.data(model.index(0, 4)).toString(), QString());
     QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("lost"));
     NivletTableView view;
@@ -248,8 +255,8 @@ void TestNivletViews::modelDestroysItsRecords()
 {
     {
         NivletsTableModel model;
-        model.setNivlets(new QList<Nivlet *>{counted(1, true, 0.0, nullptr, QString()),
-                                             counted(2, true, 0.0, nullptr, QString())});
+        model.setNivlets(records({counted(1, true, 0.0, nullptr, QString()),
+                                  counted(2, true, 0.0, nullptr, QString())}));
         QCOMPARE(alive->size(), 2);
     }
     QCOMPARE(alive->size(), 0);
@@ -329,9 +336,9 @@ void TestNivletViews::rowsHoldOneLine()
         QStringLiteral("Which city was the capital of the Romans before the empire split in two?");
     NivletsTableModel model;
     model.setNivlets(
-        new QList<Nivlet *>{counted(1, true, 0.0, &book, longQuestion),
-                            counted(2, true, 0.0, &book, QStringLiteral("First line\nsecond line")),
-                            counted(3, true, 0.0, &book, QStringLiteral("Short"))});
+        records({counted(1, true, 0.0, &book, longQuestion),
+                 counted(2, true, 0.0, &book, QStringLiteral("First line\nsecond line")),
+                 counted(3, true, 0.0, &book, QStringLiteral("Short"))}));
     NivletTableView view;
     view.setModel(&model);
     addWorkedExampleColumns(view);

@@ -58,16 +58,20 @@ bool exec(const QString &sql)
 }
 
 // Owns a search result, as every caller of search must.
+// A search result with a plain list of its records beside it.
 struct Found
 {
-    explicit Found(QList<Nivlet *> *list) : list(list) {}
-    ~Found()
+    explicit Found(std::unique_ptr<NivletRecords> found) : records(std::move(found))
     {
-        if (list)
-            qDeleteAll(*list);
-        delete list;
+        if (!records)
+            return;
+        for (const std::unique_ptr<Nivlet> &n : *records)
+            view.append(n.get());
+        list = &view;
     }
-    QList<Nivlet *> *list;
+    std::unique_ptr<NivletRecords> records;
+    QList<Nivlet *> view;
+    QList<Nivlet *> *list = nullptr;
 };
 
 QList<qint64> ids(const QList<Nivlet *> &list)

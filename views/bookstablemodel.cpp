@@ -4,18 +4,15 @@
 #include "nivletcore.h"
 
 BooksTableModel::BooksTableModel(NivletCore *core, QObject *parent)
-    : QAbstractTableModel(parent), core(core)
+    : TitledTableModel(
+          {QStringLiteral("Book"), QStringLiteral("Nivlets"), QStringLiteral("Active")}, parent),
+      core(core)
 {
 }
 
 int BooksTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : core->bookCount();
-}
-
-int BooksTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : columns;
 }
 
 QVariant BooksTableModel::data(const QModelIndex &index, int role) const
@@ -31,24 +28,6 @@ QVariant BooksTableModel::data(const QModelIndex &index, int role) const
         return QString::number(book->nivletCount);
     default:
         return book->active ? QStringLiteral("yes") : QStringLiteral("no");
-    }
-}
-
-QVariant BooksTableModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical)
-        return QAbstractTableModel::headerData(section, orientation, role);
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case 0:
-        return QStringLiteral("Book");
-    case 1:
-        return QStringLiteral("Nivlets");
-    case 2:
-        return QStringLiteral("Active");
-    default:
-        return QVariant();
     }
 }
 

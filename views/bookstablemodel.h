@@ -1,14 +1,14 @@
 #ifndef BOOKSTABLEMODEL_H
 #define BOOKSTABLEMODEL_H
 
-#include <QAbstractTableModel>
+#include "titledtablemodel.h"
 
 class NivletCore;
 
 // The store's books, one row per book in the order of its list. It keeps no
 // copy: every call reads the store, and refresh() tells the views after the
 // store changed its books.
-class BooksTableModel : public QAbstractTableModel
+class BooksTableModel : public TitledTableModel
 {
     Q_OBJECT
 
@@ -16,10 +16,7 @@ public:
     BooksTableModel(NivletCore *core, QObject *parent);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
 
 public slots:
     void refresh();

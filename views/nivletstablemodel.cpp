@@ -5,13 +5,11 @@
 #include "nivlet.h"
 
 NivletsTableModel::NivletsTableModel(QObject *parent)
-    : QAbstractTableModel(parent), nivlets(nullptr)
+    : TitledTableModel({QStringLiteral("Nivlet Id"), QStringLiteral("Question"),
+                        QStringLiteral("Kn. Rate"), QStringLiteral("Active"),
+                        QStringLiteral("Book")},
+                       parent)
 {
-}
-
-NivletsTableModel::~NivletsTableModel()
-{
-    destroyNivlets();
 }
 
 int NivletsTableModel::rowCount(const QModelIndex &parent) const
@@ -21,17 +19,12 @@ int NivletsTableModel::rowCount(const QModelIndex &parent) const
     return static_cast<int>(nivlets->size());
 }
 
-int NivletsTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : columns;
-}
-
 QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
         index.column() >= columns)
         return QVariant();
-    const Nivlet *n = nivlets->at(index.row());
+    const Nivlet *n = nivlets->at(index.row()).get();
     switch (index.column()) {
     case 0:
         return QString::number(n->id);
@@ -47,49 +40,14 @@ QVariant NivletsTableModel::data(const QModelIndex &index, int role) const
     }
 }
 
-QVariant NivletsTableModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical)
-        return QAbstractTableModel::headerData(section, orientation, role);
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case 0:
-        return QStringLiteral("Nivlet Id");
-    case 1:
-        return QStringLiteral("Question");
-    case 2:
-        return QStringLiteral("Kn. Rate");
-    case 3:
-        return QStringLiteral("Active");
-    case 4:
-        return QStringLiteral("Book");
-    default:
-        return QVariant();
-    }
-}
-
-void NivletsTableModel::setNivlets(QList<Nivlet *> *list)
+void NivletsTableModel::setNivlets(std::unique_ptr<NivletRecords> list)
 {
     beginResetModel();
-    // The same list handed in again must survive its own replacement.
-    if (list != nivlets) {
-        destroyNivlets();
-        nivlets = list;
-    }
+    nivlets = std::move(list);
     endResetModel();
 }
 
 Nivlet *NivletsTableModel::nivletAt(int row) const
 {
-    return nivlets->at(row);
-}
-
-void NivletsTableModel::destroyNivlets()
-{
-    if (!nivlets)
-        return;
-    qDeleteAll(*nivlets);
-    delete nivlets;
-    nivlets = nullptr;
+    return nivlets->at(row).get();
 }

@@ -1,38 +1,33 @@
 #ifndef NIVLETSTABLEMODEL_H
 #define NIVLETSTABLEMODEL_H
 
-#include <QAbstractTableModel>
-#include <QList>
+#include "nivlet.h"
+#include "titledtablemodel.h"
 
-struct Nivlet;
+#include <memory>
 
 // One search result, owned together with its records: id, question, rate,
 // active flag and book name.
-class NivletsTableModel : public QAbstractTableModel
+class NivletsTableModel : public TitledTableModel
 {
     Q_OBJECT
 
 public:
     explicit NivletsTableModel(QObject *parent = nullptr);
-    ~NivletsTableModel() override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
 
-    // Takes the list and its records; the previous ones are destroyed.
-    void setNivlets(QList<Nivlet *> *list);
+    // Takes the list and its records; the previous ones are destroyed, so
+    // a record from nivletAt() lasts until the next setNivlets().
+    void setNivlets(std::unique_ptr<NivletRecords> list);
     bool hasNivlets() const { return nivlets != nullptr; }
     Nivlet *nivletAt(int row) const;
 
     static constexpr int columns = 5;
 
 private:
-    void destroyNivlets();
-
-    QList<Nivlet *> *nivlets;
+    std::unique_ptr<NivletRecords> nivlets;
 };
 
 #endif
