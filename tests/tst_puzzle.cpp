@@ -10,6 +10,7 @@
 #include "nivletcore.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -187,6 +188,7 @@ private slots:
     void widgetAsksForItsGrid();
     void checkOnceWithResultsRow();
     void checkOfAnUntouchedPuzzle();
+    void screenReaderHearsTheCursorCell();
 
 private:
     Nivlet *record(qint64 id) const;
@@ -1306,6 +1308,48 @@ void TestPuzzle::checkOfAnUntouchedPuzzle()
     QCOMPARE(storedRate(1), 0.25);
     QCOMPARE(storedRate(2), 0.125);
     QCOMPARE(storedRate(3), 0.375);
+}
+
+// Through Qt's accessibility interface a screen reader reads the grid's name,
+// the cell under the cursor with its letter and the clue of its word, and the
+// keys, as the cursor moves and letters are typed.
+void TestPuzzle::screenReaderHearsTheCursorCell()
+{
+    CWPuzzleWidget &w = *widget;
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Canvas);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Crossword"));
+    QVERIFY(accessible->text(QAccessible::Help).contains(QStringLiteral("F2")));
+    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("No cell chosen."));
+
+    w.setCursor(3, 6);
+    const QString oslo = QString::fromLatin1(question41);
+    const QString rome = QString::fromLatin1(question40);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: empty. Across: %1").arg(oslo));
+    QTest::keyClick(&w, Qt::Key_Down);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: empty. Down: %1").arg(rome));
+    QTest::keyClick(&w, Qt::Key_O);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 8, column 4: empty. Down: %1").arg(rome));
+    QTest::keyClick(&w, Qt::Key_Up);
+    QTest::keyClick(&w, Qt::Key_Up);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: o. Down: %1").arg(rome));
+
+    w.reveal(puzzle->entries.at(0));
+    w.setCursor(1, 5);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 6, column 2: p, revealed. Across: Capital of France?"));
+    w.checkAll();
+    w.setCursor(3, 7);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 8, column 4: m, wrong. Down: %1").arg(rome));
+    w.setCursor(3, 6);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: o, right. Across: %1").arg(oslo));
 }
 
 QTEST_MAIN(TestPuzzle)
