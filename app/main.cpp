@@ -1,4 +1,5 @@
 #include "dblock.h"
+#include "desktopentryname.h"
 #include "errorboxpresenter.h"
 #include "log.h"
 #include "mainwindow.h"
@@ -68,6 +69,7 @@ int main(int argc, char *argv[])
     // program with its icon, grouped under its menu entry.
     QApplication::setWindowIcon(programIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral(NIVLETS_APP_ID));
+    const DesktopEntryName entryName;
     // A box closed while the window sits in the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     installErrorBoxPresenter();

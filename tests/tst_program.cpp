@@ -173,6 +173,7 @@ private slots:
     void exitFromTrayMenu_data();
     void exitFromTrayMenu();
     void exitButtonQuits();
+    void windowNamesItsDesktopEntry();
     void trayClickRaisesWindow();
     void closeWithoutTray();
     void trayComesLater();
@@ -928,6 +929,27 @@ void TestProgram::exitButtonQuits()
     QCOMPARE(exitCode, 0);
     verifyEnds(process, 0);
     QVERIFY(sandbox.lockFiles().isEmpty());
+}
+
+// Docks and task bars find the menu entry and its icon through the window:
+// the desktop entry's id in _KDE_NET_WM_DESKTOP_FILE, and the program's icon
+// in every installed size in _NET_WM_ICON.
+void TestProgram::windowNamesItsDesktopEntry()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QProcess *process = start(sandbox);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);
+    const QString id = mainWindow(process).id;
+    QCOMPARE(runHelper({QStringLiteral("text"), id, QStringLiteral("_KDE_NET_WM_DESKTOP_FILE")})
+                 .trimmed(),
+             QStringLiteral("org.nivlets.nivlets"));
+    QStringList sizes =
+        runHelper({QStringLiteral("icon-sizes"), id}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    sizes.sort();
+    QCOMPARE(sizes, QStringList({"128x128", "16x16", "22x22", "24x24", "256x256", "32x32", "48x48",
+                                 "64x64"}));
 }
 
 // A click on the tray icon brings a window that other windows cover to the

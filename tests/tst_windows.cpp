@@ -118,6 +118,7 @@ private slots:
     void crosswordByKeysAlone();
     void mainWindowByKeys();
     void trayMenuByKeys();
+    void trayIconInEverySize();
 
 private:
     void windowRows();
@@ -460,6 +461,19 @@ void TestWindows::trayMenuByKeys()
     QTest::keyClick(menu, Qt::Key_Up);
     QCOMPARE(menu->activeAction()->text(), QStringLiteral("Exit nivlets"));
     menu->hide();
+}
+
+// A panel of 22 to 32 pixels, or one at twice the density, picks a picture
+// of its own size instead of an enlarged 16-pixel one.
+void TestWindows::trayIconInEverySize()
+{
+    WindowFixture fixture;
+    QVERIFY(fixture.isValid());
+    MainWindow window;
+    QVERIFY(window.init());
+    const QList<QSize> sizes = MainWindowTestAccess(&window).trayIcon()->icon().availableSizes();
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 }
 
 QTEST_MAIN(TestWindows)
