@@ -945,11 +945,10 @@ void TestProgram::windowNamesItsDesktopEntry()
     QCOMPARE(runHelper({QStringLiteral("text"), id, QStringLiteral("_KDE_NET_WM_DESKTOP_FILE")})
                  .trimmed(),
              QStringLiteral("org.nivlets.nivlets"));
-    QStringList sizes =
+    const QStringList sizes =
         runHelper({QStringLiteral("icon-sizes"), id}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    sizes.sort();
-    QCOMPARE(sizes, QStringList({"128x128", "16x16", "22x22", "24x24", "256x256", "32x32", "48x48",
-                                 "64x64"}));
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        QVERIFY2(sizes.contains(QStringLiteral("%1x%1").arg(side)), qPrintable(sizes.join(u' ')));
 }
 
 // A click on the tray icon brings a window that other windows cover to the
