@@ -20,6 +20,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -105,6 +106,8 @@ private slots:
     void contrast();
     void fits_data();
     void fits();
+    void sharpPictures_data();
+    void sharpPictures();
     void accelerators_data();
     void accelerators();
     void escapeCloses_data();
@@ -215,6 +218,35 @@ void TestWindows::fits()
     onShownWindow([](QWidget *window) {
         QStringList faults = WindowChecks::cutOff(window);
         faults << WindowChecks::overlapping(window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    });
+}
+
+void TestWindows::sharpPictures_data()
+{
+    windowRows();
+}
+
+// On a screen of twice the density (run by CTest at QT_SCALE_FACTOR 2) the
+// header pictures and the button icons are drawn from pictures of twice the
+// pixels, not enlarged.
+void TestWindows::sharpPictures()
+{
+    onShownWindow([](QWidget *window) {
+        const qreal density = window->devicePixelRatioF();
+        QStringList faults;
+        for (const QLabel *label : window->findChildren<QLabel *>()) {
+            const QPixmap picture = label->pixmap();
+            if (!picture.isNull() && picture.devicePixelRatio() < density)
+                faults << WindowChecks::describe(label);
+        }
+        for (const QPushButton *button : window->findChildren<QPushButton *>()) {
+            if (button->icon().isNull())
+                continue;
+            const QPixmap icon = button->icon().pixmap(button->iconSize(), density);
+            if (icon.width() < button->iconSize().width() * density)
+                faults << WindowChecks::describe(button);
+        }
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     });
 }

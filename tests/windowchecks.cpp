@@ -233,6 +233,8 @@ QString describe(const QWidget *widget)
         text = button->text();
     else if (const auto *label = qobject_cast<const QLabel *>(widget))
         text = plainText(label).left(30);
+    if (text.isEmpty())
+        text = widget->accessibleName();
     const QString name = widget->objectName().isEmpty() ? text : widget->objectName();
     return QStringLiteral("%1 \"%2\"")
         .arg(QString::fromLatin1(widget->metaObject()->className()), name);
