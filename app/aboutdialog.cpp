@@ -4,7 +4,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -19,8 +18,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 
     auto *layout = new QVBoxLayout;
 
-    auto *header = new QLabel;
-    header->setPixmap(QPixmap(QStringLiteral(":/challengeheader.png")));
+    auto *header = GuiUtil::headerLabel(":/challengeheader.png");
     layout->addWidget(header, 0);
     layout->addSpacing(10);
 

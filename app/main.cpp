@@ -1,7 +1,9 @@
 #include "dblock.h"
+#include "desktopentryname.h"
 #include "errorboxpresenter.h"
 #include "log.h"
 #include "mainwindow.h"
+#include "programicon.h"
 #include "singleinstance.h"
 #include "startfailure.h"
 #include "traywait.h"
@@ -63,6 +65,11 @@ int main(int argc, char *argv[])
         return showStartFailure(argc, argv);
 
     QApplication app(argc, argv);
+    // Docks, task bars and Wayland compositors show every window of the
+    // program with its icon, grouped under its menu entry.
+    QApplication::setWindowIcon(programIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral(NIVLETS_APP_ID));
+    const DesktopEntryName entryName;
     // A box closed while the window sits in the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     installErrorBoxPresenter();

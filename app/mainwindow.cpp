@@ -15,6 +15,7 @@
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
 #include "optionsdialog.h"
+#include "programicon.h"
 #include "x11desktop.h"
 
 #include <QAction>
@@ -25,13 +26,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -52,8 +51,7 @@ void endProgram()
 
 QLabel *header()
 {
-    auto *picture = new QLabel;
-    picture->setPixmap(QPixmap(QStringLiteral(":/mainheader.png")));
+    auto *picture = GuiUtil::headerLabel(":/mainheader.png");
     picture->setMargin(1);
     return picture;
 }
@@ -212,6 +210,7 @@ void MainWindow::addSearchPanel(QVBoxLayout *mainLayout)
 QWidget *MainWindow::buildResultTable()
 {
     nivletTableView = GuiUtil::named(new NivletTableView, "nivletTableView");
+    nivletTableView->setAccessibleName(QStringLiteral("Nivlets found"));
     nivletTableView->verticalHeader()->hide();
     nivletTableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     nivletTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -291,8 +290,7 @@ bool MainWindow::createTrayIcon()
     trayIconMenu->addAction(quitAction);
     connect(quitAction, &QAction::triggered, qApp, endProgram);
 
-    trayIcon = GuiUtil::named(
-        new QSystemTrayIcon(QIcon(QStringLiteral(":/nivleticon16.png")), this), "trayIcon");
+    trayIcon = GuiUtil::named(new QSystemTrayIcon(programIcon(), this), "trayIcon");
     trayIcon->setContextMenu(trayIconMenu);
     trayIcon->setToolTip(QStringLiteral("nivlets"));
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);

@@ -26,11 +26,9 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     : QDialog(parent), widget(GuiUtil::named(new CWPuzzleWidget(puzzle, core), "puzzleWidget")),
       mainLayout(new QVBoxLayout), checkButton(nullptr)
 {
-    const QSize size = widget->sizeHint() + frame;
-    resize(size);
-    setMinimumSize(size);
-    setMaximumSize(size);
     setWindowTitle(QStringLiteral("nivlets - Puzzle"));
+    // The layout may not squeeze the grid: its last row would be cut off.
+    widget->setMinimumSize(widget->sizeHint());
 
     mainLayout->addWidget(widget, 1);
 
@@ -45,12 +43,19 @@ CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *co
     connect(closeButton, &QPushButton::clicked, this, &CWPuzzleDialog::reject);
     mainLayout->addLayout(buttonLayout);
     setLayout(mainLayout);
+
+    // Larger buttons of a large font need more room below the grid than the
+    // frame leaves.
+    const QSize size = (widget->sizeHint() + frame).expandedTo(minimumSizeHint());
+    resize(size);
+    setMinimumSize(size);
+    setMaximumSize(size);
 }
 
 void CWPuzzleDialog::check()
 {
     // The slot is public; a second check would count and move every rate again.
-    if (widget->checked)
+    if (widget->isChecked())
         return;
     checkButton->setEnabled(false);
     widget->checkAll();
@@ -58,17 +63,20 @@ void CWPuzzleDialog::check()
     const QString number = QStringLiteral("%1");
     auto *results = new QHBoxLayout;
     results->setContentsMargins(2, 2, 2, 2);
+    // The grid's colours stand on the window here, whose colour comes from
+    // the desktop's palette; each is drawn in a shade that reads there.
+    const CWPuzzleWidget::Colors &colors = widget->colors();
     results->addWidget(new QLabel(QStringLiteral("Correct:")));
-    results->addWidget(countLabel(
-        GuiUtil::coloredLabel(number.arg(widget->correctCount), widget->correctColor, true)));
+    results->addWidget(countLabel(GuiUtil::readableColoredLabel(number.arg(widget->correctCount()),
+                                                                colors.correctColor, true)));
     results->addSpacing(10);
     results->addWidget(new QLabel(QStringLiteral("Incorrect:")));
-    results->addWidget(countLabel(
-        GuiUtil::coloredLabel(number.arg(widget->incorrectCount), widget->wrongColor, true)));
+    results->addWidget(countLabel(GuiUtil::readableColoredLabel(
+        number.arg(widget->incorrectCount()), colors.wrongColor, true)));
     results->addSpacing(10);
     results->addWidget(new QLabel(QStringLiteral("Cheated:")));
-    results->addWidget(countLabel(GuiUtil::coloredLabelWithBackground(
-        number.arg(widget->cheatedCount), widget->correctColor, true, widget->revealedBackground)));
+    results->addWidget(countLabel(GuiUtil::readableColoredLabelWithBackground(
+        number.arg(widget->cheatedCount()), colors.correctColor, true, colors.revealedBackground)));
     results->addStretch(1);
     mainLayout->insertLayout(1, results);
 

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 bool readSize(const QLineEdit *edit, int &size)
 {
@@ -23,7 +25,6 @@ CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
     : QDialog(parent), chosenWidth(0), chosenHeight(0), widthEdit(nullptr), heightEdit(nullptr)
 {
     setWindowTitle(QStringLiteral("nivlets - Create puzzle"));
-    setMaximumWidth(170);
 
     auto *mainLayout = new QVBoxLayout;
     auto *grid = new QGridLayout;
@@ -47,6 +48,12 @@ CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
     buttonLayout->addStretch();
     mainLayout->addLayout(buttonLayout);
     setLayout(mainLayout);
+
+    // Room for three digits in each field; a large font may need more width
+    // for the captions and fields than the narrow dialog has.
+    for (QLineEdit *field : {widthEdit, heightEdit})
+        field->setMinimumWidth(GuiUtil::neededFieldWidth(field, QStringLiteral("000")));
+    setMaximumWidth(std::max(170, minimumSizeHint().width()));
 }
 
 void CWPuzzleParamsDialog::onOk()

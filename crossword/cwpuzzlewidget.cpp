@@ -2,11 +2,17 @@
 
 #include "cwpuzzle.h"
 #include "cwquestiondialog.h"
+#include "guiutil.h"
 #include "knrate.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "options.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QFocusEvent>
+#include <QFontInfo>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,8 +20,12 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace {
-const int cellSize = 24;
+// The cell and the letter the grid is drawn for; both grow together.
+const int partCell = 24;
+const int partLetter = 15;
 const int clueLength = 40;
 const QChar blank(QLatin1Char(' '));
 
@@ -29,31 +39,85 @@ const QPoint cursorCorners[4][3] = {
     {QPoint(18, 20), QPoint(18, 4), QPoint(6, 12)},
     {QPoint(4, 6), QPoint(12, 18), QPoint(20, 6)},
 };
+
+bool runsAcross(int direction)
+{
+    return direction == CWPuzzleWidget::CursorRight || direction == CWPuzzleWidget::CursorLeft;
+}
+
+bool contains(const CWEntry *entry, int x, int y)
+{
+    if (entry->direction == CWEntry::Horizontal)
+        return y == entry->y && x >= entry->x && x < entry->x + entry->answer.length();
+    return x == entry->x && y >= entry->y && y < entry->y + entry->answer.length();
+}
+
+QString spoken(QChar letter)
+{
+    return letter == blank ? QStringLiteral("a blank") : QString(letter);
+}
+
+// What a screen reader reads of the grid: its name, the cursor cell as its
+// description, which changes as the cursor goes, and the keys as its help.
+class AccessiblePuzzle : public QAccessibleWidget
+{
+public:
+    explicit AccessiblePuzzle(QWidget *widget) : QAccessibleWidget(widget, QAccessible::Canvas) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const auto *grid = static_cast<const CWPuzzleWidget *>(widget());
+        switch (kind) {
+        case QAccessible::Name:
+            return grid->accessibleName().isEmpty() ? QStringLiteral("Crossword")
+                                                    : grid->accessibleName();
+        case QAccessible::Description:
+            return grid->cursorDescription();
+        case QAccessible::Help:
+            return CWPuzzleWidget::keyHelp();
+        default:
+            return QAccessibleWidget::text(kind);
+        }
+    }
+};
+
+QAccessibleInterface *accessiblePuzzle(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("CWPuzzleWidget") && object && object->isWidgetType())
+        return new AccessiblePuzzle(static_cast<QWidget *>(object));
+    return nullptr;
+}
 } // namespace
 
 CWPuzzleWidget::CWPuzzleWidget(CWPuzzle *puzzle, NivletCore *core)
-    : QWidget(nullptr), core(core), puzzle(puzzle), width(puzzle->width), height(puzzle->height),
-      cells(new CWPuzzleCell[puzzle->width * puzzle->height]), cursorX(-1), cursorY(-1),
-      cursorDirection(CursorRight), hoveredEntry(nullptr), checked(false), correctCount(0),
-      incorrectCount(0), cheatedCount(0), letterBackground(255, 255, 255),
-      revealedBackground(205, 205, 205), cursorColor(0, 166, 237), gridColor(128, 128, 128),
-      blackBackground(0, 0, 0), typedColor(64, 64, 64), correctColor(32, 180, 32),
-      wrongColor(180, 32, 32), markerColor(0, 166, 237), hoveredMarkerColor(200, 120, 50),
-      letterFont(QStringLiteral("Verdana"))
+    : QWidget(nullptr), store(core), shown(puzzle), columns(puzzle->width), rows(puzzle->height),
+      cells(static_cast<size_t>(puzzle->width * puzzle->height)), atX(-1), atY(-1),
+      direction(CursorRight), hovered(nullptr), checked(false), correct(0), incorrect(0),
+      cheated(0), colorSet{QColor(255, 255, 255), QColor(205, 205, 205), QColor(0, 166, 237),
+                           QColor(128, 128, 128), QColor(0, 0, 0),       QColor(64, 64, 64),
+                           QColor(32, 180, 32),   QColor(180, 32, 32),   QColor(0, 166, 237),
+                           QColor(200, 120, 50)},
+      letters(QStringLiteral("Verdana")), side(partCell)
 {
-    letterFont.setPixelSize(15);
-    letterFont.setWeight(QFont::Bold);
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessiblePuzzle);
+        return true;
+    }();
+    Q_UNUSED(accessible);
+
+    letters.setPixelSize(partLetter);
+    letters.setWeight(QFont::Bold);
 
     for (CWEntry *entry : puzzle->entries) {
         const int dx = entry->direction == CWEntry::Horizontal ? 1 : 0;
         const int dy = 1 - dx;
-        CWPuzzleCell &front = cell(entry->x - dx, entry->y - dy);
+        CWPuzzleCell &front = cellAt(entry->x - dx, entry->y - dy);
         if (entry->direction == CWEntry::Horizontal)
             front.acrossEntry = entry;
         else
             front.downEntry = entry;
         for (int i = 0; i < entry->answer.length(); ++i) {
-            CWPuzzleCell &c = cell(entry->x + dx * i, entry->y + dy * i);
+            CWPuzzleCell &c = cellAt(entry->x + dx * i, entry->y + dy * i);
             c.kind = CWPuzzleCell::LetterCell;
             c.typed = blank;
             c.solution = entry->answer.at(i);
@@ -62,12 +126,10 @@ CWPuzzleWidget::CWPuzzleWidget(CWPuzzle *puzzle, NivletCore *core)
 
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    fitCellSize();
 }
 
-CWPuzzleWidget::~CWPuzzleWidget()
-{
-    delete[] cells;
-}
+CWPuzzleWidget::~CWPuzzleWidget() = default;
 
 QString CWPuzzleWidget::clueText(const Nivlet *nivlet)
 {
@@ -76,32 +138,141 @@ QString CWPuzzleWidget::clueText(const Nivlet *nivlet)
     return nivlet->question;
 }
 
+QString CWPuzzleWidget::keyHelp()
+{
+    return QStringLiteral("Type the letters of the words.\n"
+                          "Arrow keys: turn the cursor, then move it.\n"
+                          "Page Down, Page Up: the next, the previous word.\n"
+                          "F2: the clue of the word at the cursor.\n"
+                          "Backspace: clear a letter.");
+}
+
+QColor CWPuzzleWidget::drawnColor(const QColor &color, const QColor &background)
+{
+    return GuiUtil::readableColor(color, background);
+}
+
 QSize CWPuzzleWidget::sizeHint() const
 {
-    return QSize(cellSize * width + 1, cellSize * height + 1);
+    return QSize(side * columns + 1, side * rows + 1);
+}
+
+int CWPuzzleWidget::scaled(int length) const
+{
+    return (length * side + partCell / 2) / partCell;
+}
+
+// Letters smaller than the user's text would be hard to read for whoever
+// chose a large font.
+void CWPuzzleWidget::fitCellSize()
+{
+    const int letter = std::max(partLetter, QFontInfo(font()).pixelSize());
+    side = (partCell * letter + partLetter / 2) / partLetter;
 }
 
 bool CWPuzzleWidget::isLetterCell(int x, int y) const
 {
-    return x >= 0 && x < width && y >= 0 && y < height &&
+    return x >= 0 && x < columns && y >= 0 && y < rows &&
            cell(x, y).kind == CWPuzzleCell::LetterCell;
 }
 
 void CWPuzzleWidget::setCursor(int x, int y)
 {
-    cursorX = x;
-    cursorY = y;
+    atX = x;
+    atY = y;
     if (isLetterCell(x + 1, y))
-        cursorDirection = CursorRight;
+        direction = CursorRight;
     else if (isLetterCell(x, y + 1))
-        cursorDirection = CursorDown;
+        direction = CursorDown;
     else if (isLetterCell(x - 1, y))
-        cursorDirection = CursorLeft;
+        direction = CursorLeft;
     else if (isLetterCell(x, y - 1))
-        cursorDirection = CursorUp;
+        direction = CursorUp;
     else
-        cursorDirection = CursorRight;
+        direction = CursorRight;
+    cursorChanged();
+}
+
+CWEntry *CWPuzzleWidget::entryAtCursor() const
+{
+    if (atX < 0 || atY < 0)
+        return nullptr;
+    CWEntry *other = nullptr;
+    for (CWEntry *entry : shown->entries) {
+        if (!contains(entry, atX, atY))
+            continue;
+        if ((entry->direction == CWEntry::Horizontal) == runsAcross(direction))
+            return entry;
+        other = entry;
+    }
+    return other;
+}
+
+QString CWPuzzleWidget::cursorDescription() const
+{
+    if (atX < 0 || atY < 0)
+        return QStringLiteral("No cell chosen.");
+    const CWPuzzleCell &c = cell(atX, atY);
+    QString letter;
+    if (checked) {
+        letter = QStringLiteral("%1, %2").arg(spoken(c.solution), c.typed == c.solution
+                                                                      ? QStringLiteral("right")
+                                                                      : QStringLiteral("wrong"));
+    } else {
+        letter = c.typed == blank ? QStringLiteral("empty") : spoken(c.typed);
+        if (c.revealed)
+            letter += QStringLiteral(", revealed");
+    }
+    QString text = QStringLiteral("Row %1, column %2: %3.").arg(atY + 1).arg(atX + 1).arg(letter);
+    if (const CWEntry *entry = entryAtCursor()) {
+        text += QStringLiteral(" %1: %2").arg(entry->direction == CWEntry::Horizontal
+                                                  ? QStringLiteral("Across")
+                                                  : QStringLiteral("Down"),
+                                              entry->nivlet->question);
+    }
+    return text;
+}
+
+void CWPuzzleWidget::cursorChanged()
+{
     update();
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+bool CWPuzzleWidget::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        // Over a marker its clue is shown as the mouse comes; over the
+        // letters, how to solve the puzzle with the keys.
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QPoint at = help->pos();
+        if (at.x() >= 0 && at.y() >= 0 && isLetterCell(at.x() / side, at.y() / side))
+            QToolTip::showText(help->globalPos(), keyHelp(), this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void CWPuzzleWidget::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        fitCellSize();
+        updateGeometry();
+        update();
+    }
+}
+
+// Coming by the keyboard, the cursor waits at the first word; a click
+// places it itself.
+void CWPuzzleWidget::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    if (atX >= 0 || event->reason() == Qt::MouseFocusReason ||
+        event->reason() == Qt::PopupFocusReason)
+        return;
+    moveToWord(1);
 }
 
 void CWPuzzleWidget::mousePressEvent(QMouseEvent *event)
@@ -109,18 +280,18 @@ void CWPuzzleWidget::mousePressEvent(QMouseEvent *event)
     const QPointF position = event->position();
     if (position.x() < 0 || position.y() < 0)
         return;
-    const int x = int(position.x()) / cellSize;
-    const int y = int(position.y()) / cellSize;
-    if (x >= width || y >= height)
+    const int x = int(position.x()) / side;
+    const int y = int(position.y()) / side;
+    if (x >= columns || y >= rows)
         return;
     if (cell(x, y).kind == CWPuzzleCell::LetterCell) {
-        if (x != cursorX || y != cursorY)
+        if (x != atX || y != atY)
             setCursor(x, y);
         return;
     }
     detectHover(position, event->globalPosition());
-    if (CWEntry *entry = hoveredEntry) {
-        hoveredEntry = nullptr;
+    if (CWEntry *entry = hovered) {
+        hovered = nullptr;
         update();
         ask(entry);
     }
@@ -133,30 +304,33 @@ void CWPuzzleWidget::mouseMoveEvent(QMouseEvent *event)
 
 void CWPuzzleWidget::detectHover(const QPointF &position, const QPointF &globalPosition)
 {
-    CWEntry *old = hoveredEntry;
-    hoveredEntry = nullptr;
+    CWEntry *old = hovered;
+    hovered = nullptr;
     if (position.x() >= 0 && position.y() >= 0) {
         const int px = int(position.x());
         const int py = int(position.y());
-        const int x = px / cellSize;
-        const int y = py / cellSize;
-        if (x < width && y < height && cell(x, y).kind == CWPuzzleCell::BlackCell) {
-            const int inX = px - x * cellSize;
-            const int inY = py - y * cellSize;
-            if (inX >= 14 && inX <= 22 && inY >= 4 && inY <= 10)
-                hoveredEntry = cell(x, y).acrossEntry;
-            if (inX >= 4 && inX <= 10 && inY >= 14 && inY <= 22)
-                hoveredEntry = cell(x, y).downEntry;
+        const int x = px / side;
+        const int y = py / side;
+        if (x < columns && y < rows && cell(x, y).kind == CWPuzzleCell::BlackCell) {
+            const int inX = px - x * side;
+            const int inY = py - y * side;
+            const auto within = [this](int at, int from, int to) {
+                return at >= scaled(from) && at <= scaled(to);
+            };
+            if (within(inX, 14, 22) && within(inY, 4, 10))
+                hovered = cell(x, y).acrossEntry;
+            if (within(inX, 4, 10) && within(inY, 14, 22))
+                hovered = cell(x, y).downEntry;
         }
     }
-    if (hoveredEntry == old)
+    if (hovered == old)
         return;
     const QPoint global = globalPosition.toPoint();
-    if (!hoveredEntry) {
+    if (!hovered) {
         QToolTip::showText(global, QString());
     } else {
         // Questions are the user's text, never markup: the tip shows them as typed.
-        QToolTip::showText(global, Qt::convertFromPlainText(clueText(hoveredEntry->nivlet)), this);
+        QToolTip::showText(global, Qt::convertFromPlainText(clueText(hovered->nivlet)), this);
     }
     update();
 }
@@ -175,48 +349,84 @@ void CWPuzzleWidget::reveal(CWEntry *entry)
     const int dx = entry->direction == CWEntry::Horizontal ? 1 : 0;
     const int dy = 1 - dx;
     for (int i = 0; i < entry->answer.length(); ++i) {
-        CWPuzzleCell &c = cell(entry->x + dx * i, entry->y + dy * i);
+        CWPuzzleCell &c = cellAt(entry->x + dx * i, entry->y + dy * i);
         c.revealed = true;
         c.typed = c.solution;
     }
-    update();
+    cursorChanged();
+}
+
+QList<CWEntry *> CWPuzzleWidget::wordsInReadingOrder() const
+{
+    QList<CWEntry *> words = shown->entries;
+    std::stable_sort(words.begin(), words.end(), [](const CWEntry *a, const CWEntry *b) {
+        return a->y != b->y ? a->y < b->y : a->x < b->x;
+    });
+    return words;
+}
+
+// To the first letter of the next word (or the previous one), in its
+// direction: words that touch no other cannot be reached with the arrows.
+void CWPuzzleWidget::moveToWord(int step)
+{
+    const QList<CWEntry *> words = wordsInReadingOrder();
+    if (words.isEmpty())
+        return;
+    const qsizetype count = words.size();
+    qsizetype at = words.indexOf(entryAtCursor());
+    at = at < 0 ? (step > 0 ? 0 : count - 1) : (at + step + count) % count;
+    const CWEntry *word = words.at(at);
+    atX = word->x;
+    atY = word->y;
+    direction = word->direction == CWEntry::Horizontal ? CursorRight : CursorDown;
+    cursorChanged();
 }
 
 void CWPuzzleWidget::keyPressEvent(QKeyEvent *event)
 {
-    if (cursorX < 0 || cursorY < 0) {
+    if (atX < 0 || atY < 0) {
         QWidget::keyPressEvent(event);
         return;
     }
-    int direction = -1;
+    int turn = -1;
     switch (event->key()) {
     case Qt::Key_Right:
-        direction = CursorRight;
+        turn = CursorRight;
         break;
     case Qt::Key_Up:
-        direction = CursorUp;
+        turn = CursorUp;
         break;
     case Qt::Key_Left:
-        direction = CursorLeft;
+        turn = CursorLeft;
         break;
     case Qt::Key_Down:
-        direction = CursorDown;
+        turn = CursorDown;
         break;
     case Qt::Key_Backspace:
         erase();
         event->accept();
         return;
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp:
+        moveToWord(event->key() == Qt::Key_PageDown ? 1 : -1);
+        event->accept();
+        return;
+    case Qt::Key_F2:
+        if (CWEntry *entry = entryAtCursor())
+            ask(entry);
+        event->accept();
+        return;
     default:
         break;
     }
-    if (direction >= 0) {
-        if (cursorDirection != direction) {
-            cursorDirection = direction;
-            update();
-        } else if (isLetterCell(cursorX + stepX[direction], cursorY + stepY[direction])) {
-            cursorX += stepX[direction];
-            cursorY += stepY[direction];
-            update();
+    if (turn >= 0) {
+        if (direction != turn) {
+            direction = turn;
+            cursorChanged();
+        } else if (isLetterCell(atX + stepX[turn], atY + stepY[turn])) {
+            atX += stepX[turn];
+            atY += stepY[turn];
+            cursorChanged();
         }
         event->accept();
         return;
@@ -233,18 +443,18 @@ void CWPuzzleWidget::keyPressEvent(QKeyEvent *event)
 
 void CWPuzzleWidget::type(QChar c)
 {
-    CWPuzzleCell &current = cell(cursorX, cursorY);
+    CWPuzzleCell &current = cellAt(atX, atY);
     if (!current.revealed)
         current.typed = c;
     if (current.typed != c)
         return;
-    const int nextX = cursorX + stepX[cursorDirection];
-    const int nextY = cursorY + stepY[cursorDirection];
+    const int nextX = atX + stepX[direction];
+    const int nextY = atY + stepY[direction];
     if (isLetterCell(nextX, nextY)) {
-        cursorX = nextX;
-        cursorY = nextY;
+        atX = nextX;
+        atY = nextY;
     }
-    update();
+    cursorChanged();
 }
 
 // As in other crossword programs: a letter under the cursor is cleared where
@@ -252,31 +462,31 @@ void CWPuzzleWidget::type(QChar c)
 // there. Revealed letters stay.
 void CWPuzzleWidget::erase()
 {
-    CWPuzzleCell &current = cell(cursorX, cursorY);
+    CWPuzzleCell &current = cellAt(atX, atY);
     if (!current.revealed && current.typed != blank) {
         current.typed = blank;
-        update();
+        cursorChanged();
         return;
     }
-    const int backX = cursorX - stepX[cursorDirection];
-    const int backY = cursorY - stepY[cursorDirection];
+    const int backX = atX - stepX[direction];
+    const int backY = atY - stepY[direction];
     if (!isLetterCell(backX, backY))
         return;
-    cursorX = backX;
-    cursorY = backY;
-    CWPuzzleCell &previous = cell(cursorX, cursorY);
+    atX = backX;
+    atY = backY;
+    CWPuzzleCell &previous = cellAt(atX, atY);
     if (!previous.revealed)
         previous.typed = blank;
-    update();
+    cursorChanged();
 }
 
 void CWPuzzleWidget::checkAll()
 {
     checked = true;
-    const Options *options = core->options();
+    const Options *options = store->options();
     const bool moveRates = options && options->puzzleAffectsRates;
     QList<NivletCore::RateChange> changes;
-    for (const CWEntry *entry : puzzle->entries) {
+    for (const CWEntry *entry : shown->entries) {
         const bool right = checkEntry(entry);
         if (!moveRates)
             continue;
@@ -289,15 +499,15 @@ void CWPuzzleWidget::checkAll()
     // One box for all entries: under a lasting lock a box for each would
     // keep the user clicking through dozens of them.
     if (!changes.isEmpty())
-        core->setKnowledgeRates(changes);
-    update();
+        store->setKnowledgeRates(changes);
+    cursorChanged();
 }
 
 bool CWPuzzleWidget::checkEntry(const CWEntry *entry)
 {
     bool right = false;
     if (entry->cheated) {
-        ++cheatedCount;
+        ++cheated;
     } else {
         const int dx = entry->direction == CWEntry::Horizontal ? 1 : 0;
         const int dy = 1 - dx;
@@ -307,9 +517,9 @@ bool CWPuzzleWidget::checkEntry(const CWEntry *entry)
             right = c.typed == c.solution;
         }
         if (right)
-            ++correctCount;
+            ++correct;
         else
-            ++incorrectCount;
+            ++incorrect;
     }
     return right;
 }
@@ -319,60 +529,73 @@ void CWPuzzleWidget::paintEvent(QPaintEvent *)
     QPainter painter(this);
     // Qt 6 has no separate high-quality hint: its antialiasing is that one.
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    painter.setFont(letterFont);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
+    QFont font = letters;
+    font.setPixelSize(scaled(letters.pixelSize()));
+    painter.setFont(font);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < columns; ++x)
             paintCell(painter, x, y);
     }
-    painter.setPen(gridColor);
-    for (int i = 0; i <= height; ++i)
-        painter.drawLine(0, cellSize * i, cellSize * width, cellSize * i);
-    for (int i = 0; i <= width; ++i)
-        painter.drawLine(cellSize * i, 0, cellSize * i, cellSize * height);
+    painter.setPen(colorSet.gridColor);
+    for (int i = 0; i <= rows; ++i)
+        painter.drawLine(0, side * i, side * columns, side * i);
+    for (int i = 0; i <= columns; ++i)
+        painter.drawLine(side * i, 0, side * i, side * rows);
 }
 
 void CWPuzzleWidget::paintCell(QPainter &painter, int x, int y)
 {
-    const int left = cellSize * x;
-    const int top = cellSize * y;
+    const int left = side * x;
+    const int top = side * y;
     const CWPuzzleCell &c = cell(x, y);
     const bool letter = c.kind == CWPuzzleCell::LetterCell;
     const QColor &background =
-        !letter ? blackBackground : (c.revealed ? revealedBackground : letterBackground);
-    painter.fillRect(left + 1, top + 1, 23, 23, background);
+        !letter ? colorSet.blackBackground
+                : (c.revealed ? colorSet.revealedBackground : colorSet.letterBackground);
+    painter.fillRect(left + 1, top + 1, side - 1, side - 1, background);
+    // A rectangle given for a 24-pixel cell, in this cell.
+    const auto rect = [&](int rx, int ry, int width, int height) {
+        return QRect(left + scaled(rx), top + scaled(ry), scaled(rx + width) - scaled(rx),
+                     scaled(ry + height) - scaled(ry));
+    };
 
-    if (x == cursorX && y == cursorY) {
-        painter.setPen(cursorColor);
-        painter.setBrush(cursorColor);
-        painter.drawPolygon(
-            QPolygon({cursorCorners[cursorDirection][0], cursorCorners[cursorDirection][1],
-                      cursorCorners[cursorDirection][2]})
-                .translated(left, top));
+    if (x == atX && y == atY) {
+        const QColor cursor = drawnColor(colorSet.cursorColor, background);
+        painter.setPen(cursor);
+        painter.setBrush(cursor);
+        QPolygon corners;
+        for (const QPoint &corner : cursorCorners[direction])
+            corners << QPoint(left + scaled(corner.x()), top + scaled(corner.y()));
+        painter.drawPolygon(corners);
     }
 
     if (!letter) {
         if (c.acrossEntry)
-            painter.fillRect(left + 13, top + 3, 10, 8,
-                             c.acrossEntry == hoveredEntry ? hoveredMarkerColor : markerColor);
+            painter.fillRect(rect(13, 3, 10, 8),
+                             drawnColor(c.acrossEntry == hovered ? colorSet.hoveredMarkerColor
+                                                                 : colorSet.markerColor,
+                                        background));
         if (c.downEntry)
-            painter.fillRect(left + 3, top + 13, 8, 10,
-                             c.downEntry == hoveredEntry ? hoveredMarkerColor : markerColor);
+            painter.fillRect(rect(3, 13, 8, 10),
+                             drawnColor(c.downEntry == hovered ? colorSet.hoveredMarkerColor
+                                                               : colorSet.markerColor,
+                                        background));
         return;
     }
 
-    QChar shown;
+    QChar letterShown;
     QColor color;
     if (!checked) {
-        shown = c.typed;
-        color = c.revealed ? correctColor : typedColor;
+        letterShown = c.typed;
+        color = c.revealed ? colorSet.correctColor : colorSet.typedColor;
     } else {
-        shown = c.solution;
-        color = c.typed != c.solution ? wrongColor : correctColor;
+        letterShown = c.solution;
+        color = c.typed != c.solution ? colorSet.wrongColor : colorSet.correctColor;
     }
-    if (shown == blank)
+    if (letterShown == blank)
         return;
-    const QString text(shown);
-    painter.setPen(color);
+    const QString text(letterShown);
     const int advance = painter.fontMetrics().horizontalAdvance(text);
-    painter.drawText(left + 12 - advance / 2, top + 17, text);
+    painter.setPen(drawnColor(color, background));
+    painter.drawText(left + scaled(12) - advance / 2, top + scaled(17), text);
 }

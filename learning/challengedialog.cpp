@@ -30,6 +30,7 @@ ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *store, std::shared
         GuiUtil::named(new QLabel(QStringLiteral("Type your answer here:")), "answerLabel");
     addRow(answerLabel);
     answerEdit = GuiUtil::named(new QLineEdit, "answerEdit");
+    answerLabel->setBuddy(answerEdit);
     connect(answerEdit, &QLineEdit::textChanged, this, &ChallengeDialog::answerChanged);
     addRow(answerEdit);
 
@@ -86,8 +87,13 @@ void ChallengeDialog::check()
     connect(closeButton, &QPushButton::clicked, this, &ChallengeDialog::onClose);
 
     auto *verdictRow = new QHBoxLayout;
-    auto *verdict = new QLabel(correct ? QStringLiteral("<font color=green>Correct!</font>")
-                                       : QStringLiteral("<font color=red>Incorrect!</font>"));
+    // Green and red as HTML names them, in the shade of each that reads on
+    // the window's background: red falls short even on a light palette.
+    QLabel *verdict = GuiUtil::named(
+        correct
+            ? GuiUtil::readableColoredLabel(QStringLiteral("Correct!"), QColor(0, 128, 0), false)
+            : GuiUtil::readableColoredLabel(QStringLiteral("Incorrect!"), QColor(255, 0, 0), false),
+        "verdictLabel");
     verdict->setTextFormat(Qt::RichText);
     QFont font = verdict->font();
     font.setPointSize(font.pointSize() + 3);
@@ -107,13 +113,23 @@ void ChallengeDialog::check()
     answerLabel->setText(QStringLiteral("Your answer:"));
     answerEdit->setReadOnly(true);
 
-    addRow(new QLabel(QStringLiteral("Correct answers:")));
-    correctAnswersEdit = GuiUtil::named(new QTextEdit, "correctAnswersEdit");
-    correctAnswersEdit->setReadOnly(true);
-    correctAnswersEdit->setEnabled(false);
-    correctAnswersEdit->setTextColor(QColor(0, 0, 0, 255));
-    correctAnswersEdit->setPlainText(asked->answer);
+    auto *answersCaption = new QLabel(QStringLiteral("Correct answers:"));
+    addRow(answersCaption);
+    correctAnswersEdit = GuiUtil::named(readOnlyBox(asked->answer), "correctAnswersEdit");
+    answersCaption->setBuddy(correctAnswersEdit);
     addRow(correctAnswersEdit);
+
+    // The new buttons joined the focus chain in the order they were made;
+    // Tab follows the window from top to bottom instead.
+    QWidget *previous = answerEdit;
+    for (QWidget *next :
+         {static_cast<QWidget *>(correctionButton), static_cast<QWidget *>(nextButton),
+          static_cast<QWidget *>(closeButton)}) {
+        if (next) {
+            setTabOrder(previous, next);
+            previous = next;
+        }
+    }
 
     answered = true;
 }

@@ -69,17 +69,21 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
 
     layout->addLayout(grid);
     layout->addSpacing(10);
-    layout->addWidget(new QLabel(QStringLiteral("Question:")));
+    auto *questionCaption = new QLabel(QStringLiteral("Question:"));
+    layout->addWidget(questionCaption);
 
     questionEdit = GuiUtil::named(new QTextEdit, "questionEdit");
+    questionCaption->setBuddy(questionEdit);
     questionEdit->setAcceptRichText(false);
     questionEdit->setTabChangesFocus(true);
     questionEdit->setPlainText(isNew ? question : edited->question);
     layout->addWidget(questionEdit);
     layout->addSpacing(5);
 
-    layout->addWidget(new QLabel(QStringLiteral("Possible answers (one in each line):")));
+    auto *answersCaption = new QLabel(QStringLiteral("Possible answers (one in each line):"));
+    layout->addWidget(answersCaption);
     answersEdit = GuiUtil::named(new QTextEdit, "answersEdit");
+    answersCaption->setBuddy(answersEdit);
     answersEdit->setAcceptRichText(false);
     answersEdit->setTabChangesFocus(true);
     answersEdit->setPlainText((isNew ? QString() : edited->answer) + appendedAnswers);

@@ -32,9 +32,12 @@ OptionsDialog::OptionsDialog(QWidget *parent, NivletCore *store)
     connect(autoChCheck, &QCheckBox::stateChanged, this, &OptionsDialog::refreshACInterval);
     intervalRow->addWidget(autoChCheck);
     intervalEdit = GuiUtil::named(new QLineEdit, "intervalEdit");
-    GuiUtil::fixWidth(intervalEdit, 40);
+    // Three digits, also in a large font.
+    GuiUtil::fixFieldWidth(intervalEdit, 40, QStringLiteral("240"));
     intervalRow->addWidget(intervalEdit);
-    intervalRow->addWidget(new QLabel(QStringLiteral("minutes (1-240)")));
+    auto *unit = new QLabel(QStringLiteral("minutes (1-240)"));
+    unit->setBuddy(intervalEdit);
+    intervalRow->addWidget(unit);
     layout->addLayout(intervalRow);
 
     puzzleRatesCheck = GuiUtil::named(

@@ -5,11 +5,10 @@
 #include "knrate.h"
 #include "nivlet.h"
 
-#include <QColor>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPixmap>
+#include <QPalette>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -19,8 +18,7 @@ QuestionDialogBase::QuestionDialogBase(QWidget *parent, Nivlet *nivlet, const ch
       buttons(GuiUtil::named(new QHBoxLayout, "buttonRow"))
 {
     if (header) {
-        auto *picture = new QLabel;
-        picture->setPixmap(QPixmap(QString::fromLatin1(header)));
+        auto *picture = GuiUtil::headerLabel(header);
         picture->setMargin(1);
         mainLayout->addWidget(picture);
     }
@@ -51,16 +49,28 @@ void QuestionDialogBase::buildQuestionSection()
     mainLayout->addLayout(grid);
     mainLayout->addSpacing(10);
 
-    mainLayout->addWidget(new QLabel(QStringLiteral("Question:")));
-
-    questionEdit = GuiUtil::named(new QTextEdit, "questionEdit");
-    questionEdit->setTabChangesFocus(true);
-    questionEdit->setReadOnly(true);
-    questionEdit->setEnabled(false);
-    // Set before the text so that it applies to it, keeping a disabled box readable.
-    questionEdit->setTextColor(QColor(0, 0, 0, 255));
-    questionEdit->setPlainText(shown->question);
+    auto *caption = new QLabel(QStringLiteral("Question:"));
+    mainLayout->addWidget(caption);
+    questionEdit = GuiUtil::named(readOnlyBox(shown->question), "questionEdit");
+    caption->setBuddy(questionEdit);
     mainLayout->addWidget(questionEdit);
+}
+
+QTextEdit *QuestionDialogBase::readOnlyBox(const QString &text)
+{
+    auto *box = new QTextEdit;
+    box->setTabChangesFocus(true);
+    box->setReadOnly(true);
+    box->setEnabled(false);
+    // A disabled box would grey its text out; it is shown in the palette's
+    // colour for text in fields instead (black on a light palette), and in
+    // a shade of it that reads on the disabled box where that one does not.
+    // Set before the text so that it applies to it.
+    const QPalette &palette = box->palette();
+    box->setTextColor(GuiUtil::readableColor(palette.color(QPalette::Active, QPalette::Text),
+                                             palette.color(QPalette::Disabled, QPalette::Base)));
+    box->setPlainText(text);
+    return box;
 }
 
 void QuestionDialogBase::showKnRate(double rate)

@@ -6,6 +6,7 @@
 class QHBoxLayout;
 class QLabel;
 class QLayout;
+class QString;
 class QTextEdit;
 class QVBoxLayout;
 struct Nivlet;
@@ -32,6 +33,8 @@ protected:
     void addRow(QWidget *widget);
     void addRow(QLayout *layout);
     QHBoxLayout *buttonRow() const { return buttons; }
+    // A box showing text that the user reads but does not change.
+    static QTextEdit *readOnlyBox(const QString &text);
 
 private:
     void buildQuestionSection();

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Makes the images compiled into nivlets, in resources/images/, all but the
-# tray icon.
+# tray icon: each at its size and, as <name>@2x.png, at twice that size for
+# screens of a higher pixel density, where the toolkit picks it by itself.
 # Run once by hand; the PNG files it writes are committed, so building the
 # program needs neither ImageMagick nor the icon theme.
 # Needs: imagemagick, tango-icon-theme, fonts-dejavu-core.
@@ -8,7 +9,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 out=$here/images
-tango=/usr/share/icons/Tango/16x16
+tango=/usr/share/icons/Tango
 fonts=/usr/share/fonts/truetype/dejavu
 bold=$fonts/DejaVuSans-Bold.ttf
 oblique=$fonts/DejaVuSans-Oblique.ttf
@@ -36,27 +37,31 @@ icons=(
     arrow_right:actions/go-next.png
     hand_point:emotes/face-smile-big.png
 )
+# Tango draws each icon for 32 pixels on its own, so the larger one is no
+# blown-up copy of the small one.
 for entry in "${icons[@]}"; do
     name=${entry%%:*}
-    src=$tango/${entry#*:}
-    convert "$src" "${clean[@]}" "PNG32:$out/$name.png"
+    convert "$tango/16x16/${entry#*:}" "${clean[@]}" "PNG32:$out/$name.png"
+    convert "$tango/32x32/${entry#*:}" "${clean[@]}" "PNG32:$out/$name@2x.png"
 done
 
 # Tango has no check mark, so the check button gets one drawn in Tango's
 # greens, large and then scaled down so the edges come out smooth.
-convert -size 64x64 xc:none \
-    -fill none -stroke '#4e9a06' -strokewidth 18 -draw 'stroke-linecap round stroke-linejoin round polyline 12,34 26,48 52,16' \
-    -stroke '#8ae234' -strokewidth 8 -draw 'stroke-linecap round stroke-linejoin round polyline 12,34 26,48 52,16' \
-    -resize 16x16 "${clean[@]}" "PNG32:$out/accept.png"
+for size in 16:accept 32:accept@2x; do
+    convert -size 64x64 xc:none \
+        -fill none -stroke '#4e9a06' -strokewidth 18 -draw 'stroke-linecap round stroke-linejoin round polyline 12,34 26,48 52,16' \
+        -stroke '#8ae234' -strokewidth 8 -draw 'stroke-linecap round stroke-linejoin round polyline 12,34 26,48 52,16' \
+        -resize "${size%%:*}x${size%%:*}" "${clean[@]}" "PNG32:$out/${size#*:}.png"
+done
 
 # The tray icon, nivleticon16.png, is rendered from the program icon by
 # desktop/icons/make-icons.sh.
 
-# header <file> <width> <height> <title size> <tag line size>
+# header <file> <width> <height> <title size> <tag line size> [<scale>]
 # A blue band with the program's name, its tag line and a small fan of
-# question cards at the right.
+# question cards at the right; the scale widens the lines for the @2x image.
 header() {
-    local file=$1 w=$2 h=$3 title=$4 tag=$5
+    local file=$1 w=$2 h=$3 title=$4 tag=$5 k=${6:-1}
     local s=$(((h * 100) / 146))
     local cw=$((s * 60 / 100)) ch=$((s * 84 / 100)) r=$((s * 8 / 100))
     local cy=$(((h - ch) / 2))
@@ -72,8 +77,8 @@ header() {
         2) colour='#8ae234' ;;
         esac
         cards+=(\( -size "${cw}x${ch}" xc:none
-            -fill "$colour" -stroke '#2e3436' -strokewidth 2
-            -draw "roundrectangle 1,1 $((cw - 2)),$((ch - 2)) $r,$r"
+            -fill "$colour" -stroke '#2e3436' -strokewidth $((2 * k))
+            -draw "roundrectangle $k,$k $((cw - 2 * k)),$((ch - 2 * k)) $r,$r"
             -font "$bold" -pointsize $((s * 50 / 100)) -fill '#204a87' -stroke none
             -gravity center -annotate +0+0 '?'
             -background none -rotate "$angle"
@@ -87,9 +92,11 @@ header() {
         -fill white -annotate "+$((s * 20 / 100))+$((s * 12 / 100))" 'nivlets' \
         -font "$oblique" -pointsize "$tag" -fill '#fcaf3e' \
         -annotate "+$((s * 26 / 100))+$((s * 104 / 100))" 'learn what you know least' \
-        -fill none -stroke '#fcaf3e' -strokewidth 2 -draw "line 0,$((h - 2)) $w,$((h - 2))" \
+        -fill none -stroke '#fcaf3e' -strokewidth $((2 * k)) -draw "line 0,$((h - 2 * k)) $w,$((h - 2 * k))" \
         "${clean[@]}" "PNG32:$out/$file"
 }
 
 header mainheader.png 626 146 72 20
+header mainheader@2x.png 1252 292 144 40 2
 header challengeheader.png 420 98 48 14
+header challengeheader@2x.png 840 196 96 28 2

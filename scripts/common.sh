@@ -9,7 +9,7 @@ NIVLETS_BUILD_PACKAGES="build-essential cmake pkgconf qt6-base-dev qt6-base-dev-
 # the cards of the card test, and for the whole program on a desktop a window
 # manager, a terminal to type into and a command that sets its window full
 # screen.
-NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file openbox dbus-daemon mnemosyne xterm wmctrl"
+NIVLETS_TEST_PACKAGES="xvfb xauth x11-utils trayer xdotool python3 python3-xlib libbenchmark-dev desktop-file-utils appstream dpkg-dev file openbox dbus-daemon mnemosyne xterm wmctrl qt6ct"
 
 nivlets_install_missing() {
     local missing=()

@@ -273,8 +273,16 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
     QVERIFY(row);
     auto *verdict = qobject_cast<QLabel *>(row->itemAt(0)->widget());
     QVERIFY(verdict);
-    QCOMPARE(verdict->text(), correct ? QStringLiteral("<font color=green>Correct!</font>")
-                                      : QStringLiteral("<font color=red>Incorrect!</font>"));
+    // Green or red as HTML names them, in the shade of each that reads on the
+    // window's background.
+    const QColor hue = correct ? QColor(0, 128, 0) : QColor(255, 0, 0);
+    const QColor window = dialog.palette().color(QPalette::Window);
+    const QColor shown = GuiUtil::readableColor(hue, window);
+    QCOMPARE(verdict->text(), QStringLiteral("<font color=\"%1\">%2</font>")
+                                  .arg(shown.name(), correct ? QStringLiteral("Correct!")
+                                                             : QStringLiteral("Incorrect!")));
+    QVERIFY(GuiUtil::contrastRatio(shown, window) >= GuiUtil::minimumContrast);
+    QCOMPARE(shown.hslHue(), hue.hslHue());
     QCOMPARE(verdict->textFormat(), Qt::RichText);
     QCOMPARE(verdict->font().weight(), int(QFont::Bold));
     QCOMPARE(verdict->font().pointSize(), QLabel().font().pointSize() + 3);

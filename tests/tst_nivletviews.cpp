@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -283,8 +284,10 @@ void TestNivletViews::fitColumns()
     addWorkedExampleColumns(view);
     view.setGeometry(0, 0, width, height);
     view.fitColumns();
+    // A column never gets less than its header needs to be read whole.
     for (int i = 0; i < expected.size(); ++i)
-        QCOMPARE(view.columnWidth(i), expected.at(i));
+        QCOMPARE(view.columnWidth(i),
+                 std::max(expected.at(i), view.horizontalHeader()->sectionSizeHint(i)));
 }
 
 void TestNivletViews::fitColumnsOnResize()

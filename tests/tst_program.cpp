@@ -173,6 +173,7 @@ private slots:
     void exitFromTrayMenu_data();
     void exitFromTrayMenu();
     void exitButtonQuits();
+    void windowNamesItsDesktopEntry();
     void trayClickRaisesWindow();
     void closeWithoutTray();
     void trayComesLater();
@@ -928,6 +929,26 @@ void TestProgram::exitButtonQuits()
     QCOMPARE(exitCode, 0);
     verifyEnds(process, 0);
     QVERIFY(sandbox.lockFiles().isEmpty());
+}
+
+// Docks and task bars find the menu entry and its icon through the window:
+// the desktop entry's id in _KDE_NET_WM_DESKTOP_FILE, and the program's icon
+// in every installed size in _NET_WM_ICON.
+void TestProgram::windowNamesItsDesktopEntry()
+{
+    Sandbox sandbox;
+    QVERIFY(sandbox.copyDatabase());
+    QProcess *process = start(sandbox);
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);
+    const QString id = mainWindow(process).id;
+    QCOMPARE(runHelper({QStringLiteral("text"), id, QStringLiteral("_KDE_NET_WM_DESKTOP_FILE")})
+                 .trimmed(),
+             QStringLiteral("org.nivlets.nivlets"));
+    const QStringList sizes =
+        runHelper({QStringLiteral("icon-sizes"), id}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        QVERIFY2(sizes.contains(QStringLiteral("%1x%1").arg(side)), qPrintable(sizes.join(u' ')));
 }
 
 // A click on the tray icon brings a window that other windows cover to the

@@ -4,11 +4,13 @@
 #include "cwpuzzleparamsdialog.h"
 #include "cwpuzzlewidget.h"
 #include "cwquestiondialog.h"
+#include "guiutil.h"
 #include "knrate.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -114,7 +116,7 @@ bool sendText(QWidget *widget, int key, const QString &text)
 QString typedRow(const CWPuzzleWidget &w, int y)
 {
     QString row;
-    for (int x = 0; x < w.width; ++x) {
+    for (int x = 0; x < w.columnCount(); ++x) {
         const CWPuzzleCell &c = w.cell(x, y);
         row += c.kind == CWPuzzleCell::BlackCell ? QLatin1Char('#')
                : c.typed == QLatin1Char(' ')     ? QLatin1Char('_')
@@ -186,6 +188,7 @@ private slots:
     void widgetAsksForItsGrid();
     void checkOnceWithResultsRow();
     void checkOfAnUntouchedPuzzle();
+    void screenReaderHearsTheCursorCell();
 
 private:
     Nivlet *record(qint64 id) const;
@@ -270,16 +273,16 @@ void TestPuzzle::revealParisTypeRomeAndCheck(const QString &ome)
 void TestPuzzle::buildsCellsAndState()
 {
     CWPuzzleWidget &w = *widget;
-    QCOMPARE(w.core, core.get());
-    QCOMPARE(w.puzzle, puzzle.get());
-    QCOMPARE(w.width, 10);
-    QCOMPARE(w.height, 10);
-    QCOMPARE(w.cursorX, -1);
-    QCOMPARE(w.cursorY, -1);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorRight));
-    QVERIFY(!w.hoveredEntry);
-    QVERIFY(!w.checked);
-    QCOMPARE(w.correctCount + w.incorrectCount + w.cheatedCount, 0);
+    QCOMPARE(w.core(), core.get());
+    QCOMPARE(w.puzzle(), puzzle.get());
+    QCOMPARE(w.columnCount(), 10);
+    QCOMPARE(w.rowCount(), 10);
+    QCOMPARE(w.cursorX(), -1);
+    QCOMPARE(w.cursorY(), -1);
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorRight));
+    QVERIFY(!w.hoveredEntry());
+    QVERIFY(!w.isChecked());
+    QCOMPARE(w.correctCount() + w.incorrectCount() + w.cheatedCount(), 0);
     QCOMPARE(w.focusPolicy(), Qt::StrongFocus);
     QVERIFY(w.hasMouseTracking());
     QVERIFY(!w.parentWidget());
@@ -306,19 +309,19 @@ void TestPuzzle::buildsCellsAndState()
     }
     QCOMPARE(markers, 3);
 
-    QCOMPARE(w.letterBackground, QColor(255, 255, 255));
-    QCOMPARE(w.revealedBackground, QColor(205, 205, 205));
-    QCOMPARE(w.cursorColor, QColor(0, 166, 237));
-    QCOMPARE(w.gridColor, QColor(128, 128, 128));
-    QCOMPARE(w.blackBackground, QColor(0, 0, 0));
-    QCOMPARE(w.typedColor, QColor(64, 64, 64));
-    QCOMPARE(w.correctColor, QColor(32, 180, 32));
-    QCOMPARE(w.wrongColor, QColor(180, 32, 32));
-    QCOMPARE(w.markerColor, QColor(0, 166, 237));
-    QCOMPARE(w.hoveredMarkerColor, QColor(200, 120, 50));
-    QCOMPARE(w.letterFont.family(), QStringLiteral("Verdana"));
-    QCOMPARE(w.letterFont.pixelSize(), 15);
-    QCOMPARE(w.letterFont.weight(), QFont::Bold);
+    QCOMPARE(w.colors().letterBackground, QColor(255, 255, 255));
+    QCOMPARE(w.colors().revealedBackground, QColor(205, 205, 205));
+    QCOMPARE(w.colors().cursorColor, QColor(0, 166, 237));
+    QCOMPARE(w.colors().gridColor, QColor(128, 128, 128));
+    QCOMPARE(w.colors().blackBackground, QColor(0, 0, 0));
+    QCOMPARE(w.colors().typedColor, QColor(64, 64, 64));
+    QCOMPARE(w.colors().correctColor, QColor(32, 180, 32));
+    QCOMPARE(w.colors().wrongColor, QColor(180, 32, 32));
+    QCOMPARE(w.colors().markerColor, QColor(0, 166, 237));
+    QCOMPARE(w.colors().hoveredMarkerColor, QColor(200, 120, 50));
+    QCOMPARE(w.letterFont().family(), QStringLiteral("Verdana"));
+    QCOMPARE(w.letterFont().pixelSize(), 15);
+    QCOMPARE(w.letterFont().weight(), QFont::Bold);
 }
 
 void TestPuzzle::cursorDirectionRules()
@@ -336,17 +339,19 @@ void TestPuzzle::cursorDirectionRules()
     };
     for (const auto &c : cases) {
         w.setCursor(c.x, c.y);
-        QCOMPARE(w.cursorX, c.x);
-        QCOMPARE(w.cursorY, c.y);
-        QCOMPARE(w.cursorDirection, c.direction);
+        QCOMPARE(w.cursorX(), c.x);
+        QCOMPARE(w.cursorY(), c.y);
+        QCOMPARE(w.cursorDirection(), c.direction);
     }
     // A letter cell with no letter cell beside it.
     CWPuzzle single(10, 10);
     single.entries.append(new CWEntry(record(1), QStringLiteral("x"), 1, 4, 4));
     CWPuzzleWidget lone(&single, core.get());
-    lone.cursorDirection = CWPuzzleWidget::CursorUp;
     lone.setCursor(4, 4);
-    QCOMPARE(lone.cursorDirection, int(CWPuzzleWidget::CursorRight));
+    QTest::keyClick(&lone, Qt::Key_Up);
+    QCOMPARE(lone.cursorDirection(), int(CWPuzzleWidget::CursorUp));
+    lone.setCursor(4, 4);
+    QCOMPARE(lone.cursorDirection(), int(CWPuzzleWidget::CursorRight));
 }
 
 void TestPuzzle::clickPlacesCursor()
@@ -355,55 +360,55 @@ void TestPuzzle::clickPlacesCursor()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     press(&w, QPoint(24 * 5 + 1, 24 * 5 + 23));
-    QCOMPARE(w.cursorX, 5);
-    QCOMPARE(w.cursorY, 5);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorDown));
+    QCOMPARE(w.cursorX(), 5);
+    QCOMPARE(w.cursorY(), 5);
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorDown));
     QTest::keyClick(&w, Qt::Key_Left);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorLeft));
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorLeft));
     // Clicking the cursor cell again keeps the direction the user chose.
     press(&w, cellCentre(5, 5));
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorLeft));
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorLeft));
     press(&w, cellCentre(4, 6));
-    QCOMPARE(w.cursorX, 4);
-    QCOMPARE(w.cursorY, 6);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorRight));
+    QCOMPARE(w.cursorX(), 4);
+    QCOMPARE(w.cursorY(), 6);
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorRight));
     // Beyond the grid and on a black cell without markers nothing changes.
     press(&w, QPoint(240, 100));
     press(&w, QPoint(100, 240));
     press(&w, cellCentre(8, 8));
-    QCOMPARE(w.cursorX, 4);
-    QCOMPARE(w.cursorY, 6);
+    QCOMPARE(w.cursorX(), 4);
+    QCOMPARE(w.cursorY(), 6);
 }
 
 void TestPuzzle::arrowsTurnThenMove()
 {
     CWPuzzleWidget &w = *widget;
     w.setCursor(3, 5);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorRight));
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorRight));
     QTest::keyClick(&w, Qt::Key_Down);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorDown));
-    QCOMPARE(w.cursorY, 5);
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorDown));
+    QCOMPARE(w.cursorY(), 5);
     QTest::keyClick(&w, Qt::Key_Down);
-    QCOMPARE(w.cursorY, 6);
+    QCOMPARE(w.cursorY(), 6);
     QTest::keyClick(&w, Qt::Key_Down);
     QTest::keyClick(&w, Qt::Key_Down);
-    QCOMPARE(w.cursorY, 8);
+    QCOMPARE(w.cursorY(), 8);
     // Only onto letter cells.
     QTest::keyClick(&w, Qt::Key_Down);
-    QCOMPARE(w.cursorY, 8);
+    QCOMPARE(w.cursorY(), 8);
     QTest::keyClick(&w, Qt::Key_Right);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorRight));
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorRight));
     QTest::keyClick(&w, Qt::Key_Right);
-    QCOMPARE(w.cursorX, 3);
+    QCOMPARE(w.cursorX(), 3);
     QTest::keyClick(&w, Qt::Key_Up);
     QTest::keyClick(&w, Qt::Key_Up);
     QTest::keyClick(&w, Qt::Key_Up);
-    QCOMPARE(w.cursorY, 6);
+    QCOMPARE(w.cursorY(), 6);
     QTest::keyClick(&w, Qt::Key_Left);
-    QCOMPARE(w.cursorX, 3);
+    QCOMPARE(w.cursorX(), 3);
     QTest::keyClick(&w, Qt::Key_Left);
-    QCOMPARE(w.cursorX, 3);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorLeft));
+    QCOMPARE(w.cursorX(), 3);
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorLeft));
     // Arrow keys are the widget's own and never reach the dialog.
     QVERIFY(sendText(&w, Qt::Key_Right, QString()));
     // Without a cursor keys pass by.
@@ -419,18 +424,18 @@ void TestPuzzle::typingAdvancesAndStops()
     w.setCursor(1, 5);
     QTest::keyClicks(&w, QStringLiteral("PaRiSX"));
     QCOMPARE(typedRow(w, 5), QStringLiteral("#parix####"));
-    QCOMPARE(w.cursorX, 5);
-    QCOMPARE(w.cursorY, 5);
+    QCOMPARE(w.cursorX(), 5);
+    QCOMPARE(w.cursorY(), 5);
     // Typing does not jump to another word: down from rome's "r" it goes on.
     w.setCursor(3, 5);
     QTest::keyClick(&w, Qt::Key_Down);
     QTest::keyClicks(&w, QStringLiteral("rome"));
     QCOMPARE(w.cell(3, 8).typed, QLatin1Char('e'));
-    QCOMPARE(w.cursorY, 8);
+    QCOMPARE(w.cursorY(), 8);
     // A blank is a letter like any other.
     QTest::keyClick(&w, Qt::Key_Space);
     QCOMPARE(w.cell(3, 8).typed, QLatin1Char(' '));
-    QVERIFY(!w.checked);
+    QVERIFY(!w.isChecked());
 }
 
 void TestPuzzle::keysThatTypeNothing()
@@ -447,12 +452,12 @@ void TestPuzzle::keysThatTypeNothing()
                                     {Qt::Key_unknown, "\x01"}}) {
         QVERIFY(!sendText(&w, key, QString::fromLatin1(text)));
         QCOMPARE(typedRow(w, 5), QStringLiteral("#_____####"));
-        QCOMPARE(w.cursorX, 1);
+        QCOMPARE(w.cursorX(), 1);
     }
     QTest::keyClick(&w, Qt::Key_Tab);
     QTest::keyClick(&w, Qt::Key_Delete);
     QCOMPARE(typedRow(w, 5), QStringLiteral("#_____####"));
-    QCOMPARE(w.cursorX, 1);
+    QCOMPARE(w.cursorX(), 1);
     // The one-character text of any other key is typed, then left to the dialog too.
     QVERIFY(!sendText(&w, Qt::Key_unknown, QStringLiteral("\u00c4")));
     QCOMPARE(typedRow(w, 5), QStringLiteral("#\u00e4____####"));
@@ -470,7 +475,7 @@ void TestPuzzle::controlKeysReachTheDialog()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(typedRow(*child<CWPuzzleWidget>(&dialog, "puzzleWidget"), 5),
              QStringLiteral("#pa___####"));
-    QVERIFY(!child<CWPuzzleWidget>(&dialog, "puzzleWidget")->checked);
+    QVERIFY(!child<CWPuzzleWidget>(&dialog, "puzzleWidget")->isChecked());
     QCOMPARE(storedRate(1), 0.5);
 }
 
@@ -479,41 +484,41 @@ void TestPuzzle::backspace()
     CWPuzzleWidget &w = *widget;
     w.setCursor(1, 5);
     QTest::keyClicks(&w, QStringLiteral("pa"));
-    QCOMPARE(w.cursorX, 3);
+    QCOMPARE(w.cursorX(), 3);
     // On an empty cell: back one cell, clearing it.
     QTest::keyClick(&w, Qt::Key_Backspace);
-    QCOMPARE(w.cursorX, 2);
+    QCOMPARE(w.cursorX(), 2);
     QCOMPARE(typedRow(w, 5), QStringLiteral("#p____####"));
     QTest::keyClicks(&w, QStringLiteral("aris"));
     QCOMPARE(typedRow(w, 5), QStringLiteral("#paris####"));
-    QCOMPARE(w.cursorX, 5);
+    QCOMPARE(w.cursorX(), 5);
     // On a letter: cleared where it stands.
     QTest::keyClick(&w, Qt::Key_Backspace);
     QCOMPARE(typedRow(w, 5), QStringLiteral("#pari_####"));
-    QCOMPARE(w.cursorX, 5);
+    QCOMPARE(w.cursorX(), 5);
     QTest::keyClick(&w, Qt::Key_Backspace);
     QCOMPARE(typedRow(w, 5), QStringLiteral("#par__####"));
-    QCOMPARE(w.cursorX, 4);
+    QCOMPARE(w.cursorX(), 4);
     // Against the cursor's direction, and never off the letters.
     QTest::keyClick(&w, Qt::Key_Backspace);
     QTest::keyClick(&w, Qt::Key_Backspace);
     QTest::keyClick(&w, Qt::Key_Backspace);
     QTest::keyClick(&w, Qt::Key_Backspace);
     QCOMPARE(typedRow(w, 5), QStringLiteral("#_____####"));
-    QCOMPARE(w.cursorX, 1);
+    QCOMPARE(w.cursorX(), 1);
     QVERIFY(sendText(&w, Qt::Key_Backspace, QStringLiteral("\b")));
-    QCOMPARE(w.cursorX, 1);
+    QCOMPARE(w.cursorX(), 1);
 
     w.reveal(puzzle->entries.at(1));
     w.setCursor(3, 6);
     QTest::keyClick(&w, Qt::Key_Down);
     QTest::keyClick(&w, Qt::Key_Backspace);
-    QCOMPARE(w.cursorY, 5);
+    QCOMPARE(w.cursorY(), 5);
     QCOMPARE(w.cell(3, 6).typed, QLatin1Char('o'));
     QCOMPARE(w.cell(3, 5).typed, QLatin1Char('r'));
     QTest::keyClick(&w, Qt::Key_Backspace);
     QCOMPARE(w.cell(3, 5).typed, QLatin1Char('r'));
-    QCOMPARE(w.cursorY, 5);
+    QCOMPARE(w.cursorY(), 5);
 }
 
 void TestPuzzle::revealedCells()
@@ -533,10 +538,10 @@ void TestPuzzle::revealedCells()
     // A different letter on a revealed cell: nothing at all.
     QTest::keyClick(&w, Qt::Key_X);
     QCOMPARE(w.cell(3, 5).typed, QLatin1Char('r'));
-    QCOMPARE(w.cursorX, 3);
+    QCOMPARE(w.cursorX(), 3);
     // The revealed letter itself moves on.
     QTest::keyClick(&w, Qt::Key_R);
-    QCOMPARE(w.cursorX, 4);
+    QCOMPARE(w.cursorX(), 4);
     QTest::keyClicks(&w, QStringLiteral("is"));
     QCOMPARE(typedRow(w, 5), QStringLiteral("#paris####"));
 }
@@ -552,19 +557,19 @@ void TestPuzzle::blankAnswerStartsRight()
     QCOMPARE(w.cell(3, 2).typed, QLatin1Char(' '));
     w.setCursor(1, 2);
     QTest::keyClicks(&w, QStringLiteral("le"));
-    QCOMPARE(w.cursorX, 3);
+    QCOMPARE(w.cursorX(), 3);
     QTest::keyClick(&w, Qt::Key_Right);
     QTest::keyClicks(&w, QStringLiteral("havre"));
     w.setCursor(3, 1);
-    QCOMPARE(w.cursorDirection, int(CWPuzzleWidget::CursorDown));
+    QCOMPARE(w.cursorDirection(), int(CWPuzzleWidget::CursorDown));
     QTest::keyClick(&w, Qt::Key_A);
-    QCOMPARE(w.cursorY, 2);
+    QCOMPARE(w.cursorY(), 2);
     QTest::keyClick(&w, Qt::Key_Down);
     QTest::keyClick(&w, Qt::Key_B);
     QCOMPARE(typedRow(w, 2), QStringLiteral("#le_havre#"));
     w.checkAll();
-    QCOMPARE(w.correctCount, 2);
-    QCOMPARE(w.incorrectCount, 0);
+    QCOMPARE(w.correctCount(), 2);
+    QCOMPARE(w.incorrectCount(), 0);
 }
 
 void TestPuzzle::hoverAndTooltips()
@@ -578,9 +583,9 @@ void TestPuzzle::hoverAndTooltips()
 
     // The across marker area of the cell (0, 5): 14..22 by 4..10.
     moveTo(&w, QPoint(13, 120 + 7));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     moveTo(&w, QPoint(14, 120 + 4));
-    QCOMPARE(w.hoveredEntry, paris);
+    QCOMPARE(w.hoveredEntry(), paris);
     QTRY_VERIFY(QToolTip::isVisible());
     QCOMPARE(QToolTip::text(), parisTip);
     QCOMPARE(plainOfTip(QToolTip::text()), QStringLiteral("Capital of France?"));
@@ -589,32 +594,32 @@ void TestPuzzle::hoverAndTooltips()
     QToolTip::hideText();
     QTRY_VERIFY(!QToolTip::isVisible());
     moveTo(&w, QPoint(22, 120 + 10));
-    QCOMPARE(w.hoveredEntry, paris);
+    QCOMPARE(w.hoveredEntry(), paris);
     QTest::qWait(50);
     QVERIFY(!QToolTip::isVisible());
 
     // From one marker to another the tip is replaced.
     moveTo(&w, QPoint(72 + 4, 96 + 22));
-    QCOMPARE(w.hoveredEntry, rome);
+    QCOMPARE(w.hoveredEntry(), rome);
     QTRY_COMPARE(QToolTip::text(), Qt::convertFromPlainText(QString::fromLatin1(question40)));
     QVERIFY(QToolTip::isVisible());
 
     // Off the marker, still in its cell: the tip goes.
     moveTo(&w, QPoint(72 + 11, 96 + 22));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     QTRY_VERIFY(!QToolTip::isVisible());
     moveTo(&w, QPoint(72 + 10, 96 + 14));
-    QCOMPARE(w.hoveredEntry, rome);
+    QCOMPARE(w.hoveredEntry(), rome);
     moveTo(&w, QPoint(72 + 10, 96 + 13));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     // The down marker area of a cell with only an across entry is no marker.
     moveTo(&w, QPoint(6, 120 + 18));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     // Letter cells and the space beyond the grid have no markers.
     moveTo(&w, QPoint(14 + 24, 120 + 4));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     moveTo(&w, QPoint(240, 10));
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
 }
 
 void TestPuzzle::clueLength()
@@ -629,7 +634,7 @@ void TestPuzzle::clueLength()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     moveTo(&w, QPoint(48 + 18, 144 + 7));
-    QCOMPARE(w.hoveredEntry, puzzle->entries.at(2));
+    QCOMPARE(w.hoveredEntry(), puzzle->entries.at(2));
     QTRY_VERIFY(QToolTip::isVisible());
     QCOMPARE(plainOfTip(QToolTip::text()),
              QStringLiteral("Which city was the capital of the Rom..."));
@@ -676,11 +681,11 @@ void TestPuzzle::clicksOutsideMarkers()
     for (const QPoint &at : {QPoint(12, 120 + 7), QPoint(18, 120 + 12), QPoint(23, 120 + 7),
                              QPoint(72 + 18, 96 + 7), QPoint(72 + 7, 96 + 12), QPoint(5, 5)}) {
         press(&w, at);
-        QVERIFY(!w.hoveredEntry);
+        QVERIFY(!w.hoveredEntry());
     }
     QTest::qWait(100);
     QVERIFY(!watcher.came);
-    QCOMPARE(w.cursorX, -1);
+    QCOMPARE(w.cursorX(), -1);
     for (const CWEntry *e : puzzle->entries)
         QVERIFY(!e->cheated);
 }
@@ -691,7 +696,7 @@ void TestPuzzle::questionDialog()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     moveTo(&w, QPoint(72 + 7, 96 + 18));
-    QCOMPARE(w.hoveredEntry, puzzle->entries.at(1));
+    QCOMPARE(w.hoveredEntry(), puzzle->entries.at(1));
     bool checkedLayout = false;
     ModalWatcher watcher([&](QWidget *modal) {
         auto *dialog = qobject_cast<CWQuestionDialog *>(modal);
@@ -735,7 +740,7 @@ void TestPuzzle::questionDialog()
     QCOMPARE(watcher.title, QStringLiteral("Cross Word Puzzle Question"));
     QVERIFY(checkedLayout);
     // "Ok" reveals nothing; the hovered marker was let go for the question.
-    QVERIFY(!w.hoveredEntry);
+    QVERIFY(!w.hoveredEntry());
     QVERIFY(!puzzle->entries.at(1)->cheated);
     QVERIFY(!w.cell(3, 6).revealed);
 
@@ -792,39 +797,49 @@ void TestPuzzle::painting()
     w.setCursor(1, 5);
     QTest::keyClicks(&w, QStringLiteral("pxr"));
     moveTo(&w, QPoint(48 + 18, 144 + 7));
-    QCOMPARE(w.hoveredEntry, puzzle->entries.at(2));
+    QCOMPARE(w.hoveredEntry(), puzzle->entries.at(2));
+
+    // Where one of the grid's colours does not read on its cell, a shade of
+    // it is drawn.
+    const CWPuzzleWidget::Colors &colors = w.colors();
+    const QColor rightOnWhite =
+        CWPuzzleWidget::drawnColor(colors.correctColor, colors.letterBackground);
+    const QColor rightOnRevealed =
+        CWPuzzleWidget::drawnColor(colors.correctColor, colors.revealedBackground);
+    const QColor cursorOnWhite =
+        CWPuzzleWidget::drawnColor(colors.cursorColor, colors.letterBackground);
 
     QImage image = w.grab().toImage();
-    QCOMPARE(image.pixelColor(24 * 8 + 5, 24 * 8 + 5), w.blackBackground);
-    QCOMPARE(image.pixelColor(24 * 5 + 2, 24 * 6 + 22), w.letterBackground);
-    QCOMPARE(image.pixelColor(24 * 3 + 2, 24 * 7 + 2), w.revealedBackground);
+    QCOMPARE(image.pixelColor(24 * 8 + 5, 24 * 8 + 5), w.colors().blackBackground);
+    QCOMPARE(image.pixelColor(24 * 5 + 2, 24 * 6 + 22), w.colors().letterBackground);
+    QCOMPARE(image.pixelColor(24 * 3 + 2, 24 * 7 + 2), w.colors().revealedBackground);
     // Markers: across right in the cell, down at its bottom; the hovered one.
-    QCOMPARE(image.pixelColor(13, 120 + 3), w.markerColor);
-    QCOMPARE(image.pixelColor(22, 120 + 10), w.markerColor);
-    QCOMPARE(image.pixelColor(12, 120 + 6), w.blackBackground);
-    QCOMPARE(image.pixelColor(22, 120 + 12), w.blackBackground);
-    QCOMPARE(image.pixelColor(72 + 3, 96 + 13), w.markerColor);
-    QCOMPARE(image.pixelColor(72 + 10, 96 + 22), w.markerColor);
-    QCOMPARE(image.pixelColor(72 + 12, 96 + 18), w.blackBackground);
-    QCOMPARE(image.pixelColor(48 + 18, 144 + 7), w.hoveredMarkerColor);
-    QCOMPARE(pixelsOf(image, 2, 6, w.hoveredMarkerColor), 80);
-    QCOMPARE(pixelsOf(image, 0, 5, w.markerColor), 80);
+    QCOMPARE(image.pixelColor(13, 120 + 3), w.colors().markerColor);
+    QCOMPARE(image.pixelColor(22, 120 + 10), w.colors().markerColor);
+    QCOMPARE(image.pixelColor(12, 120 + 6), w.colors().blackBackground);
+    QCOMPARE(image.pixelColor(22, 120 + 12), w.colors().blackBackground);
+    QCOMPARE(image.pixelColor(72 + 3, 96 + 13), w.colors().markerColor);
+    QCOMPARE(image.pixelColor(72 + 10, 96 + 22), w.colors().markerColor);
+    QCOMPARE(image.pixelColor(72 + 12, 96 + 18), w.colors().blackBackground);
+    QCOMPARE(image.pixelColor(48 + 18, 144 + 7), w.colors().hoveredMarkerColor);
+    QCOMPARE(pixelsOf(image, 2, 6, w.colors().hoveredMarkerColor), 80);
+    QCOMPARE(pixelsOf(image, 0, 5, w.colors().markerColor), 80);
     // The cursor waits right on the fourth letter of paris.
-    QCOMPARE(image.pixelColor(24 * 4 + 9, 24 * 5 + 12), w.cursorColor);
-    QCOMPARE(image.pixelColor(24 * 4 + 20, 24 * 5 + 12), w.letterBackground);
+    QCOMPARE(image.pixelColor(24 * 4 + 9, 24 * 5 + 12), cursorOnWhite);
+    QCOMPARE(image.pixelColor(24 * 4 + 20, 24 * 5 + 12), w.colors().letterBackground);
     // Typed letters in grey, revealed ones in green; blanks show nothing.
-    QVERIFY(pixelsOf(image, 1, 5, w.typedColor) > 5);
-    QVERIFY(pixelsOf(image, 2, 5, w.typedColor) > 5);
-    QCOMPARE(pixelsOf(image, 3, 5, w.typedColor), 0);
-    QVERIFY(pixelsOf(image, 3, 5, w.correctColor) > 5);
-    QVERIFY(pixelsOf(image, 3, 8, w.correctColor) > 5);
+    QVERIFY(pixelsOf(image, 1, 5, w.colors().typedColor) > 5);
+    QVERIFY(pixelsOf(image, 2, 5, w.colors().typedColor) > 5);
+    QCOMPARE(pixelsOf(image, 3, 5, w.colors().typedColor), 0);
+    QVERIFY(pixelsOf(image, 3, 5, rightOnRevealed) > 5);
+    QVERIFY(pixelsOf(image, 3, 8, rightOnRevealed) > 5);
     // A blank shows nothing: all white but the edge the grid lines blend into.
-    QCOMPARE(pixelsOf(image, 5, 5, w.letterBackground), 22 * 22);
+    QCOMPARE(pixelsOf(image, 5, 5, w.colors().letterBackground), 22 * 22);
     // The letter stands in the middle of its cell.
     int left = 24, right = 0;
     for (int py = 24 * 5 + 1; py < 24 * 5 + 24; ++py) {
         for (int px = 24 + 1; px < 48; ++px) {
-            if (image.pixelColor(px, py) == w.typedColor) {
+            if (image.pixelColor(px, py) == w.colors().typedColor) {
                 left = std::min(left, px - 24);
                 right = std::max(right, px - 24);
             }
@@ -835,37 +850,37 @@ void TestPuzzle::painting()
     // Grid lines between the cells.
     QCOMPARE(image.pixelColor(24 * 5, 24 * 5 + 12).red(),
              image.pixelColor(24 * 5, 24 * 5 + 12).blue());
-    QVERIFY(image.pixelColor(24 * 5, 24 * 5 + 12) != w.letterBackground);
+    QVERIFY(image.pixelColor(24 * 5, 24 * 5 + 12) != w.colors().letterBackground);
 
     moveTo(&w, QPoint(48 + 12, 144 + 12));
     w.checkAll();
     image = w.grab().toImage();
-    QCOMPARE(image.pixelColor(48 + 18, 144 + 7), w.markerColor);
+    QCOMPARE(image.pixelColor(48 + 18, 144 + 7), w.colors().markerColor);
     // After the check: solution letters, green where right, red where not.
-    QVERIFY(pixelsOf(image, 1, 5, w.correctColor) > 5);
-    QCOMPARE(pixelsOf(image, 1, 5, w.typedColor), 0);
-    QVERIFY(pixelsOf(image, 2, 5, w.wrongColor) > 5);
-    QVERIFY(pixelsOf(image, 3, 5, w.correctColor) > 5);
-    QVERIFY(pixelsOf(image, 4, 5, w.wrongColor) > 5);
-    QVERIFY(pixelsOf(image, 5, 5, w.wrongColor) > 5);
-    QVERIFY(pixelsOf(image, 6, 6, w.wrongColor) > 5);
+    QVERIFY(pixelsOf(image, 1, 5, rightOnWhite) > 5);
+    QCOMPARE(pixelsOf(image, 1, 5, w.colors().typedColor), 0);
+    QVERIFY(pixelsOf(image, 2, 5, w.colors().wrongColor) > 5);
+    QVERIFY(pixelsOf(image, 3, 5, rightOnRevealed) > 5);
+    QVERIFY(pixelsOf(image, 4, 5, w.colors().wrongColor) > 5);
+    QVERIFY(pixelsOf(image, 5, 5, w.colors().wrongColor) > 5);
+    QVERIFY(pixelsOf(image, 6, 6, w.colors().wrongColor) > 5);
 
     // Typing after the check shows the checked colours at once.
     w.setCursor(2, 5);
     QTest::keyClick(&w, Qt::Key_A);
     image = w.grab().toImage();
-    QVERIFY(pixelsOf(image, 2, 5, w.correctColor) > 5);
-    QCOMPARE(pixelsOf(image, 2, 5, w.wrongColor), 0);
+    QVERIFY(pixelsOf(image, 2, 5, rightOnWhite) > 5);
+    QCOMPARE(pixelsOf(image, 2, 5, w.colors().wrongColor), 0);
 }
 
 void TestPuzzle::checkCountsAndRates()
 {
     const CWPuzzleWidget &w = *widget;
     revealParisTypeRomeAndCheck(QStringLiteral("OME"));
-    QVERIFY(w.checked);
-    QCOMPARE(w.correctCount, 1);
-    QCOMPARE(w.incorrectCount, 1);
-    QCOMPARE(w.cheatedCount, 1);
+    QVERIFY(w.isChecked());
+    QCOMPARE(w.correctCount(), 1);
+    QCOMPARE(w.incorrectCount(), 1);
+    QCOMPARE(w.cheatedCount(), 1);
     QCOMPARE(record(1)->knRate, 0.25);
     QCOMPARE(record(2)->knRate, 0.625);
     QCOMPARE(record(3)->knRate, 0.375);
@@ -880,9 +895,9 @@ void TestPuzzle::checkWithoutRateChanges()
     setPuzzleAffectsRates(false);
     const CWPuzzleWidget &w = *widget;
     revealParisTypeRomeAndCheck(QStringLiteral("ome"));
-    QCOMPARE(w.correctCount, 1);
-    QCOMPARE(w.incorrectCount, 1);
-    QCOMPARE(w.cheatedCount, 1);
+    QCOMPARE(w.correctCount(), 1);
+    QCOMPARE(w.incorrectCount(), 1);
+    QCOMPARE(w.cheatedCount(), 1);
     QCOMPARE(record(1)->knRate, 0.5);
     QCOMPARE(record(2)->knRate, 0.25);
     QCOMPARE(record(3)->knRate, 0.75);
@@ -903,7 +918,7 @@ void TestPuzzle::checkWithFailingRateWrites()
         QVERIFY(lock.locked);
         w.checkAll();
     }
-    QCOMPARE(w.incorrectCount, 3);
+    QCOMPARE(w.incorrectCount(), 3);
     QCOMPARE(boxes.texts.size(), 1);
     QCOMPARE(boxes.titles, QStringList{QStringLiteral("Error")});
     QCOMPARE(boxes.texts.first(), QStringLiteral("Could not save 3 of 3 knowledge rates. error "
@@ -962,7 +977,7 @@ void TestPuzzle::afterTheCheck()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.checkAll();
-    QCOMPARE(w.incorrectCount, 3);
+    QCOMPARE(w.incorrectCount(), 3);
     QCOMPARE(storedRate(2), 0.125);
     // The question shows the rate the check wrote; giving up changes no count.
     ModalWatcher watcher([](QWidget *modal) {
@@ -975,15 +990,15 @@ void TestPuzzle::afterTheCheck()
     QVERIFY(watcher.came);
     QVERIFY(!QApplication::activeModalWidget());
     QVERIFY(w.cell(3, 7).revealed);
-    QCOMPARE(w.incorrectCount, 3);
-    QCOMPARE(w.cheatedCount, 0);
-    QCOMPARE(w.correctCount, 0);
+    QCOMPARE(w.incorrectCount(), 3);
+    QCOMPARE(w.cheatedCount(), 0);
+    QCOMPARE(w.correctCount(), 0);
     QCOMPARE(storedRate(2), 0.125);
     QCOMPARE(record(2)->knRate, 0.125);
     w.setCursor(1, 5);
     QTest::keyClicks(&w, QStringLiteral("paris"));
     QCOMPARE(typedRow(w, 5), QStringLiteral("#paris####"));
-    QCOMPARE(w.correctCount, 0);
+    QCOMPARE(w.correctCount(), 0);
     QCOMPARE(storedRate(1), 0.25);
 }
 
@@ -1147,8 +1162,8 @@ void TestPuzzle::puzzleDialogSizes()
     QCOMPARE(dialog.maximumSize(), size);
     const CWPuzzleWidget *grid = child<CWPuzzleWidget>(&dialog, "puzzleWidget");
     const QLayout *main = dialog.layout();
-    QCOMPARE(grid->puzzle, &sized);
-    QCOMPARE(grid->core, core.get());
+    QCOMPARE(grid->puzzle(), &sized);
+    QCOMPARE(grid->core(), core.get());
     const int result = runModal(&dialog, [&] {
         dialog.resize(size + QSize(50, 50));
         QCOMPARE(dialog.size(), size);
@@ -1212,12 +1227,12 @@ void TestPuzzle::checkOnceWithResultsRow()
         QTest::keyClicks(w, QStringLiteral("paris"));
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         QVERIFY(!child<QPushButton>(&dialog, "checkButton")->isEnabled());
-        QVERIFY(w->checked);
+        QVERIFY(w->isChecked());
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         dialog.check();
-        QCOMPARE(w->correctCount, 1);
-        QCOMPARE(w->incorrectCount, 1);
-        QCOMPARE(w->cheatedCount, 1);
+        QCOMPARE(w->correctCount(), 1);
+        QCOMPARE(w->incorrectCount(), 1);
+        QCOMPARE(w->cheatedCount(), 1);
         QCOMPARE(storedRate(1), 0.75);
         QCOMPARE(storedRate(2), 0.125);
         QCOMPARE(storedRate(3), 0.375);
@@ -1229,8 +1244,14 @@ void TestPuzzle::checkOnceWithResultsRow()
         QCOMPARE(row->count(), 9);
         const QStringList captions = {QStringLiteral("Correct:"), QStringLiteral("Incorrect:"),
                                       QStringLiteral("Cheated:")};
-        const QList<QColor> colours = {w->correctColor, w->wrongColor, w->correctColor};
-        const int counts[] = {w->correctCount, w->incorrectCount, w->cheatedCount};
+        // The grid's colours, each in its shade that reads on the label's background.
+        const CWPuzzleWidget::Colors &grid = w->colors();
+        const QColor window = dialog.palette().color(QPalette::Window);
+        const QList<QColor> colours = {
+            GuiUtil::readableColor(grid.correctColor, window),
+            GuiUtil::readableColor(grid.wrongColor, window),
+            GuiUtil::readableColor(grid.correctColor, grid.revealedBackground)};
+        const int counts[] = {w->correctCount(), w->incorrectCount(), w->cheatedCount()};
         int sum = 0;
         for (int i = 0; i < 3; ++i) {
             auto *caption = qobject_cast<QLabel *>(row->itemAt(3 * i)->widget());
@@ -1267,18 +1288,67 @@ void TestPuzzle::checkOfAnUntouchedPuzzle()
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         auto *row = qobject_cast<QHBoxLayout *>(dialog.layout()->itemAt(1)->layout());
         QVERIFY(row);
+        // The grid's green and red, in the shade of each that reads where it stands.
+        const CWPuzzleWidget::Colors &grid =
+            child<CWPuzzleWidget>(&dialog, "puzzleWidget")->colors();
+        const QColor window = dialog.palette().color(QPalette::Window);
+        const auto count = [](const QColor &color, int n) {
+            return QStringLiteral("<b><font color=\"%1\">%2</font></b>").arg(color.name()).arg(n);
+        };
         QCOMPARE(qobject_cast<QLabel *>(row->itemAt(1)->widget())->text(),
-                 QStringLiteral("<b><font color=\"#20b420\">0</font></b>"));
+                 count(GuiUtil::readableColor(grid.correctColor, window), 0));
         QCOMPARE(qobject_cast<QLabel *>(row->itemAt(4)->widget())->text(),
-                 QStringLiteral("<b><font color=\"#b42020\">3</font></b>"));
+                 count(GuiUtil::readableColor(grid.wrongColor, window), 3));
         QCOMPARE(qobject_cast<QLabel *>(row->itemAt(7)->widget())->text(),
-                 QStringLiteral("<b><font color=\"#20b420\">0</font></b>"));
+                 count(GuiUtil::readableColor(grid.correctColor, grid.revealedBackground), 0));
         dialog.close();
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(storedRate(1), 0.25);
     QCOMPARE(storedRate(2), 0.125);
     QCOMPARE(storedRate(3), 0.375);
+}
+
+// Through Qt's accessibility interface a screen reader reads the grid's name,
+// the cell under the cursor with its letter and the clue of its word, and the
+// keys, as the cursor moves and letters are typed.
+void TestPuzzle::screenReaderHearsTheCursorCell()
+{
+    CWPuzzleWidget &w = *widget;
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Canvas);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Crossword"));
+    QVERIFY(accessible->text(QAccessible::Help).contains(QStringLiteral("F2")));
+    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("No cell chosen."));
+
+    w.setCursor(3, 6);
+    const QString oslo = QString::fromLatin1(question41);
+    const QString rome = QString::fromLatin1(question40);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: empty. Across: %1").arg(oslo));
+    QTest::keyClick(&w, Qt::Key_Down);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: empty. Down: %1").arg(rome));
+    QTest::keyClick(&w, Qt::Key_O);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 8, column 4: empty. Down: %1").arg(rome));
+    QTest::keyClick(&w, Qt::Key_Up);
+    QTest::keyClick(&w, Qt::Key_Up);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: o. Down: %1").arg(rome));
+
+    w.reveal(puzzle->entries.at(0));
+    w.setCursor(1, 5);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 6, column 2: p, revealed. Across: Capital of France?"));
+    w.checkAll();
+    w.setCursor(3, 7);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 8, column 4: m, wrong. Down: %1").arg(rome));
+    w.setCursor(3, 6);
+    QCOMPARE(accessible->text(QAccessible::Description),
+             QStringLiteral("Row 7, column 4: o, right. Across: %1").arg(oslo));
 }
 
 QTEST_MAIN(TestPuzzle)

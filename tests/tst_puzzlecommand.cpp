@@ -177,10 +177,10 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
                 guardInPuzzle = ui().autoChallengeAllowed();
                 QCOMPARE(dialog->parentWidget(), window.get());
                 QCOMPARE(dialog->size(), QSize(24 * 10 + 26, 24 * 11 + 56));
-                CWPuzzle *puzzle = child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle;
+                CWPuzzle *puzzle = child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle();
                 QCOMPARE(puzzle->width, 10);
                 QCOMPARE(puzzle->height, 11);
-                QCOMPARE(child<CWPuzzleWidget>(dialog, "puzzleWidget")->core, ui().core());
+                QCOMPARE(child<CWPuzzleWidget>(dialog, "puzzleWidget")->core(), ui().core());
                 QVERIFY(puzzle->entries.size() >= 2);
                 for (const CWEntry *e : puzzle->entries) {
                     QVERIFY(ui().core()->activeList()->nivlets().contains(e->nivlet));
@@ -224,7 +224,7 @@ void TestPuzzleCommand::staleListReloadedFirst()
                 QVERIFY(!core->activeListStale());
                 QCOMPARE(core->activeList()->nivlets().last()->knRate, 0.99);
                 for (const CWEntry *e :
-                     child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle->entries)
+                     child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle()->entries)
                     QVERIFY(core->activeList()->nivlets().contains(e->nivlet));
                 dialog->close();
             },

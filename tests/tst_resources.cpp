@@ -10,7 +10,10 @@ class TestResources : public QObject
 private slots:
     void imageLoads_data();
     void imageLoads();
+    void doubleSizeImages_data();
+    void doubleSizeImages();
     void noOtherImages();
+    void programIconSizes();
     void wrongPathFails();
 };
 
@@ -44,6 +47,11 @@ const Expected images[] = {
     {":/hand_point.png", 16, 16},
 };
 
+QString doubleSize(const char *path)
+{
+    return QString::fromLatin1(path).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+}
+
 } // namespace
 
 void TestResources::imageLoads_data()
@@ -64,14 +72,50 @@ void TestResources::imageLoads()
     QCOMPARE(image.size(), size);
 }
 
+// Every image but the tray icon comes at twice its size too, for screens of a
+// higher pixel density.
+void TestResources::doubleSizeImages_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QSize>("size");
+    for (const Expected &e : images) {
+        if (qstrcmp(e.path, ":/nivleticon16.png") != 0)
+            QTest::newRow(e.path) << doubleSize(e.path) << QSize(2 * e.width, 2 * e.height);
+    }
+}
+
+void TestResources::doubleSizeImages()
+{
+    imageLoads();
+}
+
 // A stray or forgotten file in the resource list would otherwise go unnoticed.
 void TestResources::noOtherImages()
 {
     QStringList expected;
-    for (const Expected &e : images)
+    for (const Expected &e : images) {
         expected << QString::fromLatin1(e.path).mid(2);
+        if (qstrcmp(e.path, ":/nivleticon16.png") != 0)
+            expected << doubleSize(e.path).mid(2);
+    }
     expected.sort();
     QCOMPARE(QDir(":/").entryList({"*.png"}, QDir::Files, QDir::Name), expected);
+}
+
+// The sizes of the installed program icon beside the tray's 16 pixels.
+void TestResources::programIconSizes()
+{
+    const QStringList sizes = QDir(QStringLiteral(":/icons")).entryList(QDir::Dirs);
+    QCOMPARE(sizes,
+             QStringList({"128x128", "22x22", "24x24", "256x256", "32x32", "48x48", "64x64"}));
+    for (const QString &size : sizes) {
+        QImage image;
+        QVERIFY(image.load(QStringLiteral(":/icons/%1/nivlets.png").arg(size)));
+        QCOMPARE(QStringLiteral("%1x%2").arg(image.width()).arg(image.height()), size);
+        QCOMPARE(image,
+                 QImage(QStringLiteral(NIVLETS_SOURCE_DIR "/desktop/icons/hicolor/%1/nivlets.png")
+                            .arg(size)));
+    }
 }
 
 // Proves that the loading checks above can fail at all.

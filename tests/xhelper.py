@@ -15,6 +15,9 @@ Subcommands:
   focus                 id of the window that has the keyboard focus
   above UPPER LOWER     exit 0 when the top-level window (frame) holding
                         UPPER is stacked above the one holding LOWER
+  text WINDOWID NAME    the window's text property NAME (UTF-8 or Latin-1)
+  icon-sizes WINDOWID   the sizes of the pictures in its _NET_WM_ICON, as
+                        WIDTHxHEIGHT, one a line
 Exit code 0 on success, 1 when the thing asked for is not there.
 """
 
@@ -182,6 +185,29 @@ def above(d, upper, lower):
     return 0 if order.index(top_level(d, upper)) > order.index(top_level(d, lower)) else 1
 
 
+def text_property(d, window_id, name):
+    prop = d.create_resource_object("window", window_id).get_full_property(atom(d, name),
+                                                                           X.AnyPropertyType)
+    if prop is None:
+        return 1
+    value = prop.value
+    print(value.decode("utf-8", "replace") if isinstance(value, bytes) else str(value))
+    return 0
+
+
+def icon_sizes(d, window_id):
+    prop = d.create_resource_object("window", window_id).get_full_property(
+        atom(d, "_NET_WM_ICON"), Xatom.CARDINAL)
+    if prop is None:
+        return 1
+    values = list(prop.value)
+    while len(values) >= 2:
+        width, height = values[0], values[1]
+        print("%dx%d" % (width, height))
+        values = values[2 + width * height:]
+    return 0
+
+
 def main(argv):
     if len(argv) < 2:
         sys.stderr.write(__doc__)
@@ -205,6 +231,10 @@ def main(argv):
         return focus(d)
     if command == "above":
         return above(d, int(argv[2], 0), int(argv[3], 0))
+    if command == "text":
+        return text_property(d, int(argv[2], 0), argv[3])
+    if command == "icon-sizes":
+        return icon_sizes(d, int(argv[2], 0))
     sys.stderr.write(__doc__)
     return 2
 

@@ -30,6 +30,7 @@ void BooksDialog::setupUi()
     setLayout(layout);
 
     view = GuiUtil::named(new NivletTableView, "bookTableView");
+    view->setAccessibleName(QStringLiteral("Books"));
     view->verticalHeader()->hide();
     auto *model = new BooksTableModel(core, this);
     view->setModel(model);
@@ -140,12 +141,20 @@ void BooksDialog::deleteBooks()
     booksSelectionChanged(QItemSelection(), QItemSelection());
 }
 
+std::unique_ptr<QProgressDialog> BooksDialog::backupProgressWindow(QWidget *parent)
+{
+    auto progress = std::make_unique<QProgressDialog>(
+        QStringLiteral("Backing up the database before the deletion..."), QString(), 0, 100,
+        parent);
+    progress->setWindowTitle(QStringLiteral("Delete book(s)"));
+    progress->setMinimumDuration(backupProgressDelay);
+    return progress;
+}
+
 void BooksDialog::waitForBackup()
 {
-    QProgressDialog progress(QStringLiteral("Backing up the database before the deletion..."),
-                             QString(), 0, 100, this);
-    progress.setWindowTitle(QStringLiteral("Delete book(s)"));
-    progress.setMinimumDuration(backupProgressDelay);
+    const std::unique_ptr<QProgressDialog> window = backupProgressWindow(this);
+    QProgressDialog &progress = *window;
     progress.setValue(0);
     connect(core, &NivletCore::backupProgress, &progress, [&progress](int copied, int total) {
         if (total > 0)

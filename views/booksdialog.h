@@ -3,10 +3,13 @@
 
 #include <QDialog>
 
+#include <memory>
+
 struct Book;
 class NivletCore;
 class NivletTableView;
 class QItemSelection;
+class QProgressDialog;
 class QPushButton;
 
 // Lists every book with its nivlet count and active flag; creates, edits and
@@ -33,6 +36,8 @@ public:
     // How long a deletion waits for its backup before it shows how far the
     // copy has come.
     static constexpr int backupProgressDelay = 500;
+    // The window a deletion shows while it waits, before it is shown.
+    static std::unique_ptr<QProgressDialog> backupProgressWindow(QWidget *parent);
 
 private:
     void waitForBackup();

@@ -32,8 +32,10 @@ int NivletTableView::lineRowHeight() const
 void NivletTableView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         fitRowHeight();
+        fitColumns();
+    }
 }
 
 void NivletTableView::fitRowHeight()
@@ -67,14 +69,20 @@ void NivletTableView::fitColumns()
     const int spare = available - sumMin;
     int remaining = available;
     const int last = static_cast<int>(specs.size()) - 1;
+    // A larger font or a narrower style may need more than the share for a
+    // column's header to be read whole; the column then takes what it needs.
+    const QHeaderView *header = horizontalHeader();
     for (int i = 0; i < last; ++i) {
         const ColumnSpec &column = specs.at(i);
         int width = column.minWidth;
         if (spare > 0 && sumWeight > 0.001) {
             width += static_cast<int>(spare * column.weight / sumWeight);
+            width = std::max(width, header->sectionSizeHint(i));
             remaining -= width;
+        } else {
+            width = std::max(width, header->sectionSizeHint(i));
         }
         setColumnWidth(i, width);
     }
-    setColumnWidth(last, remaining);
+    setColumnWidth(last, std::max(remaining, header->sectionSizeHint(last)));
 }

@@ -18,9 +18,9 @@ render() {
 }
 
 # At 16 pixels the grid-drawn source stays sharp; the larger sizes scale the
-# detailed one.
+# detailed one. 22 and 24 are the panels' and trays' usual sizes.
 render "$here/nivlets-16.svg" 16 "$here/hicolor/16x16/nivlets.png"
-for size in 32 48 64 128 256; do
+for size in 22 24 32 48 64 128 256; do
     render "$here/nivlets.svg" "$size" "$here/hicolor/${size}x${size}/nivlets.png"
 done
 render "$here/nivlets-16.svg" 16 "$root/resources/images/nivleticon16.png"

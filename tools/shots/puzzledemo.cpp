@@ -163,9 +163,9 @@ int interactive(NivletCore &core)
     CWPuzzleDialog dialog(nullptr, puzzle.get(), &core);
     dialog.exec();
     const CWPuzzleWidget *widget = dialog.findChild<CWPuzzleWidget *>();
-    QTextStream(stdout) << puzzle->entries.size() << " entries; correct " << widget->correctCount
-                        << ", incorrect " << widget->incorrectCount << ", cheated "
-                        << widget->cheatedCount << "\n";
+    QTextStream(stdout) << puzzle->entries.size() << " entries; correct " << widget->correctCount()
+                        << ", incorrect " << widget->incorrectCount() << ", cheated "
+                        << widget->cheatedCount() << "\n";
     return 0;
 }
 } // namespace
