@@ -36,10 +36,29 @@ CREATE TABLE answer (
     PRIMARY KEY (time, seq)
 ) WITHOUT ROWID;
 -- The answers given in one book.
-CREATE INDEX answer_book ON answer (book, time, verdict);
+CREATE INDEX answer_book ON answer (book);
 -- The answers that made a nivlet known or took it below: the growth of the
 -- known nivlets over a period reads only these.
 CREATE INDEX answer_known ON answer (time, nivlet_id, known_change) WHERE known_change <> 0;
+
+-- The answers of each quarter of an hour (the time in ms divided by 900000),
+-- of all books and of each: in every time zone a day begins and ends on such
+-- a quarter, so the answers per day are read from these few rows instead of
+-- from every answer.
+CREATE TABLE answer_quarter (
+    quarter INTEGER PRIMARY KEY,
+    right_count INTEGER NOT NULL,
+    wrong_count INTEGER NOT NULL,
+    cheated_count INTEGER NOT NULL
+);
+CREATE TABLE book_quarter (
+    book INTEGER NOT NULL REFERENCES book (id),
+    quarter INTEGER NOT NULL,
+    right_count INTEGER NOT NULL,
+    wrong_count INTEGER NOT NULL,
+    cheated_count INTEGER NOT NULL,
+    PRIMARY KEY (book, quarter)
+) WITHOUT ROWID;
 
 -- The last answer of each nivlet, until the nivlet is deleted.
 CREATE TABLE nivlet_last (
@@ -58,6 +77,7 @@ CREATE TABLE nivlet_deleted (
 
 namespace {
 constexpr int schemaVersion = 1;
+constexpr qint64 quarterMilliseconds = 15 * 60 * 1000;
 const char openFailure[] = "Could not open the answer history.";
 const char writeFailure[] = "Could not record the answers in the history.";
 const char readFailure[] = "Could not read the answer history.";
@@ -111,8 +131,8 @@ private:
 };
 } // namespace
 
-AnswerHistory::AnswerHistory(const WallClock *wallClock, QObject *parent)
-    : DBHandler(parent), clock(wallClock)
+AnswerHistory::AnswerHistory(const WallClock *wallClock, QObject *parent, const QString &file)
+    : DBHandler(parent), path(file), clock(wallClock)
 {
     flushTimer.setSingleShot(true);
     connect(&flushTimer, &QTimer::timeout, this, &AnswerHistory::flush);
@@ -168,7 +188,7 @@ void AnswerHistory::nivletsDeleted(const QList<qint64> &nivletIds)
 
 bool AnswerHistory::holdsAnything() const
 {
-    return isOpen() || !queue.empty() || QFile::exists(QString::fromLatin1(fileName));
+    return isOpen() || !queue.empty() || QFile::exists(path);
 }
 
 void AnswerHistory::scheduleFlush(int milliseconds)
@@ -233,7 +253,7 @@ bool AnswerHistory::openExisting()
 {
     if (isOpen())
         return true;
-    if (!QFile::exists(QString::fromLatin1(fileName)))
+    if (!QFile::exists(path))
         return false;
     if (open(busyTimeout()))
         return true;
@@ -250,7 +270,7 @@ bool AnswerHistory::open(int lockWait)
         return true;
     // Reported there, under the rule of the caller's setReportsShown; the
     // empty failure text tells the caller so.
-    if (!openDatabase(fileName, openFailure)) {
+    if (!openDatabase(QFile::encodeName(path).constData(), openFailure)) {
         failedCode = SQLITE_CANTOPEN;
         closeDatabase();
         return false;
@@ -316,6 +336,79 @@ bool AnswerHistory::createTables()
     return ok;
 }
 
+// The statements of one writing transaction, prepared once for all its
+// changes: a tool that writes a long log would otherwise spend most of its
+// time preparing them.
+struct AnswerHistory::Writer
+{
+    explicit Writer(sqlite3 *db)
+        : nextSeq(db, "SELECT ifnull(max(seq) + 1, 0) FROM answer WHERE time = ?", writeFailure),
+          last(db, "SELECT time, rate_after FROM nivlet_last WHERE nivlet_id = ?", writeFailure),
+          before(db,
+                 "SELECT rate_after FROM answer WHERE nivlet_id = ?1 AND time <= ?2 AND time >= "
+                 "ifnull((SELECT time FROM nivlet_deleted WHERE nivlet_id = ?1), 0) "
+                 "ORDER BY time DESC, seq DESC LIMIT 1",
+                 writeFailure),
+          after(db,
+                "SELECT time, seq, rate_after FROM answer WHERE nivlet_id = ? AND time > ? "
+                "ORDER BY time, seq LIMIT 1",
+                writeFailure),
+          fix(db, "UPDATE answer SET known_change = ? WHERE time = ? AND seq = ?", writeFailure),
+          keep(db,
+               "INSERT OR REPLACE INTO nivlet_last (nivlet_id, time, seq, rate_after) "
+               "VALUES (?, ?, ?, ?)",
+               writeFailure),
+          add(db,
+              "INSERT INTO answer (time, seq, nivlet_id, book, verdict, source, rate_before, "
+              "rate_after, known_change) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+              writeFailure),
+          countAll(db,
+                   "INSERT INTO answer_quarter VALUES (?1, ?2, ?3, ?4) ON CONFLICT (quarter) DO "
+                   "UPDATE SET right_count = right_count + ?2, wrong_count = wrong_count + ?3, "
+                   "cheated_count = cheated_count + ?4",
+                   writeFailure),
+          countBook(db,
+                    "INSERT INTO book_quarter VALUES (?5, ?1, ?2, ?3, ?4) ON CONFLICT (book, "
+                    "quarter) DO UPDATE SET right_count = right_count + ?2, wrong_count = "
+                    "wrong_count + ?3, cheated_count = cheated_count + ?4",
+                    writeFailure),
+          addBook(db, "INSERT INTO book (card_id, name) VALUES (?, ?)", writeFailure),
+          rename(db, "UPDATE book SET name = ? WHERE id = ?", writeFailure),
+          bookGone(db, "UPDATE book SET deleted = ? WHERE id = ?", writeFailure),
+          forget(db, "DELETE FROM nivlet_last WHERE nivlet_id = ?", writeFailure),
+          note(db, "INSERT OR REPLACE INTO nivlet_deleted (nivlet_id, time) VALUES (?, ?)",
+               writeFailure)
+    {
+    }
+
+    // The first that could not be prepared, or null.
+    const SqlStatement *unprepared() const
+    {
+        for (const SqlStatement *stmt :
+             {&nextSeq, &last, &before, &after, &fix, &keep, &add, &countAll, &countBook, &addBook,
+              &rename, &bookGone, &forget, &note}) {
+            if (!*stmt)
+                return stmt;
+        }
+        return nullptr;
+    }
+
+    SqlStatement nextSeq;
+    SqlStatement last;
+    SqlStatement before;
+    SqlStatement after;
+    SqlStatement fix;
+    SqlStatement keep;
+    SqlStatement add;
+    SqlStatement countAll;
+    SqlStatement countBook;
+    SqlStatement addBook;
+    SqlStatement rename;
+    SqlStatement bookGone;
+    SqlStatement forget;
+    SqlStatement note;
+};
+
 bool AnswerHistory::writeQueue(int lockWait)
 {
     failedText.clear();
@@ -330,8 +423,13 @@ bool AnswerHistory::writeQueue(int lockWait)
     sqlite3_busy_timeout(connection(), lockWait);
     SqlStatement begin(connection(), "BEGIN IMMEDIATE", writeFailure);
     bool ok = run(begin);
-    for (std::size_t i = 0; ok && i < queue.size(); ++i)
-        ok = write(queue[i]);
+    if (ok) {
+        Writer writer(connection());
+        if (const SqlStatement *failed = writer.unprepared())
+            ok = keepFailure(*failed);
+        for (std::size_t i = 0; ok && i < queue.size(); ++i)
+            ok = write(writer, queue[i]);
+    }
     if (ok) {
         SqlStatement commit(connection(), "COMMIT", writeFailure);
         ok = run(commit);
@@ -363,7 +461,11 @@ void AnswerHistory::reloadBookKeys()
 
 bool AnswerHistory::run(SqlStatement &stmt)
 {
-    return (stmt && stmt.execute()) || keepFailure(stmt);
+    const bool done = stmt.execute();
+    if (!done)
+        keepFailure(stmt);
+    stmt.reset();
+    return done;
 }
 
 bool AnswerHistory::keepFailure(const SqlStatement &stmt)
@@ -374,169 +476,153 @@ bool AnswerHistory::keepFailure(const SqlStatement &stmt)
     return false;
 }
 
-bool AnswerHistory::write(const Change &change)
+bool AnswerHistory::write(Writer &writer, const Change &change)
 {
     switch (change.kind) {
     case Change::Kind::Answer:
-        return writeAnswer(change.time, change.answer);
+        return writeAnswer(writer, change.time, change.answer);
     case Change::Kind::BookRenamed:
-        return writeRename(change.answer.bookId, change.answer.bookName);
+        return writeRename(writer, change.answer.bookId, change.answer.bookName);
     case Change::Kind::BookDeleted:
-        return writeBookDeleted(change.time, change.answer.bookId);
+        return writeBookDeleted(writer, change.time, change.answer.bookId);
     case Change::Kind::NivletsDeleted:
-        return writeNivletsDeleted(change.time, change.nivletIds);
+        return writeNivletsDeleted(writer, change.time, change.nivletIds);
     }
     return false;
 }
 
-qint64 AnswerHistory::bookKey(qint64 cardId, const QString &name)
+qint64 AnswerHistory::bookKey(Writer &writer, qint64 cardId, const QString &name)
 {
     const auto known = bookKeys.constFind(cardId);
-    if (known != bookKeys.cend() && known->name == name)
-        return known->key;
     if (known != bookKeys.cend()) {
-        if (!writeRename(cardId, name))
-            return -1;
-        return known->key;
+        const qint64 key = known->key;
+        return writeRename(writer, cardId, name) ? key : -1;
     }
-    SqlStatement add(connection(), "INSERT INTO book (card_id, name) VALUES (?, ?)", writeFailure);
-    add.bindInt64(1, cardId);
-    add.bindText(2, name);
-    if (!run(add))
+    writer.addBook.bindInt64(1, cardId);
+    writer.addBook.bindText(2, name);
+    if (!run(writer.addBook))
         return -1;
     const qint64 key = sqlite3_last_insert_rowid(connection());
     bookKeys.insert(cardId, {key, name});
     return key;
 }
 
-bool AnswerHistory::writeAnswer(qint64 time, const Answer &answer)
+// The first row of a query, if any, to be read and then reset; false, with
+// the failure kept, when the query failed.
+bool AnswerHistory::step(SqlStatement &stmt, bool &found)
 {
-    const qint64 book = bookKey(answer.bookId, answer.bookName);
+    found = stmt.next();
+    return !stmt.failed() || keepFailure(stmt);
+}
+
+bool AnswerHistory::writeAnswer(Writer &writer, qint64 time, const Answer &answer)
+{
+    const qint64 book = bookKey(writer, answer.bookId, answer.bookName);
     if (book < 0)
         return false;
 
-    SqlStatement next(connection(), "SELECT ifnull(max(seq) + 1, 0) FROM answer WHERE time = ?",
-                      writeFailure);
-    next.bindInt64(1, time);
-    if (!next || !next.next())
-        return keepFailure(next);
-    const qint64 seq = next.columnInt64(0);
+    bool found = false;
+    writer.nextSeq.bindInt64(1, time);
+    if (!step(writer.nextSeq, found))
+        return false;
+    const qint64 seq = writer.nextSeq.columnInt64(0);
+    writer.nextSeq.reset();
 
-    SqlStatement last(connection(), "SELECT time, rate_after FROM nivlet_last WHERE nivlet_id = ?",
-                      writeFailure);
-    last.bindInt64(1, answer.nivletId);
-    if (!last)
-        return keepFailure(last);
-    const bool answeredBefore = last.next();
-    if (last.failed())
-        return keepFailure(last);
-    const qint64 lastTime = answeredBefore ? last.columnInt64(0) : 0;
-    double previous = answeredBefore ? last.columnDouble(1) : answer.rateBefore;
+    writer.last.bindInt64(1, answer.nivletId);
+    bool answeredBefore = false;
+    if (!step(writer.last, answeredBefore))
+        return false;
+    const qint64 lastTime = answeredBefore ? writer.last.columnInt64(0) : 0;
+    double previous = answeredBefore ? writer.last.columnDouble(1) : answer.rateBefore;
+    writer.last.reset();
 
     if (answeredBefore && time < lastTime) {
         // Written after a later answer of the nivlet: the clock was set back
         // in between. The answers around this one are looked up by time.
-        SqlStatement before(connection(),
-                            "SELECT rate_after FROM answer WHERE nivlet_id = ?1 AND time <= ?2 "
-                            "AND time >= ifnull((SELECT time FROM nivlet_deleted "
-                            "WHERE nivlet_id = ?1), 0) ORDER BY time DESC, seq DESC LIMIT 1",
-                            writeFailure);
-        before.bindInt64(1, answer.nivletId);
-        before.bindInt64(2, time);
-        if (!before)
-            return keepFailure(before);
-        previous = before.next() ? before.columnDouble(0) : answer.rateBefore;
-        if (before.failed())
-            return keepFailure(before);
-        SqlStatement after(connection(),
-                           "SELECT time, seq, rate_after FROM answer WHERE nivlet_id = ? AND "
-                           "time > ? ORDER BY time, seq LIMIT 1",
-                           writeFailure);
-        after.bindInt64(1, answer.nivletId);
-        after.bindInt64(2, time);
-        if (!after || !after.next())
-            return keepFailure(after);
-        SqlStatement fix(connection(),
-                         "UPDATE answer SET known_change = ? WHERE time = ? AND seq = ?",
-                         writeFailure);
-        fix.bindInt(1, knownChange(answer.rateAfter, after.columnDouble(2)));
-        fix.bindInt64(2, after.columnInt64(0));
-        fix.bindInt64(3, after.columnInt64(1));
-        if (!run(fix))
+        writer.before.bindInt64(1, answer.nivletId);
+        writer.before.bindInt64(2, time);
+        if (!step(writer.before, found))
             return false;
+        previous = found ? writer.before.columnDouble(0) : answer.rateBefore;
+        writer.before.reset();
+        writer.after.bindInt64(1, answer.nivletId);
+        writer.after.bindInt64(2, time);
+        if (!step(writer.after, found))
+            return false;
+        if (found) {
+            writer.fix.bindInt(1, knownChange(answer.rateAfter, writer.after.columnDouble(2)));
+            writer.fix.bindInt64(2, writer.after.columnInt64(0));
+            writer.fix.bindInt64(3, writer.after.columnInt64(1));
+            writer.after.reset();
+            if (!run(writer.fix))
+                return false;
+        }
     } else {
-        SqlStatement keep(connection(),
-                          "INSERT OR REPLACE INTO nivlet_last (nivlet_id, time, seq, rate_after) "
-                          "VALUES (?, ?, ?, ?)",
-                          writeFailure);
-        keep.bindInt64(1, answer.nivletId);
-        keep.bindInt64(2, time);
-        keep.bindInt64(3, seq);
-        keep.bindDouble(4, answer.rateAfter);
-        if (!run(keep))
+        writer.keep.bindInt64(1, answer.nivletId);
+        writer.keep.bindInt64(2, time);
+        writer.keep.bindInt64(3, seq);
+        writer.keep.bindDouble(4, answer.rateAfter);
+        if (!run(writer.keep))
             return false;
     }
 
-    SqlStatement add(connection(),
-                     "INSERT INTO answer (time, seq, nivlet_id, book, verdict, source, "
-                     "rate_before, rate_after, known_change) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                     writeFailure);
-    add.bindInt64(1, time);
-    add.bindInt64(2, seq);
-    add.bindInt64(3, answer.nivletId);
-    add.bindInt64(4, book);
-    add.bindInt(5, static_cast<int>(answer.verdict));
-    add.bindInt(6, static_cast<int>(answer.source));
-    add.bindDouble(7, answer.rateBefore);
-    add.bindDouble(8, answer.rateAfter);
-    add.bindInt(9, knownChange(previous, answer.rateAfter));
-    return run(add);
+    writer.add.bindInt64(1, time);
+    writer.add.bindInt64(2, seq);
+    writer.add.bindInt64(3, answer.nivletId);
+    writer.add.bindInt64(4, book);
+    writer.add.bindInt(5, static_cast<int>(answer.verdict));
+    writer.add.bindInt(6, static_cast<int>(answer.source));
+    writer.add.bindDouble(7, answer.rateBefore);
+    writer.add.bindDouble(8, answer.rateAfter);
+    writer.add.bindInt(9, knownChange(previous, answer.rateAfter));
+    if (!run(writer.add))
+        return false;
+    for (SqlStatement *count : {&writer.countAll, &writer.countBook}) {
+        count->bindInt64(1, time / quarterMilliseconds);
+        count->bindInt(2, answer.verdict == Verdict::Right ? 1 : 0);
+        count->bindInt(3, answer.verdict == Verdict::Wrong ? 1 : 0);
+        count->bindInt(4, answer.verdict == Verdict::Cheated ? 1 : 0);
+        count->bindInt64(5, book);
+        if (!run(*count))
+            return false;
+    }
+    return true;
 }
 
-bool AnswerHistory::writeRename(qint64 bookId, const QString &name)
+bool AnswerHistory::writeRename(Writer &writer, qint64 bookId, const QString &name)
 {
     const auto known = bookKeys.find(bookId);
     if (known == bookKeys.end() || known->name == name)
         return true;
-    SqlStatement rename(connection(), "UPDATE book SET name = ? WHERE id = ?", writeFailure);
-    rename.bindText(1, name);
-    rename.bindInt64(2, known->key);
-    if (!run(rename))
+    writer.rename.bindText(1, name);
+    writer.rename.bindInt64(2, known->key);
+    if (!run(writer.rename))
         return false;
     known->name = name;
     return true;
 }
 
-bool AnswerHistory::writeBookDeleted(qint64 time, qint64 bookId)
+bool AnswerHistory::writeBookDeleted(Writer &writer, qint64 time, qint64 bookId)
 {
     const auto known = bookKeys.find(bookId);
     if (known == bookKeys.end())
         return true;
-    SqlStatement gone(connection(), "UPDATE book SET deleted = ? WHERE id = ?", writeFailure);
-    gone.bindInt64(1, time);
-    gone.bindInt64(2, known->key);
-    if (!run(gone))
+    writer.bookGone.bindInt64(1, time);
+    writer.bookGone.bindInt64(2, known->key);
+    if (!run(writer.bookGone))
         return false;
     bookKeys.erase(known);
     return true;
 }
 
-bool AnswerHistory::writeNivletsDeleted(qint64 time, const QList<qint64> &ids)
+bool AnswerHistory::writeNivletsDeleted(Writer &writer, qint64 time, const QList<qint64> &ids)
 {
-    SqlStatement forget(connection(), "DELETE FROM nivlet_last WHERE nivlet_id = ?", writeFailure);
-    SqlStatement note(connection(),
-                      "INSERT OR REPLACE INTO nivlet_deleted (nivlet_id, time) VALUES (?, ?)",
-                      writeFailure);
     for (qint64 id : ids) {
-        forget.bindInt64(1, id);
-        if (!run(forget))
+        writer.forget.bindInt64(1, id);
+        writer.note.bindInt64(1, id);
+        writer.note.bindInt64(2, time);
+        if (!run(writer.forget) || !run(writer.note))
             return false;
-        forget.reset();
-        note.bindInt64(1, id);
-        note.bindInt64(2, time);
-        if (!run(note))
-            return false;
-        note.reset();
     }
     return true;
 }
@@ -545,7 +631,7 @@ bool AnswerHistory::books(QList<Book> &result)
 {
     result.clear();
     if (!openExisting())
-        return !QFile::exists(QString::fromLatin1(fileName));
+        return !QFile::exists(path);
     SqlStatement stmt = prepare("SELECT id, card_id, name, ifnull(deleted, -1) FROM book "
                                 "ORDER BY deleted IS NOT NULL, id",
                                 readFailure);
@@ -560,27 +646,29 @@ bool AnswerHistory::books(QList<Book> &result)
 bool AnswerHistory::countDays(SqlStatement &stmt, const Progress::Period &period,
                               QList<Progress::DayCount> &days)
 {
-    // The rows come in time order, so the day moves on only forwards.
+    // The quarters come in time order, so the day moves on only forwards.
     int day = 0;
     while (stmt.next()) {
-        const qint64 time = stmt.columnInt64(0);
-        while (day + 1 < period.days() && time >= period.end(day))
+        const qint64 start = stmt.columnInt64(0) * quarterMilliseconds;
+        while (day + 1 < period.days() && start >= period.end(day))
             ++day;
         Progress::DayCount &count = days[day];
-        switch (stmt.columnInt(1)) {
-        case static_cast<int>(Verdict::Right):
-            ++count.right;
-            break;
-        case static_cast<int>(Verdict::Wrong):
-            ++count.wrong;
-            break;
-        default:
-            ++count.cheated;
-            break;
-        }
+        count.right += stmt.columnInt(1);
+        count.wrong += stmt.columnInt(2);
+        count.cheated += stmt.columnInt(3);
     }
     return finishQuery(stmt);
 }
+
+namespace {
+// The quarters of a period: a day's bounds fall on quarters, so the first
+// quarter from a bound on is the one that begins there.
+qint64 firstQuarter(qint64 msecs)
+{
+    return msecs >= 0 ? (msecs + quarterMilliseconds - 1) / quarterMilliseconds
+                      : msecs / quarterMilliseconds;
+}
+} // namespace
 
 bool AnswerHistory::dayByDay(const Progress::Period &period, qint64 bookKey,
                              Progress::DayByDay &result)
@@ -588,18 +676,20 @@ bool AnswerHistory::dayByDay(const Progress::Period &period, qint64 bookKey,
     result = Progress::DayByDay();
     result.days.resize(period.days());
     if (!openExisting())
-        return !QFile::exists(QString::fromLatin1(fileName));
+        return !QFile::exists(path);
     SqlStatement stmt =
-        bookKey < 0 ? prepare("SELECT time, verdict FROM answer WHERE time >= ?1 AND time < ?2 "
-                              "ORDER BY time",
-                              readFailure)
-                    : prepare("SELECT time, verdict FROM answer WHERE book = ?3 AND time >= ?1 AND "
-                              "time < ?2 ORDER BY time",
-                              readFailure);
+        bookKey < 0
+            ? prepare("SELECT quarter, right_count, wrong_count, cheated_count FROM "
+                      "answer_quarter WHERE quarter >= ?1 AND quarter < ?2 ORDER BY quarter",
+                      readFailure)
+            : prepare("SELECT quarter, right_count, wrong_count, cheated_count FROM "
+                      "book_quarter WHERE book = ?3 AND quarter >= ?1 AND quarter < ?2 "
+                      "ORDER BY quarter",
+                      readFailure);
     if (!stmt)
         return false;
-    stmt.bindInt64(1, period.begin());
-    stmt.bindInt64(2, period.finish());
+    stmt.bindInt64(1, firstQuarter(period.begin()));
+    stmt.bindInt64(2, firstQuarter(period.finish()));
     if (bookKey >= 0)
         stmt.bindInt64(3, bookKey);
     if (!countDays(stmt, period, result.days))
@@ -622,7 +712,7 @@ bool AnswerHistory::dayByDay(const Progress::Period &period, qint64 bookKey,
     const QTimeZone &zone = period.timeZone();
     for (QDate date = period.date(0).addDays(-1);; date = date.addDays(-1)) {
         bool answered = false;
-        if (!answeredOn(Progress::Period(date, 1, zone), 0, bookKey, answered))
+        if (!answeredOn(Progress::Period(date, 1, zone), bookKey, answered))
             return false;
         if (!answered)
             return true;
@@ -630,19 +720,19 @@ bool AnswerHistory::dayByDay(const Progress::Period &period, qint64 bookKey,
     }
 }
 
-bool AnswerHistory::answeredOn(const Progress::Period &period, int day, qint64 bookKey,
-                               bool &answered)
+bool AnswerHistory::answeredOn(const Progress::Period &day, qint64 bookKey, bool &answered)
 {
     SqlStatement stmt =
-        bookKey < 0
-            ? prepare("SELECT 1 FROM answer WHERE time >= ?1 AND time < ?2 LIMIT 1", readFailure)
-            : prepare("SELECT 1 FROM answer WHERE book = ?3 AND time >= ?1 AND time < ?2 "
-                      "LIMIT 1",
-                      readFailure);
+        bookKey < 0 ? prepare("SELECT 1 FROM answer_quarter WHERE quarter >= ?1 AND quarter < ?2 "
+                              "LIMIT 1",
+                              readFailure)
+                    : prepare("SELECT 1 FROM book_quarter WHERE book = ?3 AND quarter >= ?1 AND "
+                              "quarter < ?2 LIMIT 1",
+                              readFailure);
     if (!stmt)
         return false;
-    stmt.bindInt64(1, period.start(day));
-    stmt.bindInt64(2, period.end(day));
+    stmt.bindInt64(1, firstQuarter(day.begin()));
+    stmt.bindInt64(2, firstQuarter(day.finish()));
     if (bookKey >= 0)
         stmt.bindInt64(3, bookKey);
     answered = stmt.next();
@@ -659,7 +749,7 @@ bool AnswerHistory::knownPerDay(const Progress::Period &period,
     for (std::size_t i = 0; i < cards.size(); ++i)
         knownNow[i] = Progress::isKnown(cards[i].rate);
     if (!openExisting()) {
-        if (QFile::exists(QString::fromLatin1(fileName)))
+        if (QFile::exists(path))
             return false;
         result.fill(static_cast<int>(std::count(knownNow.cbegin(), knownNow.cend(), 1)), days);
         return true;
@@ -721,7 +811,7 @@ bool AnswerHistory::knownPerDayOfDeleted(const Progress::Period &period, const B
     const int days = period.days();
     result.fill(0, days);
     if (!openExisting())
-        return !QFile::exists(QString::fromLatin1(fileName));
+        return !QFile::exists(path);
     struct Step
     {
         qint64 time;

@@ -62,7 +62,10 @@ public:
     // How long the writes wait between two tries while the file is locked.
     static constexpr int retryMilliseconds = 250;
 
-    explicit AnswerHistory(const WallClock *clock = WallClock::system(), QObject *parent = nullptr);
+    // The file is the one beside the card file in the working directory,
+    // unless a tool that makes logs names another.
+    explicit AnswerHistory(const WallClock *clock = WallClock::system(), QObject *parent = nullptr,
+                           const QString &file = QString::fromLatin1(fileName));
     ~AnswerHistory() override;
 
     // Stamps the answer with the clock's time and queues it.
@@ -123,26 +126,29 @@ private:
     bool prepareFile();
     bool createTables();
     void reloadBookKeys();
+    struct Writer;
     // Each a step of the writing transaction; false with the statement's
-    // failure in failed.
-    bool write(const Change &change);
-    bool writeAnswer(qint64 time, const Answer &answer);
-    bool writeRename(qint64 bookId, const QString &name);
-    bool writeBookDeleted(qint64 time, qint64 bookId);
-    bool writeNivletsDeleted(qint64 time, const QList<qint64> &ids);
-    qint64 bookKey(qint64 cardId, const QString &name);
+    // failure kept.
+    bool write(Writer &writer, const Change &change);
+    bool writeAnswer(Writer &writer, qint64 time, const Answer &answer);
+    bool writeRename(Writer &writer, qint64 bookId, const QString &name);
+    bool writeBookDeleted(Writer &writer, qint64 time, qint64 bookId);
+    bool writeNivletsDeleted(Writer &writer, qint64 time, const QList<qint64> &ids);
+    qint64 bookKey(Writer &writer, qint64 cardId, const QString &name);
     // A step of a change; false, with the failure kept, unless it is done.
     bool run(SqlStatement &stmt);
+    bool step(SqlStatement &stmt, bool &found);
     bool keepFailure(const SqlStatement &stmt);
     bool writeQueue(int lockWait);
     void reportFailure(const QString &failure, int code, const QString &message);
     bool countDays(SqlStatement &stmt, const Progress::Period &period,
                    QList<Progress::DayCount> &days);
-    bool answeredOn(const Progress::Period &period, int day, qint64 bookKey, bool &answered);
+    bool answeredOn(const Progress::Period &day, qint64 bookKey, bool &answered);
     void scheduleFlush(int milliseconds);
     // Whether there is a log, or will be one once the queue is written.
     bool holdsAnything() const;
 
+    QString path;
     const WallClock *clock;
     std::vector<Change> queue;
     QTimer flushTimer;

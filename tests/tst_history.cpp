@@ -125,6 +125,13 @@ void TstHistory::answersWriteTheirRows()
     QCOMPARE(historyRows(QStringLiteral("SELECT * FROM nivlet_last ORDER BY nivlet_id")),
              QStringList({QStringLiteral("7|%1|0|0.375").arg(second),
                           QStringLiteral("8|%1|1|0.0").arg(second)}));
+    // Both minutes lie in the quarter of an hour from 9:30.
+    const qint64 quarter = first / (15 * 60 * 1000);
+    QCOMPARE(historyRows(QStringLiteral("SELECT * FROM answer_quarter")),
+             QStringList(QStringLiteral("%1|1|1|1").arg(quarter)));
+    QCOMPARE(historyRows(QStringLiteral("SELECT * FROM book_quarter ORDER BY book")),
+             QStringList({QStringLiteral("1|%1|1|1|0").arg(quarter),
+                          QStringLiteral("2|%1|0|0|1").arg(quarter)}));
     QCOMPARE(historyRows(QStringLiteral("PRAGMA user_version")), QStringList(QStringLiteral("1")));
 }
 
