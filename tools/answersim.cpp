@@ -32,11 +32,11 @@ enum class Session { Challenges, Automatic, Crossword };
 class Learner
 {
 public:
-    Learner(std::vector<Card> &cards, AnswerHistory &history, const AnswerPlan &plan)
-        : cards(cards), history(history), plan(plan), random(plan.seed)
+    Learner(std::vector<Card> &deck, AnswerHistory &log, const AnswerPlan &days)
+        : cards(deck), history(log), plan(days), random(days.seed)
     {
         // The program's own draw, from its own generator seeded for the plan.
-        seedRandom(static_cast<unsigned int>(plan.seed));
+        seedRandom(static_cast<unsigned int>(days.seed));
     }
 
     bool run()
