@@ -51,13 +51,14 @@ public:
     }
 
 private:
-    // About one day in seven without answers; the others vary around the mean,
-    // and add up to the plan's number.
+    // About one day in seven without answers, but not the last; the others
+    // vary around the mean, and add up to the plan's number.
     QList<int> answersPerDay()
     {
         std::vector<double> weight(static_cast<std::size_t>(plan.days));
         for (double &w : weight)
             w = random.chance(0.15) ? 0.0 : 0.3 + 1.4 * random.unit();
+        weight.back() = std::max(weight.back(), 0.5);
         const double total = std::accumulate(weight.cbegin(), weight.cend(), 0.0);
         QList<int> result;
         double sum = 0.0;
