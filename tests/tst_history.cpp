@@ -20,17 +20,6 @@ namespace {
 const QString historyFile = QString::fromLatin1(AnswerHistory::fileName);
 const QTimeZone berlin(QByteArrayLiteral("Europe/Berlin"));
 
-class ManualWallClock : public WallClock
-{
-public:
-    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(utc, berlin); }
-    void set(const QDate &date, const QTime &time)
-    {
-        utc = QDateTime(date, time, berlin).toMSecsSinceEpoch();
-    }
-    qint64 utc = 0;
-};
-
 qint64 at(const QDate &date, const QTime &time)
 {
     return QDateTime(date, time, berlin).toMSecsSinceEpoch();
