@@ -12,7 +12,7 @@ const char AboutDialog::webAddress[] = "https://nivlets.example.org/";
 // Names the licence of the LICENSE file at the top of the source tree.
 const char AboutDialog::legalNotice[] = "Free software under the GNU GPL, version 3 or later.";
 
-AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), okButton(nullptr)
+AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 {
     resize(440, 250);
     setWindowTitle(QStringLiteral("About nivlets"));
@@ -44,9 +44,8 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), okButton(nullptr)
     legal->setTextFormat(Qt::PlainText);
     bottomRow->addWidget(legal);
     bottomRow->addStretch(2);
-    okButton = new QPushButton(QStringLiteral("Ok"));
+    QPushButton *okButton = GuiUtil::named(GuiUtil::button("Ok", 50), "okButton");
     okButton->setDefault(true);
-    GuiUtil::fixButtonWidth(okButton, 50);
     connect(okButton, &QPushButton::clicked, this, &AboutDialog::accept);
     bottomRow->addWidget(okButton);
     bottomRow->addSpacing(1);

@@ -3,8 +3,6 @@
 
 #include <QDialog>
 
-class QPushButton;
-
 // The product, its build, its web page and its licence, with one button that
 // closes the box.
 class AboutDialog : public QDialog
@@ -16,8 +14,6 @@ public:
 
     static const char webAddress[];
     static const char legalNotice[];
-
-    QPushButton *okButton;
 };
 
 #endif

@@ -50,24 +50,31 @@ void endProgram()
     QCoreApplication::exit(0);
 }
 
-QPushButton *makeButton(const char *icon, const char *text, int width)
+QLabel *header()
 {
-    auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    GuiUtil::fixButtonWidth(button, width);
+    auto *picture = new QLabel;
+    picture->setPixmap(QPixmap(QStringLiteral(":/mainheader.png")));
+    picture->setMargin(1);
+    return picture;
+}
+
+// Every button of the window's rows takes an equal share of its row.
+QPushButton *addButton(QHBoxLayout *row, const char *name, const char *icon, const char *text,
+                       int width)
+{
+    QPushButton *button = GuiUtil::named(GuiUtil::iconButton(icon, text, width), name);
+    row->addWidget(button, 1);
     return button;
 }
 } // namespace
 
 MainWindow::MainWindow()
-    : core(nullptr), nivletsModel(nullptr), challengeButton(nullptr), puzzleButton(nullptr),
-      booksButton(nullptr), optionsButton(nullptr), aboutButton(nullptr), exitButton(nullptr),
-      questionEdit(nullptr), bookComboBox(nullptr), onlyActiveCheckBox(nullptr),
-      searchButton(nullptr), resetButton(nullptr), resultLabel(nullptr), nivletTableView(nullptr),
-      newButton(nullptr), editButton(nullptr), deleteButton(nullptr), totalCountLabel(nullptr),
-      restoreAction(nullptr), quitAction(nullptr), trayIconMenu(nullptr), pauseMenu(nullptr),
-      resumeAction(nullptr), trayIcon(nullptr), autoChallengeAllowed(false),
-      x11Desktop(X11Desktop::open()), idleTime(x11Desktop.get()), fullScreenTest(x11Desktop.get()),
-      wallClock(WallClock::system())
+    : core(nullptr), nivletsModel(nullptr), questionEdit(nullptr), bookComboBox(nullptr),
+      onlyActiveCheckBox(nullptr), searchButton(nullptr), resultLabel(nullptr),
+      nivletTableView(nullptr), newButton(nullptr), editButton(nullptr), deleteButton(nullptr),
+      totalCountLabel(nullptr), resumeAction(nullptr), trayIcon(nullptr),
+      autoChallengeAllowed(false), x11Desktop(X11Desktop::open()), idleTime(x11Desktop.get()),
+      fullScreenTest(x11Desktop.get()), wallClock(WallClock::system())
 {
 }
 
@@ -136,60 +143,75 @@ void MainWindow::setWallClock(const WallClock *clock)
 void MainWindow::buildCentralWidget()
 {
     auto *mainLayout = new QVBoxLayout;
-
-    auto *header = new QLabel;
-    header->setPixmap(QPixmap(QStringLiteral(":/mainheader.png")));
-    header->setMargin(1);
-    mainLayout->addWidget(header, 0);
-
-    auto *commandRow = new QHBoxLayout;
-    challengeButton = makeButton(":/trophy.png", "&Challenge!...", 100);
-    puzzleButton = makeButton(":/calendar_edit.png", "&Puzzle...", 100);
-    booksButton = makeButton(":/book.png", "Books...", 100);
-    optionsButton = makeButton(":/cog.png", "Options...", 100);
-    aboutButton = makeButton(":/exclamation.png", "About...", 100);
-    exitButton = makeButton(":/door.png", "E&xit", 100);
-    for (QPushButton *button :
-         {challengeButton, puzzleButton, booksButton, optionsButton, aboutButton, exitButton})
-        commandRow->addWidget(button, 1);
-    commandRow->addStretch(1);
-    connect(challengeButton, &QPushButton::clicked, this, &MainWindow::challenge);
-    connect(puzzleButton, &QPushButton::clicked, this, &MainWindow::puzzle);
-    connect(booksButton, &QPushButton::clicked, this, &MainWindow::manageBooks);
-    connect(optionsButton, &QPushButton::clicked, this, &MainWindow::options);
-    connect(aboutButton, &QPushButton::clicked, this, &MainWindow::about);
-    connect(exitButton, &QPushButton::clicked, qApp, endProgram);
-    mainLayout->addLayout(commandRow, 0);
-
+    mainLayout->addWidget(header(), 0);
+    mainLayout->addLayout(buildCommandRow(), 0);
     mainLayout->addSpacing(5);
+    addSearchPanel(mainLayout);
+    mainLayout->addWidget(buildResultTable(), 0);
+    mainLayout->addLayout(buildListRow(), 0);
+    mainLayout->addLayout(buildTotalRow(), 0);
+    updateTotalCount();
 
+    auto *central = new QWidget;
+    central->setLayout(mainLayout);
+    setCentralWidget(central);
+}
+
+QLayout *MainWindow::buildCommandRow()
+{
+    auto *row = new QHBoxLayout;
+    connect(addButton(row, "challengeButton", ":/trophy.png", "&Challenge!...", 100),
+            &QPushButton::clicked, this, &MainWindow::challenge);
+    connect(addButton(row, "puzzleButton", ":/calendar_edit.png", "&Puzzle...", 100),
+            &QPushButton::clicked, this, &MainWindow::puzzle);
+    connect(addButton(row, "booksButton", ":/book.png", "Books...", 100), &QPushButton::clicked,
+            this, &MainWindow::manageBooks);
+    connect(addButton(row, "optionsButton", ":/cog.png", "Options...", 100), &QPushButton::clicked,
+            this, &MainWindow::options);
+    connect(addButton(row, "aboutButton", ":/exclamation.png", "About...", 100),
+            &QPushButton::clicked, this, &MainWindow::about);
+    connect(addButton(row, "exitButton", ":/door.png", "E&xit", 100), &QPushButton::clicked, qApp,
+            endProgram);
+    row->addStretch(1);
+    return row;
+}
+
+// The question's start, the book and the active switch, the search and reset
+// buttons, and the line that counts what a search found.
+void MainWindow::addSearchPanel(QVBoxLayout *mainLayout)
+{
     auto *grid = new QGridLayout;
     grid->setColumnStretch(4, 1);
-    questionEdit =
-        GuiUtil::addLabeledWidget(grid, new QLineEdit, " Question (begins as):", 0, 0, 4);
-    bookComboBox = GuiUtil::addLabeledWidget(grid, new BookComboBox(core, true), "Book:", 1, 0, 4);
-    onlyActiveCheckBox = new QCheckBox(QStringLiteral("Only active nivlets in active books"));
+    questionEdit = GuiUtil::named(
+        GuiUtil::addLabeledWidget(grid, new QLineEdit, " Question (begins as):", 0, 0, 4),
+        "questionEdit");
+    bookComboBox = GuiUtil::named(
+        GuiUtil::addLabeledWidget(grid, new BookComboBox(core, true), "Book:", 1, 0, 4),
+        "bookComboBox");
+    onlyActiveCheckBox = GuiUtil::named(
+        new QCheckBox(QStringLiteral("Only active nivlets in active books")), "onlyActiveCheckBox");
     grid->addWidget(onlyActiveCheckBox, 2, 1, 1, 4);
     mainLayout->addLayout(grid, 0);
 
     auto *searchRow = new QHBoxLayout;
-    searchButton = makeButton(":/magnifier.png", "&Search nivlets", 130);
-    searchRow->addWidget(searchButton, 1);
+    searchButton = addButton(searchRow, "searchButton", ":/magnifier.png", "&Search nivlets", 130);
     connect(searchButton, &QPushButton::clicked, this, &MainWindow::search);
-    resetButton = makeButton(":/asterisk_orange.png", "&Reset", 75);
-    searchRow->addWidget(resetButton, 1);
-    connect(resetButton, &QPushButton::clicked, this, &MainWindow::reset);
+    connect(addButton(searchRow, "resetButton", ":/asterisk_orange.png", "&Reset", 75),
+            &QPushButton::clicked, this, &MainWindow::reset);
     searchRow->addStretch(1);
     mainLayout->addLayout(searchRow, 0);
 
-    resultLabel = new QLabel;
+    resultLabel = GuiUtil::named(new QLabel, "resultLabel");
     // Only the numbers are marked up; the text holds no user data.
     resultLabel->setTextFormat(Qt::RichText);
     resultLabel->setMargin(2);
     mainLayout->addWidget(resultLabel, 0);
     resultLabel->hide();
+}
 
-    nivletTableView = new NivletTableView;
+QWidget *MainWindow::buildResultTable()
+{
+    nivletTableView = GuiUtil::named(new NivletTableView, "nivletTableView");
     nivletTableView->verticalHeader()->hide();
     nivletTableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     nivletTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -202,33 +224,32 @@ void MainWindow::buildCentralWidget()
     nivletTableView->addColumn(60, 1.0);
     nivletTableView->addColumn(50, 1.0);
     nivletTableView->addColumn(80, 3.0);
-    mainLayout->addWidget(nivletTableView, 0);
+    return nivletTableView;
+}
 
-    auto *listRow = new QHBoxLayout;
-    newButton = makeButton(":/add.png", "&New nivlet...", 130);
+QLayout *MainWindow::buildListRow()
+{
+    auto *row = new QHBoxLayout;
+    newButton = addButton(row, "newButton", ":/add.png", "&New nivlet...", 130);
     connect(newButton, &QPushButton::clicked, this, &MainWindow::newNivlet);
-    editButton = makeButton(":/pencil.png", "Edit nivlet...", 130);
+    editButton = addButton(row, "editButton", ":/pencil.png", "Edit nivlet...", 130);
     connect(editButton, &QPushButton::clicked, this, &MainWindow::editNivlet);
-    deleteButton = makeButton(":/bin_closed.png", "Delete nivlet(s)", 130);
+    deleteButton = addButton(row, "deleteButton", ":/bin_closed.png", "Delete nivlet(s)", 130);
     connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteNivlets);
-    for (QPushButton *button : {newButton, editButton, deleteButton})
-        listRow->addWidget(button, 1);
-    listRow->addStretch(1);
-    mainLayout->addLayout(listRow, 0);
+    row->addStretch(1);
+    return row;
+}
 
-    auto *totalRow = new QHBoxLayout;
-    totalRow->setContentsMargins(2, 2, 2, 2);
-    totalRow->addWidget(new QLabel(QStringLiteral("Total number of nivlets:")), 0);
-    totalCountLabel = new QLabel;
+QLayout *MainWindow::buildTotalRow()
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(2, 2, 2, 2);
+    row->addWidget(new QLabel(QStringLiteral("Total number of nivlets:")), 0);
+    totalCountLabel = GuiUtil::named(new QLabel, "totalCountLabel");
     totalCountLabel->setTextFormat(Qt::RichText);
-    totalRow->addWidget(totalCountLabel, 0);
-    totalRow->addStretch(1);
-    mainLayout->addLayout(totalRow, 0);
-    updateTotalCount();
-
-    auto *central = new QWidget;
-    central->setLayout(mainLayout);
-    setCentralWidget(central);
+    row->addWidget(totalCountLabel, 0);
+    row->addStretch(1);
+    return row;
 }
 
 bool MainWindow::createTrayIcon()
@@ -238,9 +259,9 @@ bool MainWindow::createTrayIcon()
         return false;
     }
 
-    trayIconMenu = new QMenu(this);
+    auto *trayIconMenu = GuiUtil::named(new QMenu(this), "trayIconMenu");
 
-    restoreAction = new QAction(QStringLiteral("Show the nivlets window"), this);
+    auto *restoreAction = new QAction(QStringLiteral("Show the nivlets window"), this);
     QFont restoreFont = restoreAction->font();
     restoreFont.setWeight(QFont::Bold);
     restoreAction->setFont(restoreFont);
@@ -249,7 +270,8 @@ bool MainWindow::createTrayIcon()
 
     trayIconMenu->addSeparator();
 
-    pauseMenu = trayIconMenu->addMenu(QStringLiteral("Pause automatic challenges"));
+    QMenu *pauseMenu = GuiUtil::named(
+        trayIconMenu->addMenu(QStringLiteral("Pause automatic challenges")), "pauseMenu");
     const std::pair<const char *, int> pauses[] = {
         {"30 minutes", 30}, {"1 hour", 60}, {"4 hours", 4 * 60}};
     for (const auto &[text, minutes] : pauses) {
@@ -258,17 +280,19 @@ bool MainWindow::createTrayIcon()
     }
     connect(pauseMenu->addAction(QStringLiteral("Until tomorrow")), &QAction::triggered, this,
             &MainWindow::pauseAutoChallengesUntilTomorrow);
-    resumeAction = trayIconMenu->addAction(QStringLiteral("Resume automatic challenges"));
+    resumeAction = GuiUtil::named(
+        trayIconMenu->addAction(QStringLiteral("Resume automatic challenges")), "resumeAction");
     resumeAction->setVisible(false);
     connect(resumeAction, &QAction::triggered, this, &MainWindow::resumeAutoChallenges);
 
     trayIconMenu->addSeparator();
 
-    quitAction = new QAction(QStringLiteral("Exit nivlets"), this);
+    auto *quitAction = new QAction(QStringLiteral("Exit nivlets"), this);
     trayIconMenu->addAction(quitAction);
     connect(quitAction, &QAction::triggered, qApp, endProgram);
 
-    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nivleticon16.png")), this);
+    trayIcon = GuiUtil::named(
+        new QSystemTrayIcon(QIcon(QStringLiteral(":/nivleticon16.png")), this), "trayIcon");
     trayIcon->setContextMenu(trayIconMenu);
     trayIcon->setToolTip(QStringLiteral("nivlets"));
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
@@ -365,7 +389,8 @@ void MainWindow::puzzle()
             CWPuzzleCreator creator;
             // The entries point into the active list, which nothing reloads
             // while the puzzle dialog runs.
-            if (CWPuzzle *crossword = creator.create(core, params.width, params.height)) {
+            if (CWPuzzle *crossword =
+                    creator.create(core, params.puzzleWidth(), params.puzzleHeight())) {
                 {
                     CWPuzzleDialog dialog(this, crossword, core);
                     dialog.exec();
@@ -492,7 +517,7 @@ void MainWindow::runChallenge(bool automatic)
         // The record belongs to the active list, which the steps below may reload.
         const qint64 id = nivlet->id;
         refreshAfterChange();
-        const int followUp = accepted ? dialog->outcome : 0;
+        const int followUp = accepted ? dialog->outcome() : 0;
         if (followUp == 2)
             openNivletEditor(id, QLatin1Char('\n') + dialog->answerText());
         delete dialog;

@@ -22,9 +22,10 @@ class QCloseEvent;
 class QDialog;
 class QItemSelection;
 class QLabel;
+class QLayout;
 class QLineEdit;
-class QMenu;
 class QPushButton;
+class QVBoxLayout;
 class X11Desktop;
 
 // The program's frame: owns the store, the search panel with its result
@@ -79,38 +80,6 @@ public:
     static constexpr qint64 typingPause = 3000;
     static constexpr qint64 typingWaitLimit = 2 * 60 * 1000;
 
-    NivletCore *core;
-    NivletsTableModel *nivletsModel;
-    QPushButton *challengeButton;
-    QPushButton *puzzleButton;
-    QPushButton *booksButton;
-    QPushButton *optionsButton;
-    QPushButton *aboutButton;
-    QPushButton *exitButton;
-    QLineEdit *questionEdit;
-    BookComboBox *bookComboBox;
-    QCheckBox *onlyActiveCheckBox;
-    QPushButton *searchButton;
-    QPushButton *resetButton;
-    QLabel *resultLabel;
-    NivletTableView *nivletTableView;
-    QPushButton *newButton;
-    QPushButton *editButton;
-    QPushButton *deleteButton;
-    QLabel *totalCountLabel;
-    QAction *restoreAction;
-    QAction *quitAction;
-    QMenu *trayIconMenu;
-    QMenu *pauseMenu;
-    QAction *resumeAction;
-    QSystemTrayIcon *trayIcon;
-    QTimer tickTimer;
-    ElapsedClock lastAutoChallenge;
-    // Cleared while a command runs: its dialogs run nested event loops.
-    bool autoChallengeAllowed;
-    // Running since the last failed read of the options.
-    ElapsedClock optionsFailure;
-
 public slots:
     void challenge();
     void puzzle();
@@ -133,11 +102,39 @@ private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    friend class MainWindowTestAccess;
+
     void buildCentralWidget();
+    QLayout *buildCommandRow();
+    void addSearchPanel(QVBoxLayout *mainLayout);
+    QWidget *buildResultTable();
+    QLayout *buildListRow();
+    QLayout *buildTotalRow();
     void dropResult();
     bool autoChallengeMayStart();
     int runWithoutFocus(QDialog *dialog);
     void endPauseIfOver();
+
+    NivletCore *core;
+    NivletsTableModel *nivletsModel;
+    QLineEdit *questionEdit;
+    BookComboBox *bookComboBox;
+    QCheckBox *onlyActiveCheckBox;
+    QPushButton *searchButton;
+    QLabel *resultLabel;
+    NivletTableView *nivletTableView;
+    QPushButton *newButton;
+    QPushButton *editButton;
+    QPushButton *deleteButton;
+    QLabel *totalCountLabel;
+    QAction *resumeAction;
+    QSystemTrayIcon *trayIcon;
+    QTimer tickTimer;
+    ElapsedClock lastAutoChallenge;
+    // Cleared while a command runs: its dialogs run nested event loops.
+    bool autoChallengeAllowed;
+    // Running since the last failed read of the options.
+    ElapsedClock optionsFailure;
 
     std::unique_ptr<X11Desktop> x11Desktop;
     const IdleTime *idleTime;

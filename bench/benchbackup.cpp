@@ -99,8 +99,9 @@ public:
     {
         if (!window.init())
             return 1;
-        connect(window.core, &NivletCore::backupProgress, this, [this] { ++turns; });
-        connect(window.core, &NivletCore::backupFinished, this, [this](bool ok) {
+        core = window.findChild<NivletCore *>();
+        connect(core, &NivletCore::backupProgress, this, [this] { ++turns; });
+        connect(core, &NivletCore::backupFinished, this, [this](bool ok) {
             gaps.stop();
             out << "backup " << (ok ? 1 : 0) << ' ' << ms(gaps.longestMs()) << ' '
                 << ms(gaps.elapsedMs()) << ' ' << turns << Qt::endl;
@@ -109,7 +110,7 @@ public:
             endWhenDone();
         });
         QTimer::singleShot(1000, this, [this] {
-            if (reported || window.core->backupRunning())
+            if (reported || core->backupRunning())
                 return;
             gaps.stop();
             out << "none " << ms(gaps.longestMs()) << Qt::endl;
@@ -141,6 +142,8 @@ private:
     }
 
     MainWindow window;
+    // The store the window owns, among its children.
+    NivletCore *core = nullptr;
     GapRecorder gaps;
     int turns = 0;
     bool shown = false;
@@ -223,8 +226,9 @@ DeletionRun deletion()
     wait.start();
     while (!(dialog.windowHandle() && dialog.windowHandle()->isExposed()) && wait.elapsed() < 10000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
-    dialog.view->selectionModel()->select(dialog.view->model()->index(0, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QAbstractItemView *view = dialog.findChild<NivletTableView *>();
+    view->selectionModel()->select(view->model()->index(0, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
     DeletionRun run;
     GapRecorder gaps;
     QObject::connect(&core, &NivletCore::backupFinished, &gaps, [&gaps] { gaps.stop(); });

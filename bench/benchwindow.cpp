@@ -152,26 +152,31 @@ void benchStartup()
 }
 
 void benchSearch(MainWindow *window, const QString &label, const QString &text, int bookIndex,
-                 bool onlyActive)
+                 bool activeOnly)
 {
-    NivletCore *core = window->core;
+    // The search panel's parts by the names the window gives them.
+    NivletCore *core = window->findChild<NivletCore *>();
+    auto *questionEdit = window->findChild<QLineEdit *>(QStringLiteral("questionEdit"));
+    auto *bookComboBox = window->findChild<BookComboBox *>(QStringLiteral("bookComboBox"));
+    auto *onlyActive = window->findChild<QCheckBox *>(QStringLiteral("onlyActiveCheckBox"));
+    QWidget *viewport = window->findChild<NivletTableView *>()->viewport();
     Book *book = bookIndex < 0 ? nullptr : core->book(bookIndex);
     const Pair p = measure(
         [&] {
-            window->questionEdit->setText(text);
-            window->bookComboBox->setCurrentIndex(bookIndex + 1);
-            window->onlyActiveCheckBox->setChecked(onlyActive);
+            questionEdit->setText(text);
+            bookComboBox->setCurrentIndex(bookIndex + 1);
+            onlyActive->setChecked(activeOnly);
             Stopwatch t;
             t.start();
             window->search();
             // Paints at once instead of at the next turn of the event loop.
-            window->nivletTableView->viewport()->repaint();
+            viewport->repaint();
             return t.stop();
         },
         [&] {
             Stopwatch t;
             t.start();
-            QList<Nivlet *> *result = core->search(text, book, onlyActive);
+            QList<Nivlet *> *result = core->search(text, book, activeOnly);
             const Times times = t.stop();
             if (!result)
                 qFatal("the search failed");
@@ -210,8 +215,9 @@ int main(int argc, char *argv[])
         window.show();
         if (!waitExposed(&window))
             qFatal("the main window was not shown");
+        const NivletCore *core = window.findChild<NivletCore *>();
         int bookIndex = 0;
-        while (bookIndex < window.core->bookCount() && !window.core->book(bookIndex)->active)
+        while (bookIndex < core->bookCount() && !core->book(bookIndex)->active)
             ++bookIndex;
         benchSearch(&window, QStringLiteral("search \"\", all books"), QString(), -1, false);
         benchSearch(&window, QStringLiteral("search \"his\", all books"), QStringLiteral("his"), -1,

@@ -12,6 +12,9 @@
 #include <algorithm>
 
 namespace {
+// Room around the grid for the dialog's margins and for the button row below it.
+const QSize frame(25, 55);
+
 QLabel *countLabel(QLabel *label)
 {
     GuiUtil::enlargeFont(label, 3);
@@ -20,28 +23,24 @@ QLabel *countLabel(QLabel *label)
 } // namespace
 
 CWPuzzleDialog::CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *core)
-    : QDialog(parent), widget(nullptr), mainLayout(nullptr), buttonLayout(nullptr),
-      checkButton(nullptr), closeButton(nullptr)
+    : QDialog(parent), widget(GuiUtil::named(new CWPuzzleWidget(puzzle, core), "puzzleWidget")),
+      mainLayout(new QVBoxLayout), checkButton(nullptr)
 {
-    const QSize size(24 * puzzle->width + 26, 24 * puzzle->height + 56);
+    const QSize size = widget->sizeHint() + frame;
     resize(size);
     setMinimumSize(size);
     setMaximumSize(size);
     setWindowTitle(QStringLiteral("nivlets - Puzzle"));
 
-    mainLayout = new QVBoxLayout;
-    widget = new CWPuzzleWidget(puzzle, core);
     mainLayout->addWidget(widget, 1);
 
-    buttonLayout = new QHBoxLayout;
+    auto *buttonLayout = GuiUtil::named(new QHBoxLayout, "buttonRow");
     buttonLayout->setAlignment(Qt::AlignLeft);
-    checkButton = new QPushButton(QStringLiteral("Check!"));
+    checkButton = GuiUtil::named(GuiUtil::button("Check!", 60), "checkButton");
     checkButton->setDefault(true);
-    GuiUtil::fixButtonWidth(checkButton, 60);
     buttonLayout->addWidget(checkButton);
     connect(checkButton, &QPushButton::clicked, this, &CWPuzzleDialog::check);
-    closeButton = new QPushButton(QStringLiteral("Close"));
-    GuiUtil::fixButtonWidth(closeButton, 60);
+    QPushButton *closeButton = GuiUtil::named(GuiUtil::button("Close", 60), "closeButton");
     buttonLayout->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &CWPuzzleDialog::reject);
     mainLayout->addLayout(buttonLayout);

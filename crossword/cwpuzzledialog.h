@@ -5,7 +5,6 @@
 
 class CWPuzzleWidget;
 class NivletCore;
-class QHBoxLayout;
 class QPushButton;
 class QVBoxLayout;
 struct CWPuzzle;
@@ -19,14 +18,13 @@ class CWPuzzleDialog : public QDialog
 public:
     CWPuzzleDialog(QWidget *parent, CWPuzzle *puzzle, NivletCore *core);
 
-    CWPuzzleWidget *widget;
-    QVBoxLayout *mainLayout;
-    QHBoxLayout *buttonLayout;
-    QPushButton *checkButton;
-    QPushButton *closeButton;
-
 public slots:
     void check();
+
+private:
+    CWPuzzleWidget *widget;
+    QVBoxLayout *mainLayout;
+    QPushButton *checkButton;
 };
 
 #endif

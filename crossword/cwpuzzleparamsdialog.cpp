@@ -20,8 +20,7 @@ bool readSize(const QLineEdit *edit, int &size)
 } // namespace
 
 CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
-    : QDialog(parent), width(0), height(0), widthEdit(nullptr), heightEdit(nullptr),
-      okButton(nullptr), cancelButton(nullptr)
+    : QDialog(parent), chosenWidth(0), chosenHeight(0), widthEdit(nullptr), heightEdit(nullptr)
 {
     setWindowTitle(QStringLiteral("nivlets - Create puzzle"));
     setMaximumWidth(170);
@@ -31,18 +30,18 @@ CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
     grid->setColumnStretch(1, 1);
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(6);
-    widthEdit = GuiUtil::addLabeledWidget(grid, new QLineEdit, "Width (10-24):", 0, 0, 1);
-    heightEdit = GuiUtil::addLabeledWidget(grid, new QLineEdit, "Height (10-24):", 1, 0, 1);
+    widthEdit = GuiUtil::named(
+        GuiUtil::addLabeledWidget(grid, new QLineEdit, "Width (10-24):", 0, 0, 1), "widthEdit");
+    heightEdit = GuiUtil::named(
+        GuiUtil::addLabeledWidget(grid, new QLineEdit, "Height (10-24):", 1, 0, 1), "heightEdit");
     mainLayout->addLayout(grid);
 
     auto *buttonLayout = new QHBoxLayout;
-    okButton = new QPushButton(QStringLiteral("Ok"));
+    QPushButton *okButton = GuiUtil::named(GuiUtil::button("Ok", 60), "okButton");
     okButton->setDefault(true);
-    GuiUtil::fixButtonWidth(okButton, 60);
     buttonLayout->addWidget(okButton);
     connect(okButton, &QPushButton::clicked, this, &CWPuzzleParamsDialog::onOk);
-    cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixButtonWidth(cancelButton, 60);
+    QPushButton *cancelButton = GuiUtil::named(GuiUtil::button("Cancel", 60), "cancelButton");
     buttonLayout->addWidget(cancelButton);
     connect(cancelButton, &QPushButton::clicked, this, &CWPuzzleParamsDialog::reject);
     buttonLayout->addStretch();
@@ -52,11 +51,11 @@ CWPuzzleParamsDialog::CWPuzzleParamsDialog(QWidget *parent)
 
 void CWPuzzleParamsDialog::onOk()
 {
-    if (!readSize(widthEdit, width)) {
+    if (!readSize(widthEdit, chosenWidth)) {
         logError("Invalid width.", true);
         return;
     }
-    if (!readSize(heightEdit, height)) {
+    if (!readSize(heightEdit, chosenHeight)) {
         logError("Invalid height.", true);
         return;
     }

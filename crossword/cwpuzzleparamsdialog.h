@@ -4,7 +4,6 @@
 #include <QDialog>
 
 class QLineEdit;
-class QPushButton;
 
 // Asks for the size of a new crossword; accepted only with two sizes in 10..24.
 class CWPuzzleParamsDialog : public QDialog
@@ -17,15 +16,18 @@ public:
     static const int minimumSize = 10;
     static const int maximumSize = 24;
 
-    int width;
-    int height;
-    QLineEdit *widthEdit;
-    QLineEdit *heightEdit;
-    QPushButton *okButton;
-    QPushButton *cancelButton;
+    // The accepted size, read after the dialog was accepted.
+    int puzzleWidth() const { return chosenWidth; }
+    int puzzleHeight() const { return chosenHeight; }
 
 public slots:
     void onOk();
+
+private:
+    int chosenWidth;
+    int chosenHeight;
+    QLineEdit *widthEdit;
+    QLineEdit *heightEdit;
 };
 
 #endif

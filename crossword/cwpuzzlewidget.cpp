@@ -76,6 +76,11 @@ QString CWPuzzleWidget::clueText(const Nivlet *nivlet)
     return nivlet->question;
 }
 
+QSize CWPuzzleWidget::sizeHint() const
+{
+    return QSize(cellSize * width + 1, cellSize * height + 1);
+}
+
 bool CWPuzzleWidget::isLetterCell(int x, int y) const
 {
     return x >= 0 && x < width && y >= 0 && y < height &&
@@ -160,7 +165,7 @@ void CWPuzzleWidget::ask(CWEntry *entry)
 {
     CWQuestionDialog dialog(this, entry->nivlet);
     dialog.exec();
-    if (dialog.cheated)
+    if (dialog.cheated())
         reveal(entry);
 }
 

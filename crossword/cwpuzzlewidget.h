@@ -36,6 +36,8 @@ public:
     CWPuzzleWidget(CWPuzzle *puzzle, NivletCore *core);
     ~CWPuzzleWidget() override;
 
+    // The grid with its last lines.
+    QSize sizeHint() const override;
     void checkAll();
     bool isLetterCell(int x, int y) const;
     void setCursor(int x, int y);

@@ -4,33 +4,25 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 CWQuestionDialog::CWQuestionDialog(QWidget *parent, Nivlet *nivlet)
-    : QuestionDialogBase(parent, nivlet), cheated(false), okButton(nullptr), cheatButton(nullptr)
+    : QuestionDialogBase(parent, nivlet, nullptr), gaveUp(false)
 {
     resize(440, 260);
     setWindowTitle(QStringLiteral("Cross Word Puzzle Question"));
-    mainLayout = new QVBoxLayout;
-    buildQuestionSection();
 
-    auto *buttonLayout = new QHBoxLayout;
-    buttonLayout->setAlignment(Qt::AlignLeft);
-    okButton = new QPushButton(QStringLiteral("Ok"));
+    auto *okButton = GuiUtil::named(GuiUtil::button("Ok", 60), "okButton");
     okButton->setDefault(true);
-    GuiUtil::fixButtonWidth(okButton, 60);
-    buttonLayout->addWidget(okButton);
+    buttonRow()->addWidget(okButton);
     connect(okButton, &QPushButton::clicked, this, &CWQuestionDialog::accept);
-    cheatButton = new QPushButton(QStringLiteral("I really don't know, tell me please!"));
-    GuiUtil::fixButtonWidth(cheatButton, 200);
-    buttonLayout->addWidget(cheatButton);
+    auto *cheatButton =
+        GuiUtil::named(GuiUtil::button("I really don't know, tell me please!", 200), "cheatButton");
+    buttonRow()->addWidget(cheatButton);
     connect(cheatButton, &QPushButton::clicked, this, &CWQuestionDialog::cheat);
-    mainLayout->addLayout(buttonLayout);
-    setLayout(mainLayout);
 }
 
 void CWQuestionDialog::cheat()
 {
-    cheated = true;
+    gaveUp = true;
     accept();
 }

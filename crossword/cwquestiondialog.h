@@ -3,8 +3,6 @@
 
 #include "questiondialogbase.h"
 
-class QPushButton;
-
 // Shows the clue of one crossword word; its second button gives the word away.
 class CWQuestionDialog : public QuestionDialogBase
 {
@@ -13,12 +11,14 @@ class CWQuestionDialog : public QuestionDialogBase
 public:
     CWQuestionDialog(QWidget *parent, Nivlet *nivlet);
 
-    bool cheated;
-    QPushButton *okButton;
-    QPushButton *cheatButton;
+    // Read after the modal run: the user asked to be told the word.
+    bool cheated() const { return gaveUp; }
 
 public slots:
     void cheat();
+
+private:
+    bool gaveUp;
 };
 
 #endif

@@ -9,59 +9,38 @@
 #include <QColor>
 #include <QFont>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTextEdit>
-#include <QVBoxLayout>
 
-namespace {
-QPushButton *makeButton(const char *icon, const char *text, int width)
-{
-    auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    GuiUtil::fixButtonWidth(button, width);
-    return button;
-}
-} // namespace
-
-ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivlet)
-    : QuestionDialogBase(parent, nivlet), core(core), answered(false), outcome(0),
-      answerLabel(nullptr), answerEdit(nullptr), correctAnswersEdit(nullptr), checkButton(nullptr),
-      laterButton(nullptr), nextButton(nullptr), closeButton(nullptr), correctionButton(nullptr),
-      buttonLayout(nullptr)
+ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *store, Nivlet *nivlet)
+    : QuestionDialogBase(parent, nivlet, ":/challengeheader.png"), core(store), answered(false),
+      chosen(0), answerLabel(nullptr), answerEdit(nullptr), correctAnswersEdit(nullptr),
+      checkButton(nullptr), laterButton(nullptr), nextButton(nullptr), closeButton(nullptr),
+      correctionButton(nullptr)
 {
     resize(440, 360);
     setWindowTitle(QStringLiteral("nivlets - Challenge"));
 
-    mainLayout = new QVBoxLayout;
-    auto *header = new QLabel;
-    header->setPixmap(QPixmap(QStringLiteral(":/challengeheader.png")));
-    header->setMargin(1);
-    mainLayout->addWidget(header);
-
-    buildQuestionSection();
-
-    answerLabel = new QLabel(QStringLiteral("Type your answer here:"));
-    mainLayout->addWidget(answerLabel);
-    answerEdit = new QLineEdit;
+    answerLabel =
+        GuiUtil::named(new QLabel(QStringLiteral("Type your answer here:")), "answerLabel");
+    addRow(answerLabel);
+    answerEdit = GuiUtil::named(new QLineEdit, "answerEdit");
     connect(answerEdit, &QLineEdit::textChanged, this, &ChallengeDialog::answerChanged);
-    mainLayout->addWidget(answerEdit);
+    addRow(answerEdit);
 
-    buttonLayout = new QHBoxLayout;
-    buttonLayout->setAlignment(Qt::AlignLeft);
-    checkButton = makeButton(":/accept.png", "&Check it!", 110);
+    checkButton =
+        GuiUtil::named(GuiUtil::iconButton(":/accept.png", "&Check it!", 110), "checkButton");
     checkButton->setDefault(true);
-    buttonLayout->addWidget(checkButton);
+    buttonRow()->addWidget(checkButton);
     connect(checkButton, &QPushButton::clicked, this, &ChallengeDialog::check);
-    laterButton = makeButton(":/alarm.png", "&Later please!", 110);
-    buttonLayout->addWidget(laterButton);
+    laterButton =
+        GuiUtil::named(GuiUtil::iconButton(":/alarm.png", "&Later please!", 110), "laterButton");
+    buttonRow()->addWidget(laterButton);
     connect(laterButton, &QPushButton::clicked, this, &ChallengeDialog::later);
 
-    mainLayout->addLayout(buttonLayout);
-    setLayout(mainLayout);
     // Wherever the window is clicked to give it the keyboard, typing goes here;
     // a dialog shown without the focus does not choose by itself.
     answerEdit->setFocus();
@@ -77,29 +56,31 @@ void ChallengeDialog::check()
     // The slot is public; a second call must not move the rate again.
     if (answered)
         return;
-    const bool correct = nivlet->isCorrectAnswer(answerEdit->text());
+    Nivlet *asked = nivlet();
+    const bool correct = asked->isCorrectAnswer(answerEdit->text());
     const double rate =
-        correct ? knRateAfterCorrect(nivlet->knRate) : knRateAfterIncorrect(nivlet->knRate);
-    core->setKnowledgeRate(nivlet->id, rate);
-    nivlet->knRate = rate;
+        correct ? knRateAfterCorrect(asked->knRate) : knRateAfterIncorrect(asked->knRate);
+    core->setKnowledgeRate(asked->id, rate);
+    asked->knRate = rate;
     showKnRate(rate);
 
     // The check button's click is still being delivered while this runs, so
     // the buttons may only vanish now and be destroyed once control is back
     // in the event loop.
     for (QPushButton *button : {checkButton, laterButton}) {
-        buttonLayout->removeWidget(button);
+        buttonRow()->removeWidget(button);
         button->hide();
         button->deleteLater();
     }
     checkButton = nullptr;
     laterButton = nullptr;
 
-    nextButton = makeButton(":/arrow_right.png", "&Next challenge!", 110);
-    buttonLayout->addWidget(nextButton);
+    nextButton = GuiUtil::named(GuiUtil::iconButton(":/arrow_right.png", "&Next challenge!", 110),
+                                "nextButton");
+    buttonRow()->addWidget(nextButton);
     connect(nextButton, &QPushButton::clicked, this, &ChallengeDialog::next);
-    closeButton = makeButton(":/door.png", "&Close", 110);
-    buttonLayout->addWidget(closeButton);
+    closeButton = GuiUtil::named(GuiUtil::iconButton(":/door.png", "&Close", 110), "closeButton");
+    buttonRow()->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &ChallengeDialog::onClose);
 
     auto *verdictRow = new QHBoxLayout;
@@ -112,30 +93,32 @@ void ChallengeDialog::check()
     verdict->setFont(font);
     verdictRow->addWidget(verdict);
     if (!correct) {
-        correctionButton = makeButton(":/hand_point.png", "Hey, my answer is good!...", 170);
+        correctionButton = GuiUtil::named(
+            GuiUtil::iconButton(":/hand_point.png", "Hey, my answer is good!...", 170),
+            "correctionButton");
         verdictRow->addWidget(correctionButton);
         connect(correctionButton, &QPushButton::clicked, this, &ChallengeDialog::correction);
     }
     verdictRow->addStretch(1);
-    mainLayout->insertLayout(7, verdictRow);
+    addRow(verdictRow);
 
     answerLabel->setText(QStringLiteral("Your answer:"));
     answerEdit->setReadOnly(true);
 
-    mainLayout->insertWidget(8, new QLabel(QStringLiteral("Correct answers:")));
-    correctAnswersEdit = new QTextEdit;
+    addRow(new QLabel(QStringLiteral("Correct answers:")));
+    correctAnswersEdit = GuiUtil::named(new QTextEdit, "correctAnswersEdit");
     correctAnswersEdit->setReadOnly(true);
     correctAnswersEdit->setEnabled(false);
     correctAnswersEdit->setTextColor(QColor(0, 0, 0, 255));
-    correctAnswersEdit->setPlainText(nivlet->answer);
-    mainLayout->insertWidget(9, correctAnswersEdit);
+    correctAnswersEdit->setPlainText(asked->answer);
+    addRow(correctAnswersEdit);
 
     answered = true;
 }
 
 void ChallengeDialog::later()
 {
-    core->setPendingNivlet(nivlet);
+    core->setPendingNivlet(nivlet());
     reject();
 }
 
@@ -146,7 +129,7 @@ void ChallengeDialog::answerChanged(const QString &text)
 
 void ChallengeDialog::next()
 {
-    outcome = 1;
+    chosen = 1;
     accept();
 }
 
@@ -157,21 +140,21 @@ void ChallengeDialog::onClose()
 
 void ChallengeDialog::correction()
 {
-    outcome = 2;
+    chosen = 2;
     accept();
 }
 
 void ChallengeDialog::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape && !answered)
-        core->setPendingNivlet(nivlet);
+        core->setPendingNivlet(nivlet());
     QDialog::keyPressEvent(event);
 }
 
 void ChallengeDialog::closeEvent(QCloseEvent *event)
 {
     if (!answered)
-        core->setPendingNivlet(nivlet);
+        core->setPendingNivlet(nivlet());
     // The base would call reject(); the run must end rejected by the close alone.
     event->accept();
 }

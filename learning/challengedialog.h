@@ -6,7 +6,6 @@
 #include <QString>
 
 class NivletCore;
-class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -17,8 +16,10 @@ class ChallengeDialog : public QuestionDialogBase
     Q_OBJECT
 
 public:
-    ChallengeDialog(QWidget *parent, NivletCore *core, Nivlet *nivlet);
+    ChallengeDialog(QWidget *parent, NivletCore *store, Nivlet *nivlet);
 
+    // 0 nothing chosen, 1 the next challenge, 2 a correction of the nivlet.
+    int outcome() const { return chosen; }
     QString answerText() const;
 
 public slots:
@@ -33,10 +34,12 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-public:
+private:
+    friend class ChallengeDialogTestAccess;
+
     NivletCore *core;
     bool answered;
-    int outcome;
+    int chosen;
     QLabel *answerLabel;
     QLineEdit *answerEdit;
     QTextEdit *correctAnswersEdit;
@@ -45,7 +48,6 @@ public:
     QPushButton *nextButton;
     QPushButton *closeButton;
     QPushButton *correctionButton;
-    QHBoxLayout *buttonLayout;
 };
 
 #endif

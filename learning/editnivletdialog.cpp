@@ -17,20 +17,10 @@
 
 #include <memory>
 
-namespace {
-QPushButton *makeButton(const char *text, int width)
-{
-    auto *button = new QPushButton(QString::fromUtf8(text));
-    GuiUtil::fixButtonWidth(button, width);
-    return button;
-}
-} // namespace
-
-EditNivletDialog::EditNivletDialog(QWidget *parent, NivletCore *core, qint64 nivletId,
-                                   const QString &appendedAnswers)
-    : QDialog(parent), bookCombo(nullptr), activeCheck(nullptr), knRateLabel(nullptr),
-      questionEdit(nullptr), answersEdit(nullptr), okButton(nullptr), cancelButton(nullptr),
-      core(core), nivletId(nivletId), appendedAnswers(appendedAnswers)
+EditNivletDialog::EditNivletDialog(QWidget *parent, NivletCore *store, qint64 id,
+                                   const QString &appended)
+    : QDialog(parent), bookCombo(nullptr), activeCheck(nullptr), questionEdit(nullptr),
+      answersEdit(nullptr), core(store), nivletId(id), appendedAnswers(appended)
 {
 }
 
@@ -53,7 +43,9 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(6);
 
-    bookCombo = GuiUtil::addLabeledWidget(grid, new BookComboBox(core, false), "Book:", 0, 0, 1);
+    bookCombo = GuiUtil::named(
+        GuiUtil::addLabeledWidget(grid, new BookComboBox(core, false), "Book:", 0, 0, 1),
+        "bookCombo");
     Book *preselected = isNew ? book : edited->book;
     if (preselected && bookCombo->indexOfBook(preselected) != -1) {
         bookCombo->setCurrentBook(preselected);
@@ -66,18 +58,20 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
     if (!isNew)
         bookCombo->setEnabled(false);
 
-    activeCheck = new QCheckBox(QStringLiteral("Active"));
+    activeCheck = GuiUtil::named(new QCheckBox(QStringLiteral("Active")), "activeCheck");
     activeCheck->setChecked(isNew || edited->active);
     grid->addWidget(activeCheck, 1, 1);
 
-    knRateLabel = GuiUtil::addLabeledWidget(
-        grid, new QLabel(knRateText(isNew ? 0.0 : edited->knRate)), "Knowledge rate:", 2, 0, 1);
+    GuiUtil::named(GuiUtil::addLabeledWidget(grid,
+                                             new QLabel(knRateText(isNew ? 0.0 : edited->knRate)),
+                                             "Knowledge rate:", 2, 0, 1),
+                   "knRateLabel");
 
     layout->addLayout(grid);
     layout->addSpacing(10);
     layout->addWidget(new QLabel(QStringLiteral("Question:")));
 
-    questionEdit = new QTextEdit;
+    questionEdit = GuiUtil::named(new QTextEdit, "questionEdit");
     questionEdit->setAcceptRichText(false);
     questionEdit->setTabChangesFocus(true);
     questionEdit->setPlainText(isNew ? question : edited->question);
@@ -85,7 +79,7 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
     layout->addSpacing(5);
 
     layout->addWidget(new QLabel(QStringLiteral("Possible answers (one in each line):")));
-    answersEdit = new QTextEdit;
+    answersEdit = GuiUtil::named(new QTextEdit, "answersEdit");
     answersEdit->setAcceptRichText(false);
     answersEdit->setTabChangesFocus(true);
     answersEdit->setPlainText((isNew ? QString() : edited->answer) + appendedAnswers);
@@ -93,11 +87,11 @@ bool EditNivletDialog::setupUi(Book *book, const QString &question, bool preferA
 
     auto *buttons = new QHBoxLayout;
     buttons->setAlignment(Qt::AlignLeft);
-    okButton = makeButton("&Ok", 50);
+    QPushButton *okButton = GuiUtil::named(GuiUtil::button("&Ok", 50), "okButton");
     okButton->setDefault(true);
     connect(okButton, &QPushButton::clicked, this, &EditNivletDialog::onOk);
     buttons->addWidget(okButton);
-    cancelButton = makeButton("&Cancel", 50);
+    QPushButton *cancelButton = GuiUtil::named(GuiUtil::button("&Cancel", 50), "cancelButton");
     connect(cancelButton, &QPushButton::clicked, this, &EditNivletDialog::reject);
     buttons->addWidget(cancelButton);
     layout->addLayout(buttons);

@@ -7,8 +7,6 @@
 class BookComboBox;
 class NivletCore;
 class QCheckBox;
-class QLabel;
-class QPushButton;
 class QTextEdit;
 struct Book;
 
@@ -19,8 +17,8 @@ class EditNivletDialog : public QDialog
     Q_OBJECT
 
 public:
-    EditNivletDialog(QWidget *parent, NivletCore *core, qint64 nivletId,
-                     const QString &appendedAnswers);
+    // A new nivlet for the id -1; the appended text follows its possible answers.
+    EditNivletDialog(QWidget *parent, NivletCore *store, qint64 id, const QString &appended);
 
     // False when the nivlet to edit cannot be read; the dialog must then not be shown.
     bool setupUi(Book *book, const QString &question, bool preferActiveBook);
@@ -28,14 +26,11 @@ public:
 public slots:
     void onOk();
 
-public:
+private:
     BookComboBox *bookCombo;
     QCheckBox *activeCheck;
-    QLabel *knRateLabel;
     QTextEdit *questionEdit;
     QTextEdit *answersEdit;
-    QPushButton *okButton;
-    QPushButton *cancelButton;
     NivletCore *core;
     qint64 nivletId;
     QString appendedAnswers;

@@ -17,9 +17,9 @@ constexpr int minMinutes = 1;
 constexpr int maxMinutes = 240;
 } // namespace
 
-OptionsDialog::OptionsDialog(QWidget *parent, NivletCore *core)
+OptionsDialog::OptionsDialog(QWidget *parent, NivletCore *store)
     : QDialog(parent), autoChCheck(nullptr), intervalEdit(nullptr), puzzleRatesCheck(nullptr),
-      okButton(nullptr), cancelButton(nullptr), core(core)
+      core(store)
 {
     setWindowTitle(QStringLiteral("Options"));
 
@@ -27,28 +27,28 @@ OptionsDialog::OptionsDialog(QWidget *parent, NivletCore *core)
 
     auto *intervalRow = new QHBoxLayout;
     intervalRow->setAlignment(Qt::AlignLeft);
-    autoChCheck = new QCheckBox(QStringLiteral("Automatically challenge me every"));
+    autoChCheck = GuiUtil::named(new QCheckBox(QStringLiteral("Automatically challenge me every")),
+                                 "autoChCheck");
     connect(autoChCheck, &QCheckBox::stateChanged, this, &OptionsDialog::refreshACInterval);
     intervalRow->addWidget(autoChCheck);
-    intervalEdit = new QLineEdit;
+    intervalEdit = GuiUtil::named(new QLineEdit, "intervalEdit");
     GuiUtil::fixWidth(intervalEdit, 40);
     intervalRow->addWidget(intervalEdit);
     intervalRow->addWidget(new QLabel(QStringLiteral("minutes (1-240)")));
     layout->addLayout(intervalRow);
 
-    puzzleRatesCheck =
-        new QCheckBox(QStringLiteral("Cross-word puzzle results affect knowledge rates."));
+    puzzleRatesCheck = GuiUtil::named(
+        new QCheckBox(QStringLiteral("Cross-word puzzle results affect knowledge rates.")),
+        "puzzleRatesCheck");
     layout->addWidget(puzzleRatesCheck);
 
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setAlignment(Qt::AlignLeft);
-    okButton = new QPushButton(QStringLiteral("Ok"));
+    QPushButton *okButton = GuiUtil::named(GuiUtil::button("Ok", 60), "okButton");
     okButton->setDefault(true);
-    GuiUtil::fixButtonWidth(okButton, 60);
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::onOk);
     buttonRow->addWidget(okButton);
-    cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixButtonWidth(cancelButton, 60);
+    QPushButton *cancelButton = GuiUtil::named(GuiUtil::button("Cancel", 60), "cancelButton");
     connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
     buttonRow->addWidget(cancelButton);
     layout->addLayout(buttonRow);

@@ -6,7 +6,6 @@
 class NivletCore;
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
 
 // Edits the stored options. The interval is shown in whole minutes while the
 // store keeps seconds; the timer reads the options on every tick, so a saved
@@ -16,7 +15,7 @@ class OptionsDialog : public QDialog
     Q_OBJECT
 
 public:
-    OptionsDialog(QWidget *parent, NivletCore *core);
+    OptionsDialog(QWidget *parent, NivletCore *store);
 
     bool loadOptions();
 
@@ -24,12 +23,12 @@ public slots:
     void refreshACInterval();
     void onOk();
 
-public:
+private:
+    friend class OptionsDialogTestAccess;
+
     QCheckBox *autoChCheck;
     QLineEdit *intervalEdit;
     QCheckBox *puzzleRatesCheck;
-    QPushButton *okButton;
-    QPushButton *cancelButton;
     NivletCore *core;
 };
 

@@ -141,6 +141,18 @@ private:
     sqlite3 *db = nullptr;
 };
 
+// The part of a window found by its object name, as the window names it. A
+// missing part ends the run at once with its name: every step after would
+// read through a null pointer.
+template <typename T> T *child(const QObject *window, const char *name)
+{
+    T *found = window->findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("%s has no %s named %s", window->metaObject()->className(),
+               T::staticMetaObject.className(), name);
+    return found;
+}
+
 // Runs the dialog modally and calls act once it is the active modal window.
 // A dialog still open after act is ended with -1, so that a failed step
 // reports its failure instead of waiting forever.

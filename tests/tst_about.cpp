@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+using TestSupport::child;
 using TestSupport::runModal;
 
 namespace {
@@ -99,13 +100,13 @@ void TestAbout::buildsTheBox()
     QCOMPARE(legal->text(), QString::fromUtf8(AboutDialog::legalNotice));
     QVERIFY(bottom->itemAt(1)->spacerItem());
     QCOMPARE(bottom->stretch(1), 2);
-    QCOMPARE(bottom->itemAt(2)->widget(), box.okButton);
+    QCOMPARE(bottom->itemAt(2)->widget(), child<QPushButton>(&box, "okButton"));
     QCOMPARE(spacingAt(bottom, 3), 1);
 
-    QCOMPARE(box.okButton->text(), QStringLiteral("Ok"));
-    QVERIFY(box.okButton->isDefault());
-    QCOMPARE(box.okButton->minimumWidth(), 50);
-    QCOMPARE(box.okButton->maximumWidth(), 50);
+    QCOMPARE(child<QPushButton>(&box, "okButton")->text(), QStringLiteral("Ok"));
+    QVERIFY(child<QPushButton>(&box, "okButton")->isDefault());
+    QCOMPARE(child<QPushButton>(&box, "okButton")->minimumWidth(), 50);
+    QCOMPARE(child<QPushButton>(&box, "okButton")->maximumWidth(), 50);
 }
 
 void TestAbout::textsAreShownAsTheyAre()
@@ -169,7 +170,7 @@ void TestAbout::closes()
             box.close();
             break;
         default:
-            QTest::mouseClick(box.okButton, Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(&box, "okButton"), Qt::LeftButton);
             break;
         }
     });

@@ -5,6 +5,7 @@
 #include "elapsedclock.h"
 #include "knrate.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "nivletstablemodel.h"
@@ -29,6 +30,8 @@
 
 #include <functional>
 #include <memory>
+
+using TestSupport::child;
 
 namespace {
 // Three active nivlets in an active book; the options switch automatic
@@ -123,7 +126,7 @@ private:
         if (!dialog || dialog == last)
             return;
         last = dialog;
-        asked << dialog->nivlet->id;
+        asked << dialog->nivlet()->id;
         modal << (QApplication::activeModalWidget() == dialog);
         withoutActivating << dialog->testAttribute(Qt::WA_ShowWithoutActivating);
         if (window) {
@@ -213,6 +216,7 @@ private slots:
     void toolTipTexts();
 
 private:
+    MainWindowTestAccess ui() const { return MainWindowTestAccess(window.get()); }
     bool openWindow();
     void passTime(qint64 ms);
     QAction *trayAction(const QString &text) const;
@@ -257,8 +261,8 @@ bool TestAutoChallenge::openWindow()
     if (!window->init())
         return false;
     // The ticks come from the test, at the times it chooses.
-    window->tickTimer.stop();
-    window->core->setBusyTimeout(50);
+    ui().tickTimer().stop();
+    ui().core()->setBusyTimeout(50);
     window->show();
     watcher = std::make_unique<ChallengeWatcher>();
     watcher->window = window.get();
@@ -283,25 +287,25 @@ void TestAutoChallenge::cleanup()
 void TestAutoChallenge::timerRunsFromStartUp()
 {
     MainWindow fresh;
-    QVERIFY(!fresh.tickTimer.isActive());
-    QVERIFY(!fresh.lastAutoChallenge.isValid());
-    QVERIFY(!fresh.autoChallengeAllowed);
+    QVERIFY(!MainWindowTestAccess(&fresh).tickTimer().isActive());
+    QVERIFY(!MainWindowTestAccess(&fresh).lastAutoChallenge().isValid());
+    QVERIFY(!MainWindowTestAccess(&fresh).autoChallengeAllowed());
     QVERIFY(fresh.init());
-    QVERIFY(fresh.tickTimer.isActive());
-    QCOMPARE(fresh.tickTimer.interval(), 2000);
-    QVERIFY(!fresh.tickTimer.isSingleShot());
-    QVERIFY(fresh.lastAutoChallenge.isValid());
-    QVERIFY(fresh.autoChallengeAllowed);
-    QVERIFY(fresh.lastAutoChallenge.elapsed() < 1000);
+    QVERIFY(MainWindowTestAccess(&fresh).tickTimer().isActive());
+    QCOMPARE(MainWindowTestAccess(&fresh).tickTimer().interval(), 2000);
+    QVERIFY(!MainWindowTestAccess(&fresh).tickTimer().isSingleShot());
+    QVERIFY(MainWindowTestAccess(&fresh).lastAutoChallenge().isValid());
+    QVERIFY(MainWindowTestAccess(&fresh).autoChallengeAllowed());
+    QVERIFY(MainWindowTestAccess(&fresh).lastAutoChallenge().elapsed() < 1000);
 }
 
 void TestAutoChallenge::theTimerItselfStartsAChallenge()
 {
     clock->advance(interval + 1);
-    window->tickTimer.start();
+    ui().tickTimer().start();
     QTRY_COMPARE_WITH_TIMEOUT(watcher->asked.size(), 1, 5000);
-    QTRY_VERIFY(window->autoChallengeAllowed);
-    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+    QTRY_VERIFY(ui().autoChallengeAllowed());
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), 0);
 }
 
 void TestAutoChallenge::notAtExactlyTheInterval()
@@ -312,9 +316,9 @@ void TestAutoChallenge::notAtExactlyTheInterval()
     clock->advance(1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     // The clock restarted when the challenge started.
-    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), 0);
     clock->advance(interval);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
@@ -324,9 +328,9 @@ void TestAutoChallenge::notAtExactlyTheInterval()
 void TestAutoChallenge::manualChallengeKeepsTheClock()
 {
     clock->advance(interval / 2);
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 1);
-    QCOMPARE(window->lastAutoChallenge.elapsed(), interval / 2);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), interval / 2);
     clock->advance(interval / 2 + 1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 2);
@@ -340,7 +344,7 @@ void TestAutoChallenge::longSeriesThenNextAtFirstTick()
         clock->advance(3 * interval);
         window->onTick();
         if (++answered < 4) {
-            dialog->answerEdit->setText(answerOf(dialog->nivlet->id));
+            child<QLineEdit>(dialog, "answerEdit")->setText(answerOf(dialog->nivlet()->id));
             dialog->check();
             dialog->next();
         } else {
@@ -350,8 +354,8 @@ void TestAutoChallenge::longSeriesThenNextAtFirstTick()
     clock->advance(interval + 1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 4);
-    QCOMPARE(window->lastAutoChallenge.elapsed(), 4 * 3 * interval);
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), 4 * 3 * interval);
+    QVERIFY(ui().autoChallengeAllowed());
     watcher->action = [](ChallengeDialog *d) { d->reject(); };
     window->onTick();
     QCOMPARE(watcher->asked.size(), 5);
@@ -359,24 +363,24 @@ void TestAutoChallenge::longSeriesThenNextAtFirstTick()
 
 void TestAutoChallenge::switchedOnAfterTheIntervalPassed()
 {
-    Options off = *window->core->options();
+    Options off = *ui().core()->options();
     off.autoCh = false;
-    QVERIFY(window->core->setOptions(off));
+    QVERIFY(ui().core()->setOptions(off));
     clock->advance(5 * interval);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 0);
     Options on = off;
     on.autoCh = true;
-    QVERIFY(window->core->setOptions(on));
+    QVERIFY(ui().core()->setOptions(on));
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
 }
 
 void TestAutoChallenge::savedIntervalTakesEffectAtTheNextTick()
 {
-    Options longer = *window->core->options();
+    Options longer = *ui().core()->options();
     longer.autoChInterval = 10 * 60;
-    QVERIFY(window->core->setOptions(longer));
+    QVERIFY(ui().core()->setOptions(longer));
     clock->advance(interval + 1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 0);
@@ -402,8 +406,8 @@ void TestAutoChallenge::dueWhileACommandRuns()
 {
     QFETCH(QString, command);
     window->search();
-    window->nivletTableView->selectionModel()->select(
-        window->nivletsModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ui().nivletTableView()->selectionModel()->select(
+        ui().nivletsModel()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     int ticksInside = 0;
     const auto tickInside = [&] {
         clock->advance(interval + 1);
@@ -414,24 +418,25 @@ void TestAutoChallenge::dueWhileACommandRuns()
     };
     QPushButton *button = nullptr;
     const QHash<QString, QPushButton *> dialogCommands{
-        {QStringLiteral("puzzle"), window->puzzleButton},
-        {QStringLiteral("books"), window->booksButton},
-        {QStringLiteral("options"), window->optionsButton},
-        {QStringLiteral("about"), window->aboutButton}};
+        {QStringLiteral("puzzle"), ui().button("puzzleButton")},
+        {QStringLiteral("books"), ui().button("booksButton")},
+        {QStringLiteral("options"), ui().button("optionsButton")},
+        {QStringLiteral("about"), ui().button("aboutButton")}};
     if (command == QLatin1String("new") || command == QLatin1String("edit")) {
-        button = command == QLatin1String("new") ? window->newButton : window->editButton;
+        button =
+            command == QLatin1String("new") ? ui().button("newButton") : ui().button("editButton");
         watcher->editorAction = [&](EditNivletDialog *editor) {
             tickInside();
             editor->reject();
         };
     } else if (command == QLatin1String("delete")) {
-        button = window->deleteButton;
+        button = ui().button("deleteButton");
         TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
             tickInside();
             box->done(QMessageBox::No);
         });
     } else if (command == QLatin1String("challenge")) {
-        button = window->challengeButton;
+        button = ui().button("challengeButton");
         watcher->action = [&](ChallengeDialog *dialog) {
             tickInside();
             dialog->reject();
@@ -447,7 +452,7 @@ void TestAutoChallenge::dueWhileACommandRuns()
     QCOMPARE(ticksInside, 3);
     const int manual = command == QLatin1String("challenge") ? 1 : 0;
     QCOMPARE(watcher->asked.size(), manual);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     watcher->action = [](ChallengeDialog *d) { d->reject(); };
     window->onTick();
     QCOMPARE(watcher->asked.size(), manual + 1);
@@ -456,17 +461,17 @@ void TestAutoChallenge::dueWhileACommandRuns()
 
 void TestAutoChallenge::timerWithoutActiveNivletShowsNothing()
 {
-    QVERIFY(window->core->editBook(window->core->book(0), QStringLiteral("Rivers"), false));
+    QVERIFY(ui().core()->editBook(ui().core()->book(0), QStringLiteral("Rivers"), false));
     clock->advance(interval + 1);
     window->onTick();
     QTest::qWait(30);
     QCOMPARE(watcher->asked.size(), 0);
     QVERIFY(boxes->texts.isEmpty());
     QCOMPARE(logLines(), 0);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(window->isVisible());
     // Silent, and the next attempt waits for the next interval.
-    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), 0);
 }
 
 void TestAutoChallenge::buttonWithoutActiveNivletReports()
@@ -474,14 +479,14 @@ void TestAutoChallenge::buttonWithoutActiveNivletReports()
     QVERIFY(TestSupport::execSql(work->file(QStringLiteral("nivlets")),
                                  QStringLiteral("UPDATE nivlet SET active = 0;")));
     QVERIFY(openWindow());
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QTRY_COMPARE(boxes->texts.size(), 1);
     QCOMPARE(boxes->titles, QStringList{QStringLiteral("Error")});
     QCOMPARE(boxes->texts, QStringList{QStringLiteral("There is no nivlet to ask.")});
     QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")),
              QStringLiteral("Error: There is no nivlet to ask.\n"));
     QCOMPARE(watcher->asked.size(), 0);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestAutoChallenge::persistingOptionsFailure()
@@ -493,7 +498,7 @@ void TestAutoChallenge::persistingOptionsFailure()
     bool guardWhileShown = true;
     boxes->whileShown = [&] {
         // Ticks keep arriving while the box is open; they must add nothing.
-        guardWhileShown = window->autoChallengeAllowed;
+        guardWhileShown = ui().autoChallengeAllowed();
         QWidget *box = QApplication::activeModalWidget();
         for (int i = 0; i < 5; ++i) {
             clock->advance(5000);
@@ -511,7 +516,7 @@ void TestAutoChallenge::persistingOptionsFailure()
     QVERIFY(!guardWhileShown);
     QCOMPARE(logLines(), 1);
     QCOMPARE(watcher->asked.size(), 0);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 
     // Ticks within a minute after the box closed ask nothing.
     boxes->whileShown = nullptr;
@@ -533,38 +538,41 @@ void TestAutoChallenge::persistingOptionsFailure()
     window->onTick();
     QCOMPARE(boxes->texts.size(), 2);
     QCOMPARE(watcher->asked.size(), 1);
-    QVERIFY(!window->optionsFailure.isValid());
+    QVERIFY(!ui().optionsFailure().isValid());
 }
 
 void TestAutoChallenge::seriesOnARealStore()
 {
     window->search();
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
     QList<double> rateAfter;
     QList<QString> shownRate;
     int round = 0;
     watcher->action = [&](ChallengeDialog *dialog) {
-        const qint64 id = dialog->nivlet->id;
-        const double before = dialog->nivlet->knRate;
+        const qint64 id = dialog->nivlet()->id;
+        const double before = dialog->nivlet()->knRate;
         // The first answer is right, the second wrong.
-        QTest::keyClicks(dialog->answerEdit, round == 0 ? answerOf(id) : QStringLiteral("Amazon"));
-        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(dialog, "answerEdit"),
+                         round == 0 ? answerOf(id) : QStringLiteral("Amazon"));
+        QTest::mouseClick(child<QPushButton>(dialog, "checkButton"), Qt::LeftButton);
         rateAfter << TestSupport::storedRate(id);
         QCOMPARE(rateAfter.last(), round == 0 ? before * 0.5 + 0.5 : before * 0.5);
-        QTest::mouseClick(round == 0 ? dialog->nextButton : dialog->closeButton, Qt::LeftButton);
+        QTest::mouseClick(round == 0 ? child<QPushButton>(dialog, "nextButton")
+                                     : child<QPushButton>(dialog, "closeButton"),
+                          Qt::LeftButton);
         ++round;
     };
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 2);
     QVERIFY(watcher->asked.at(0) != watcher->asked.at(1));
     QCOMPARE(rateAfter.size(), 2);
     // The shown search has been repeated: it lists the rates just written.
-    for (int row = 0; row < window->nivletsModel->rowCount(); ++row) {
-        const Nivlet *n = window->nivletsModel->nivletAt(row);
+    for (int row = 0; row < ui().nivletsModel()->rowCount(); ++row) {
+        const Nivlet *n = ui().nivletsModel()->nivletAt(row);
         QCOMPARE(n->knRate, TestSupport::storedRate(n->id));
     }
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestAutoChallenge::correctionOpensTheEditor()
@@ -573,31 +581,31 @@ void TestAutoChallenge::correctionOpensTheEditor()
     qint64 asked = -1;
     QString oldAnswer;
     watcher->action = [&](ChallengeDialog *dialog) {
-        asked = dialog->nivlet->id;
-        oldAnswer = dialog->nivlet->answer;
-        QTest::keyClicks(dialog->answerEdit, QStringLiteral("Big River"));
-        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
-        QVERIFY(dialog->correctionButton);
-        QTest::mouseClick(dialog->correctionButton, Qt::LeftButton);
+        asked = dialog->nivlet()->id;
+        oldAnswer = dialog->nivlet()->answer;
+        QTest::keyClicks(child<QLineEdit>(dialog, "answerEdit"), QStringLiteral("Big River"));
+        QTest::mouseClick(child<QPushButton>(dialog, "checkButton"), Qt::LeftButton);
+        QVERIFY(dialog->findChild<QPushButton *>(QStringLiteral("correctionButton")));
+        QTest::mouseClick(child<QPushButton>(dialog, "correctionButton"), Qt::LeftButton);
     };
     QString shown;
     QString rate;
     watcher->editorAction = [&](EditNivletDialog *editor) {
-        shown = editor->answersEdit->toPlainText();
-        rate = editor->knRateLabel->text();
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        shown = child<QTextEdit>(editor, "answersEdit")->toPlainText();
+        rate = child<QLabel>(editor, "knRateLabel")->text();
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
     };
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 1);
     QCOMPARE(watcher->editors, 1);
     QCOMPARE(shown, oldAnswer + QStringLiteral("\nBig River"));
     // The editor shows the rate the wrong answer left.
     QCOMPARE(rate, knRateText(TestSupport::storedRate(asked)));
-    std::unique_ptr<Nivlet> saved(window->core->getNivlet(asked));
+    std::unique_ptr<Nivlet> saved(ui().core()->getNivlet(asked));
     QCOMPARE(saved->answer, oldAnswer + QStringLiteral("\nBig River"));
     QVERIFY(saved->isCorrectAnswer(QStringLiteral("big river")));
     // The series ended with the editor: no second challenge.
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestAutoChallenge::correctionOfAVanishedNivlet_data()
@@ -613,24 +621,24 @@ void TestAutoChallenge::correctionOfAVanishedNivlet()
     window->search();
     std::unique_ptr<TestSupport::LockingConnection> lock;
     watcher->action = [&](ChallengeDialog *dialog) {
-        QTest::keyClicks(dialog->answerEdit, QStringLiteral("wrong"));
-        QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(dialog, "answerEdit"), QStringLiteral("wrong"));
+        QTest::mouseClick(child<QPushButton>(dialog, "checkButton"), Qt::LeftButton);
         const QString sql =
-            QStringLiteral("DELETE FROM nivlet WHERE id = %1;").arg(dialog->nivlet->id);
+            QStringLiteral("DELETE FROM nivlet WHERE id = %1;").arg(dialog->nivlet()->id);
         if (locked) {
             lock = std::make_unique<TestSupport::LockingConnection>();
             QVERIFY(lock->locked);
         } else {
             QVERIFY(TestSupport::execSql(QStringLiteral("nivlets"), sql));
         }
-        QTest::mouseClick(dialog->correctionButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(dialog, "correctionButton"), Qt::LeftButton);
     };
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QTest::qWait(30);
     QCOMPARE(watcher->asked.size(), 1);
     QCOMPARE(watcher->editors, 0);
     QVERIFY(!QApplication::activeModalWidget());
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     if (locked) {
         // The search after the answer and the editor's read both meet the lock.
         QVERIFY(!boxes->texts.isEmpty());
@@ -646,13 +654,13 @@ void TestAutoChallenge::laterPleaseAsksTheSameFirst()
 {
     qint64 first = -1;
     watcher->action = [&](ChallengeDialog *dialog) {
-        first = dialog->nivlet->id;
-        QTest::mouseClick(dialog->laterButton, Qt::LeftButton);
+        first = dialog->nivlet()->id;
+        QTest::mouseClick(child<QPushButton>(dialog, "laterButton"), Qt::LeftButton);
     };
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 1);
     watcher->action = [](ChallengeDialog *d) { d->reject(); };
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 2);
     QCOMPARE(watcher->asked.at(1), first);
 }
@@ -667,8 +675,8 @@ void TestAutoChallenge::fromTheTrayShowsMinimised()
     QCOMPARE(watcher->windowVisible, QList<bool>{true});
     QCOMPARE(watcher->windowMinimized, QList<bool>{true});
     QVERIFY(!window->isVisible());
-    QVERIFY(window->trayIcon->isVisible());
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().trayIcon()->isVisible());
+    QVERIFY(ui().autoChallengeAllowed());
 
     // A visible window stays visible.
     window->showNormal();
@@ -688,8 +696,8 @@ void TestAutoChallenge::passTime(qint64 ms)
 
 QAction *TestAutoChallenge::trayAction(const QString &text) const
 {
-    QList<QAction *> actions = window->trayIconMenu->actions();
-    actions += window->pauseMenu->actions();
+    QList<QAction *> actions = ui().trayIconMenu()->actions();
+    actions += ui().pauseMenu()->actions();
     for (QAction *action : std::as_const(actions)) {
         if (action->text() == text)
             return action;
@@ -701,10 +709,10 @@ void TestAutoChallenge::unaskedComesWithoutTheFocus()
 {
     QList<bool> inAnswerField;
     watcher->action = [&](ChallengeDialog *dialog) {
-        inAnswerField << (dialog->focusWidget() == dialog->answerEdit);
+        inAnswerField << (dialog->focusWidget() == child<QLineEdit>(dialog, "answerEdit"));
         // The second automatic challenge is answered, and the next one asked for.
         if (watcher->asked.size() == 3) {
-            dialog->answerEdit->setText(answerOf(dialog->nivlet->id));
+            child<QLineEdit>(dialog, "answerEdit")->setText(answerOf(dialog->nivlet()->id));
             dialog->check();
             dialog->next();
         } else {
@@ -713,7 +721,7 @@ void TestAutoChallenge::unaskedComesWithoutTheFocus()
     };
     clock->advance(interval + 1);
     window->onTick();
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     clock->advance(interval + 1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 4);
@@ -721,7 +729,7 @@ void TestAutoChallenge::unaskedComesWithoutTheFocus()
     QCOMPARE(watcher->modal, (QList<bool>{false, true, false, true}));
     QCOMPARE(watcher->withoutActivating, (QList<bool>{true, false, true, false}));
     QCOMPARE(inAnswerField, (QList<bool>{true, true, true, true}));
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestAutoChallenge::unaskedHoldsTheMainWindow()
@@ -738,10 +746,10 @@ void TestAutoChallenge::unaskedHoldsTheMainWindow()
         // commands from starting inside it. The clicks come from a timer of
         // their own, so that the watcher can see a challenge they start.
         QTimer::singleShot(0, dialog, [&, dialog] {
-            QTest::mouseClick(window->challengeButton, Qt::LeftButton);
-            QTest::mouseClick(window->newButton, Qt::LeftButton);
-            QTest::keyClicks(window->questionEdit, QStringLiteral("Longest"));
-            typedMeanwhile = window->questionEdit->text();
+            QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
+            QTest::mouseClick(ui().button("newButton"), Qt::LeftButton);
+            QTest::keyClicks(ui().questionEdit(), QStringLiteral("Longest"));
+            typedMeanwhile = ui().questionEdit()->text();
             dialog->reject();
         });
     };
@@ -752,9 +760,9 @@ void TestAutoChallenge::unaskedHoldsTheMainWindow()
     QCOMPARE(watcher->editors, 0);
     QCOMPARE(typedMeanwhile, QString());
     // Once it is closed, the window takes input again.
-    QTest::keyClicks(window->questionEdit, QStringLiteral("Longest"));
-    QCOMPARE(window->questionEdit->text(), QStringLiteral("Longest"));
-    QVERIFY(window->autoChallengeAllowed);
+    QTest::keyClicks(ui().questionEdit(), QStringLiteral("Longest"));
+    QCOMPARE(ui().questionEdit()->text(), QStringLiteral("Longest"));
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestAutoChallenge::waitsForAPauseInTyping()
@@ -774,7 +782,7 @@ void TestAutoChallenge::waitsForAPauseInTyping()
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
     QCOMPARE(watcher->modal, QList<bool>{false});
-    QCOMPARE(window->lastAutoChallenge.elapsed(), 0);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), 0);
 }
 
 void TestAutoChallenge::typingWaitEndsAfterTwoMinutes()
@@ -870,22 +878,22 @@ void TestAutoChallenge::afterFullScreenWaitsForAPause()
 void TestAutoChallenge::trayMenuOffersThePause()
 {
     QStringList entries;
-    for (const QAction *action : window->trayIconMenu->actions())
+    for (const QAction *action : ui().trayIconMenu()->actions())
         entries << action->text();
     QCOMPARE(entries, (QStringList{QStringLiteral("Show the nivlets window"), QString(),
                                    QStringLiteral("Pause automatic challenges"),
                                    QStringLiteral("Resume automatic challenges"), QString(),
                                    QStringLiteral("Exit nivlets")}));
-    QCOMPARE(window->trayIconMenu->actions().at(2)->menu(), window->pauseMenu);
+    QCOMPARE(ui().trayIconMenu()->actions().at(2)->menu(), ui().pauseMenu());
     QStringList choices;
-    for (const QAction *action : window->pauseMenu->actions())
+    for (const QAction *action : ui().pauseMenu()->actions())
         choices << action->text();
     QCOMPARE(choices, (QStringList{QStringLiteral("30 minutes"), QStringLiteral("1 hour"),
                                    QStringLiteral("4 hours"), QStringLiteral("Until tomorrow")}));
     // "Resume" is offered only while paused.
-    QVERIFY(!window->resumeAction->isVisible());
+    QVERIFY(!ui().resumeAction()->isVisible());
     trayAction(QStringLiteral("1 hour"))->trigger();
-    QVERIFY(window->resumeAction->isVisible());
+    QVERIFY(ui().resumeAction()->isVisible());
     QVERIFY(window->autoChallengesPaused());
 }
 
@@ -959,26 +967,26 @@ void TestAutoChallenge::pauseChoices()
     QCOMPARE(pausedUntil.toString(format), until);
     QCOMPARE(pausedUntil.toMSecsSinceEpoch() - wallClock->now().toMSecsSinceEpoch(), lasts);
     const QString tip = QStringLiteral("Paused until ") + until.mid(11);
-    QCOMPARE(window->trayIcon->toolTip(), tip);
+    QCOMPARE(ui().trayIcon()->toolTip(), tip);
 
     passTime(lasts - 1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
     QVERIFY(window->autoChallengesPaused());
-    QCOMPARE(window->trayIcon->toolTip(), tip);
+    QCOMPARE(ui().trayIcon()->toolTip(), tip);
     passTime(1);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 2);
     QVERIFY(!window->autoChallengesPaused());
-    QVERIFY(!window->resumeAction->isVisible());
-    QVERIFY(window->trayIcon->toolTip().startsWith(QStringLiteral("Next challenge in about ")));
+    QVERIFY(!ui().resumeAction()->isVisible());
+    QVERIFY(ui().trayIcon()->toolTip().startsWith(QStringLiteral("Next challenge in about ")));
 }
 
 void TestAutoChallenge::afterThePauseTheIntervalRuleHolds()
 {
-    Options hourly = *window->core->options();
+    Options hourly = *ui().core()->options();
     hourly.autoChInterval = 60 * 60;
-    QVERIFY(window->core->setOptions(hourly));
+    QVERIFY(ui().core()->setOptions(hourly));
     const qint64 minute = 60 * 1000;
     passTime(60 * minute + 1);
     window->onTick();
@@ -990,7 +998,7 @@ void TestAutoChallenge::afterThePauseTheIntervalRuleHolds()
     // The pause is over, and the next challenge is due an hour after the last.
     QVERIFY(!window->autoChallengesPaused());
     QCOMPARE(watcher->asked.size(), 1);
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 20 minutes"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 20 minutes"));
     passTime(20 * minute);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
@@ -1005,11 +1013,11 @@ void TestAutoChallenge::resumeEndsThePause()
     trayAction(QStringLiteral("4 hours"))->trigger();
     window->onTick();
     QCOMPARE(watcher->asked.size(), 0);
-    window->resumeAction->trigger();
+    ui().resumeAction()->trigger();
     QVERIFY(!window->autoChallengesPaused());
     QVERIFY(!window->autoChallengesPausedUntil().isValid());
-    QVERIFY(!window->resumeAction->isVisible());
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+    QVERIFY(!ui().resumeAction()->isVisible());
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
 }
@@ -1019,12 +1027,12 @@ void TestAutoChallenge::pauseLeavesTheButton()
     trayAction(QStringLiteral("Until tomorrow"))->trigger();
     const QDateTime until = window->autoChallengesPausedUntil();
     clock->advance(interval / 2);
-    QTest::mouseClick(window->challengeButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("challengeButton"), Qt::LeftButton);
     QCOMPARE(watcher->asked.size(), 1);
     QCOMPARE(watcher->modal, QList<bool>{true});
     QVERIFY(window->autoChallengesPaused());
     QCOMPARE(window->autoChallengesPausedUntil(), until);
-    QCOMPARE(window->lastAutoChallenge.elapsed(), interval / 2);
+    QCOMPARE(ui().lastAutoChallenge().elapsed(), interval / 2);
     clock->advance(interval);
     window->onTick();
     QCOMPARE(watcher->asked.size(), 1);
@@ -1033,41 +1041,41 @@ void TestAutoChallenge::pauseLeavesTheButton()
 void TestAutoChallenge::toolTipTexts()
 {
     // Until the first tick has read the options.
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("nivlets"));
-    Options options = *window->core->options();
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("nivlets"));
+    Options options = *ui().core()->options();
     options.autoChInterval = 10 * 60;
-    QVERIFY(window->core->setOptions(options));
+    QVERIFY(ui().core()->setOptions(options));
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
     clock->advance(30 * 1000);
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 10 minutes"));
     clock->advance(8 * 60 * 1000);
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 2 minutes"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 2 minutes"));
     clock->advance(60 * 1000);
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
 
     trayAction(QStringLiteral("1 hour"))->trigger();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Paused until 15:00"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Paused until 15:00"));
     options.autoCh = false;
-    QVERIFY(window->core->setOptions(options));
+    QVERIFY(ui().core()->setOptions(options));
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Automatic challenges are off"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Automatic challenges are off"));
     options.autoCh = true;
-    QVERIFY(window->core->setOptions(options));
+    QVERIFY(ui().core()->setOptions(options));
     window->onTick();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Paused until 15:00"));
-    window->resumeAction->trigger();
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Paused until 15:00"));
+    ui().resumeAction()->trigger();
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 1 minute"));
     // A command's dialog does not stop the tool tip from moving on.
     options.autoChInterval = 20 * 60;
-    QVERIFY(window->core->setOptions(options));
-    window->autoChallengeAllowed = false;
+    QVERIFY(ui().core()->setOptions(options));
+    ui().setAutoChallengeAllowed(false);
     window->onTick();
-    window->autoChallengeAllowed = true;
-    QCOMPARE(window->trayIcon->toolTip(), QStringLiteral("Next challenge in about 11 minutes"));
+    ui().setAutoChallengeAllowed(true);
+    QCOMPARE(ui().trayIcon()->toolTip(), QStringLiteral("Next challenge in about 11 minutes"));
     QCOMPARE(watcher->asked.size(), 0);
 }
 

@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 
+using TestSupport::child;
 using TestSupport::rows;
 using TestSupport::whenModal;
 using TestSupport::WorkDir;
@@ -197,9 +198,9 @@ QStringList booksOfBackup(const QString &name)
 
 void typeName(EditBookDialog *editor, const QString &name)
 {
-    editor->nameEdit->selectAll();
-    editor->nameEdit->del();
-    QTest::keyClicks(editor->nameEdit, name);
+    child<QLineEdit>(editor, "nameEdit")->selectAll();
+    child<QLineEdit>(editor, "nameEdit")->del();
+    QTest::keyClicks(child<QLineEdit>(editor, "nameEdit"), name);
 }
 
 } // namespace
@@ -294,10 +295,11 @@ std::unique_ptr<BooksDialog> TestBooks::makeDialog()
 
 void TestBooks::select(BooksDialog &dialog, const QList<int> &selectedRows)
 {
-    QItemSelectionModel *selection = dialog.view->selectionModel();
+    QItemSelectionModel *selection =
+        child<NivletTableView>(&dialog, "bookTableView")->selectionModel();
     selection->clearSelection();
     for (int row : selectedRows) {
-        selection->select(dialog.view->model()->index(row, 0),
+        selection->select(child<NivletTableView>(&dialog, "bookTableView")->model()->index(row, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 }
@@ -377,27 +379,30 @@ void TestBooks::buildsTheDialog()
     auto *layout = qobject_cast<QVBoxLayout *>(dialog.layout());
     QVERIFY(layout);
     QCOMPARE(layout->count(), 2);
-    QCOMPARE(layout->itemAt(0)->widget(), dialog.view);
+    auto *view = child<NivletTableView>(&dialog, "bookTableView");
+    QCOMPARE(layout->itemAt(0)->widget(), view);
     QCOMPARE(layout->stretch(0), 0);
-    QVERIFY(!dialog.view->verticalHeader()->isVisibleTo(&dialog));
-    auto *model = qobject_cast<BooksTableModel *>(dialog.view->model());
+    QVERIFY(!view->verticalHeader()->isVisibleTo(&dialog));
+    auto *model = qobject_cast<BooksTableModel *>(view->model());
     QVERIFY(model);
     QCOMPARE(model->parent(), &dialog);
-    QCOMPARE(dialog.view->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(dialog.view->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(dialog.view->columnSpecs.size(), 3);
-    QCOMPARE(dialog.view->columnSpecs.at(0).minWidth, 80);
-    QCOMPARE(dialog.view->columnSpecs.at(0).weight, 4.0);
-    QCOMPARE(dialog.view->columnSpecs.at(1).minWidth, 60);
-    QCOMPARE(dialog.view->columnSpecs.at(1).weight, 2.0);
-    QCOMPARE(dialog.view->columnSpecs.at(2).minWidth, 50);
-    QCOMPARE(dialog.view->columnSpecs.at(2).weight, 1.0);
-    QVERIFY(!dialog.view->currentIndex().isValid());
+    QCOMPARE(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(view->columnSpecs().size(), 3);
+    QCOMPARE(view->columnSpecs().at(0).minWidth, 80);
+    QCOMPARE(view->columnSpecs().at(0).weight, 4.0);
+    QCOMPARE(view->columnSpecs().at(1).minWidth, 60);
+    QCOMPARE(view->columnSpecs().at(1).weight, 2.0);
+    QCOMPARE(view->columnSpecs().at(2).minWidth, 50);
+    QCOMPARE(view->columnSpecs().at(2).weight, 1.0);
+    QVERIFY(!view->currentIndex().isValid());
 
     auto *buttons = qobject_cast<QHBoxLayout *>(layout->itemAt(1)->layout());
     QVERIFY(buttons);
     QCOMPARE(buttons->count(), 4);
-    const QList<QPushButton *> expected{dialog.newButton, dialog.editButton, dialog.deleteButton};
+    const QList<QPushButton *> expected{child<QPushButton>(&dialog, "newButton"),
+                                        child<QPushButton>(&dialog, "editButton"),
+                                        child<QPushButton>(&dialog, "deleteButton")};
     const QStringList texts{"New book", "Edit book", "Delete book(s)"};
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(buttons->itemAt(i)->widget(), expected.at(i));
@@ -418,10 +423,10 @@ void TestBooks::noBooks()
     QVERIFY(openStore(QString()));
     auto dialog = makeDialog();
     QVERIFY(dialog);
-    QCOMPARE(dialog->view->model()->rowCount(), 0);
-    QVERIFY(dialog->newButton->isEnabled());
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    QCOMPARE(child<NivletTableView>(dialog.get(), "bookTableView")->model()->rowCount(), 0);
+    QVERIFY(child<QPushButton>(dialog.get(), "newButton")->isEnabled());
+    QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
+    QVERIFY(!child<QPushButton>(dialog.get(), "deleteButton")->isEnabled());
     QCOMPARE(dialog->selectedRow(), -1);
     QVERIFY(!dialog->selectedBook());
     // Nothing to delete: no question is asked.
@@ -435,31 +440,34 @@ void TestBooks::buttonsFollowTheSelection()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
-    QVERIFY(dialog->newButton->isEnabled());
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    auto *editButton = child<QPushButton>(dialog.get(), "editButton");
+    auto *deleteButton = child<QPushButton>(dialog.get(), "deleteButton");
+    auto *view = child<NivletTableView>(dialog.get(), "bookTableView");
+    QVERIFY(child<QPushButton>(dialog.get(), "newButton")->isEnabled());
+    QVERIFY(!editButton->isEnabled());
+    QVERIFY(!deleteButton->isEnabled());
 
-    QTest::mouseClick(dialog->view->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      dialog->view->visualRect(dialog->view->model()->index(1, 0)).center());
-    QVERIFY(dialog->editButton->isEnabled());
-    QVERIFY(dialog->deleteButton->isEnabled());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      view->visualRect(view->model()->index(1, 0)).center());
+    QVERIFY(editButton->isEnabled());
+    QVERIFY(deleteButton->isEnabled());
     QCOMPARE(dialog->selectedRow(), 1);
     QCOMPARE(dialog->selectedBook(), core->findBook(2));
 
-    QTest::mouseClick(dialog->view->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                      dialog->view->visualRect(dialog->view->model()->index(2, 1)).center());
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(dialog->deleteButton->isEnabled());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view->visualRect(view->model()->index(2, 1)).center());
+    QVERIFY(!editButton->isEnabled());
+    QVERIFY(deleteButton->isEnabled());
 
-    QTest::mouseClick(dialog->view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
-                      dialog->view->visualRect(dialog->view->model()->index(0, 2)).center());
-    QCOMPARE(dialog->view->selectionModel()->selectedRows().size(), 3);
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(dialog->deleteButton->isEnabled());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      view->visualRect(view->model()->index(0, 2)).center());
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 3);
+    QVERIFY(!editButton->isEnabled());
+    QVERIFY(deleteButton->isEnabled());
 
-    dialog->view->clearSelection();
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    view->clearSelection();
+    QVERIFY(!editButton->isEnabled());
+    QVERIFY(!deleteButton->isEnabled());
     QCOMPARE(dialog->selectedRow(), -1);
     QVERIFY(!dialog->selectedBook());
 }
@@ -471,10 +479,10 @@ void TestBooks::editorForANewBook()
     EditBookDialog editor(&parent, core.get(), nullptr);
     QCOMPARE(editor.parentWidget(), &parent);
     QCOMPARE(editor.windowTitle(), QStringLiteral("New book"));
-    QVERIFY(!editor.book);
-    QVERIFY(editor.nameEdit->text().isEmpty());
-    QVERIFY(editor.activeCheckBox->isChecked());
-    QCOMPARE(editor.activeCheckBox->text(), QStringLiteral("Active"));
+    QVERIFY(!editor.book());
+    QVERIFY(child<QLineEdit>(&editor, "nameEdit")->text().isEmpty());
+    QVERIFY(child<QCheckBox>(&editor, "activeCheckBox")->isChecked());
+    QCOMPARE(child<QCheckBox>(&editor, "activeCheckBox")->text(), QStringLiteral("Active"));
 
     auto *grid = qobject_cast<QGridLayout *>(editor.layout());
     QVERIFY(grid);
@@ -482,17 +490,18 @@ void TestBooks::editorForANewBook()
     QVERIFY(caption);
     QCOMPARE(caption->text(), QStringLiteral("Name:"));
     QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::AlignRight);
-    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), editor.nameEdit);
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), editor.activeCheckBox);
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), child<QLineEdit>(&editor, "nameEdit"));
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), child<QCheckBox>(&editor, "activeCheckBox"));
     QCOMPARE(grid->itemAtPosition(1, 1)->alignment(), Qt::AlignLeft);
-    QCOMPARE(grid->itemAtPosition(2, 0)->widget(), editor.okButton);
+    QCOMPARE(grid->itemAtPosition(2, 0)->widget(), child<QPushButton>(&editor, "okButton"));
     QCOMPARE(grid->itemAtPosition(2, 0)->alignment(), Qt::AlignRight);
-    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), editor.cancelButton);
+    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), child<QPushButton>(&editor, "cancelButton"));
     QCOMPARE(grid->itemAtPosition(2, 1)->alignment(), Qt::AlignLeft);
-    QCOMPARE(editor.okButton->text(), QStringLiteral("Ok"));
-    QCOMPARE(editor.cancelButton->text(), QStringLiteral("Cancel"));
-    QVERIFY(editor.okButton->isDefault());
-    for (QPushButton *button : {editor.okButton, editor.cancelButton}) {
+    QCOMPARE(child<QPushButton>(&editor, "okButton")->text(), QStringLiteral("Ok"));
+    QCOMPARE(child<QPushButton>(&editor, "cancelButton")->text(), QStringLiteral("Cancel"));
+    QVERIFY(child<QPushButton>(&editor, "okButton")->isDefault());
+    for (QPushButton *button :
+         {child<QPushButton>(&editor, "okButton"), child<QPushButton>(&editor, "cancelButton")}) {
         QCOMPARE(button->minimumWidth(), 50);
         QCOMPARE(button->maximumWidth(), 50);
     }
@@ -504,9 +513,9 @@ void TestBooks::editorForABook()
     Book *old = core->findBook(3);
     EditBookDialog editor(nullptr, core.get(), old);
     QCOMPARE(editor.windowTitle(), QStringLiteral("Edit book"));
-    QCOMPARE(editor.book, old);
-    QCOMPARE(editor.nameEdit->text(), QStringLiteral("Old"));
-    QVERIFY(!editor.activeCheckBox->isChecked());
+    QCOMPARE(editor.book(), old);
+    QCOMPARE(child<QLineEdit>(&editor, "nameEdit")->text(), QStringLiteral("Old"));
+    QVERIFY(!child<QCheckBox>(&editor, "activeCheckBox")->isChecked());
 }
 
 void TestBooks::blankNameRefused_data()
@@ -530,16 +539,16 @@ void TestBooks::blankNameRefused()
         select(*dialog, {0});
     bool stayedOpen = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
-        editor->nameEdit->setText(name);
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        child<QLineEdit>(editor, "nameEdit")->setText(name);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(boxes->seen.size(), 1);
-        stayedOpen = editor->isVisible() && editor->nameEdit->text() == name;
+        stayedOpen = editor->isVisible() && child<QLineEdit>(editor, "nameEdit")->text() == name;
         editor->reject();
     });
     if (editing)
-        QTest::mouseClick(dialog->editButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "editButton"), Qt::LeftButton);
     else
-        QTest::mouseClick(dialog->newButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "newButton"), Qt::LeftButton);
     QVERIFY(stayedOpen);
     QCOMPARE(boxes->texts(), QStringList{"Error: The name of the book must be provided."});
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
@@ -556,7 +565,7 @@ void TestBooks::newBookWithExistingName()
     bool stayedOpen = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Greek"));
-        QTest::keyClick(editor->nameEdit, Qt::Key_Return);
+        QTest::keyClick(child<QLineEdit>(editor, "nameEdit"), Qt::Key_Return);
         QTRY_COMPARE(boxes->seen.size(), 1);
         stayedOpen = editor->isVisible();
         editor->reject();
@@ -576,31 +585,32 @@ void TestBooks::newBookWithNameInOtherCase()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
+    auto *view = child<NivletTableView>(dialog.get(), "bookTableView");
     select(*dialog, {1});
     int result = -2;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("greek"));
-        QTest::mouseClick(editor->activeCheckBox, Qt::LeftButton);
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(editor, "activeCheckBox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         result = editor->result();
     });
-    QTest::mouseClick(dialog->newButton, Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog.get(), "newButton"), Qt::LeftButton);
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0", "greek|0"}));
-    QCOMPARE(shown(dialog->view->model()),
+    QCOMPARE(shown(view->model()),
              (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no", "greek|0|no"}));
     // The new row does not inherit a selection; the buttons say so.
-    QCOMPARE(dialog->view->selectionModel()->selectedRows().size(), 0);
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 0);
+    QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
+    QVERIFY(!child<QPushButton>(dialog.get(), "deleteButton")->isEnabled());
 }
 
 void TestBooks::nameKeptAsTyped()
 {
     QVERIFY(openStore());
     EditBookDialog editor(nullptr, core.get(), nullptr);
-    editor.nameEdit->setText(QStringLiteral(" Latin "));
+    child<QLineEdit>(&editor, "nameEdit")->setText(QStringLiteral(" Latin "));
     editor.onOk();
     QCOMPARE(editor.result(), int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
@@ -613,20 +623,21 @@ void TestBooks::editKeepingItsName()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
+    auto *editButton = child<QPushButton>(dialog.get(), "editButton");
     select(*dialog, {2});
     QSignalSpy changed(core.get(), &NivletCore::booksChanged);
     int result = -2;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
-        QCOMPARE(editor->book, core->findBook(3));
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QCOMPARE(editor->book(), core->findBook(3));
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         result = editor->result();
     });
-    QTest::mouseClick(dialog->editButton, Qt::LeftButton);
+    QTest::mouseClick(editButton, Qt::LeftButton);
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
     QCOMPARE(changed.count(), 1);
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
-    QVERIFY(!dialog->editButton->isEnabled());
+    QVERIFY(!editButton->isEnabled());
 }
 
 void TestBooks::renameOntoAnotherBook()
@@ -638,7 +649,7 @@ void TestBooks::renameOntoAnotherBook()
     bool stayedOpen = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Old"));
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(boxes->seen.size(), 1);
         stayedOpen = editor->isVisible();
         QTest::keyClick(editor, Qt::Key_Escape);
@@ -650,7 +661,7 @@ void TestBooks::renameOntoAnotherBook()
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
     QCOMPARE(core->findBook(1)->name, QStringLiteral("Latin"));
     // The selection stays, and so do the buttons.
-    QVERIFY(dialog->editButton->isEnabled());
+    QVERIFY(child<QPushButton>(dialog.get(), "editButton")->isEnabled());
 }
 
 void TestBooks::renameAndSwitchOff()
@@ -658,18 +669,19 @@ void TestBooks::renameAndSwitchOff()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
+    auto *view = child<NivletTableView>(dialog.get(), "bookTableView");
     select(*dialog, {1});
     core->activeListStale = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Ancient Greek"));
-        QTest::mouseClick(editor->activeCheckBox, Qt::LeftButton);
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(editor, "activeCheckBox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
     });
     dialog->editBook();
     QVERIFY(boxes->seen.isEmpty());
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Ancient Greek|0", "Old|0"}));
-    QCOMPARE(dialog->view->model()->index(1, 0).data().toString(), QStringLiteral("Ancient Greek"));
-    QCOMPARE(dialog->view->model()->index(1, 2).data().toString(), QStringLiteral("no"));
+    QCOMPARE(view->model()->index(1, 0).data().toString(), QStringLiteral("Ancient Greek"));
+    QCOMPARE(view->model()->index(1, 2).data().toString(), QStringLiteral("no"));
     QVERIFY(core->activeListStale);
 }
 
@@ -683,8 +695,8 @@ void TestBooks::cancelChangesNothing()
     int result = -2;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Roman"));
-        QTest::mouseClick(editor->activeCheckBox, Qt::LeftButton);
-        QTest::mouseClick(editor->cancelButton, Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(editor, "activeCheckBox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "cancelButton"), Qt::LeftButton);
         result = editor->result();
     });
     dialog->editBook();
@@ -706,9 +718,10 @@ void TestBooks::failingSaveKeepsTheEditorOpen()
     bool stayedOpen = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Hebrew"));
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(boxes->seen.size(), 1);
-        stayedOpen = editor->isVisible() && editor->nameEdit->text() == QStringLiteral("Hebrew");
+        stayedOpen = editor->isVisible() &&
+                     child<QLineEdit>(editor, "nameEdit")->text() == QStringLiteral("Hebrew");
         editor->reject();
     });
     dialog->newBook();
@@ -718,9 +731,10 @@ void TestBooks::failingSaveKeepsTheEditorOpen()
     stayedOpen = false;
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Roman"));
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(boxes->seen.size(), 2);
-        stayedOpen = editor->isVisible() && editor->nameEdit->text() == QStringLiteral("Roman");
+        stayedOpen = editor->isVisible() &&
+                     child<QLineEdit>(editor, "nameEdit")->text() == QStringLiteral("Roman");
         editor->reject();
     });
     dialog->editBook();
@@ -730,7 +744,8 @@ void TestBooks::failingSaveKeepsTheEditorOpen()
              (QStringList{"Error: Could not add book. error code: 19 error message: full",
                           "Error: Could not edit book. error code: 19 error message: fixed"}));
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
-    QCOMPARE(shown(dialog->view->model()), (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no"}));
+    QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
+             (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no"}));
 }
 
 void TestBooks::deleteOneAsksWithItsName()
@@ -738,9 +753,10 @@ void TestBooks::deleteOneAsksWithItsName()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
+    auto *deleteButton = child<QPushButton>(dialog.get(), "deleteButton");
     select(*dialog, {0});
     boxes->answers = {QMessageBox::Yes};
-    QTest::mouseClick(dialog->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(deleteButton, Qt::LeftButton);
     QCOMPARE(boxes->seen.size(), 1);
     const Boxes::Seen &question = boxes->seen.first();
     QCOMPARE(question.title, QStringLiteral("Delete book(s)"));
@@ -753,9 +769,10 @@ void TestBooks::deleteOneAsksWithItsName()
 
     QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
     QCOMPARE(rows("SELECT id FROM nivlet ORDER BY id"), (QStringList{"4", "5"}));
-    QCOMPARE(shown(dialog->view->model()), (QStringList{"Greek|2|yes", "Old|0|no"}));
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
+             (QStringList{"Greek|2|yes", "Old|0|no"}));
+    QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
+    QVERIFY(!deleteButton->isEnabled());
     QVERIFY(core->activeListStale);
 }
 
@@ -766,11 +783,15 @@ void TestBooks::deleteNameShownLiterally()
     )"));
     auto dialog = makeDialog();
     QVERIFY(dialog);
-    QCOMPARE(dialog->view->model()->index(3, 0).data().toString(),
+    QCOMPARE(child<NivletTableView>(dialog.get(), "bookTableView")
+                 ->model()
+                 ->index(3, 0)
+                 .data()
+                 .toString(),
              QStringLiteral("<b>x</b> <img src=\"nothing.png\"> &amp;"));
     select(*dialog, {3});
     boxes->answers = {QMessageBox::No};
-    QTest::mouseClick(dialog->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog.get(), "deleteButton"), Qt::LeftButton);
     QCOMPARE(boxes->seen.size(), 1);
     QCOMPARE(
         boxes->seen.first().text,
@@ -794,8 +815,9 @@ void TestBooks::deleteSeveralAsksInPlural()
     QCOMPARE(boxes->seen.first().defaultButton, QMessageBox::Yes);
     QCOMPARE(changed.count(), 2);
     QCOMPARE(storedBooks(), QStringList{"Greek|1"});
-    QCOMPARE(shown(dialog->view->model()), QStringList{"Greek|2|yes"});
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
+             QStringList{"Greek|2|yes"});
+    QVERIFY(!child<QPushButton>(dialog.get(), "deleteButton")->isEnabled());
 }
 
 void TestBooks::noDeletesNothing()
@@ -808,8 +830,12 @@ void TestBooks::noDeletesNothing()
         select(*dialog, selection);
         boxes->answers = {QMessageBox::No};
         dialog->deleteBooks();
-        QCOMPARE(dialog->view->selectionModel()->selectedRows().size(), selection.size());
-        QVERIFY(dialog->deleteButton->isEnabled());
+        QCOMPARE(child<NivletTableView>(dialog.get(), "bookTableView")
+                     ->selectionModel()
+                     ->selectedRows()
+                     .size(),
+                 selection.size());
+        QVERIFY(child<QPushButton>(dialog.get(), "deleteButton")->isEnabled());
     }
     QCOMPARE(boxes->seen.size(), 2);
     QCOMPARE(changed.count(), 0);
@@ -826,18 +852,20 @@ void TestBooks::deleteSeveralStopsAtFirstFailure()
     )"));
     auto dialog = makeDialog();
     QVERIFY(dialog);
+    auto *deleteButton = child<QPushButton>(dialog.get(), "deleteButton");
     // In the order of the selection: Latin, then Greek (fails), then Old.
     select(*dialog, {0, 1, 2});
     boxes->answers = {QMessageBox::Yes};
-    QTest::mouseClick(dialog->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(deleteButton, Qt::LeftButton);
     QCOMPARE(boxes->texts(),
              (QStringList{"Delete book(s): Are you sure you want to delete the selected books?",
                           "Error: Could not delete book. error code: 19 error message: keep"}));
     QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
     QCOMPARE(rows("SELECT id FROM nivlet ORDER BY id"), (QStringList{"4", "5"}));
-    QCOMPARE(shown(dialog->view->model()), (QStringList{"Greek|2|yes", "Old|0|no"}));
-    QVERIFY(!dialog->editButton->isEnabled());
-    QVERIFY(!dialog->deleteButton->isEnabled());
+    QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
+             (QStringList{"Greek|2|yes", "Old|0|no"}));
+    QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
+    QVERIFY(!deleteButton->isEnabled());
 }
 
 void TestBooks::backupBeforeAConfirmedDeletion()
@@ -895,7 +923,7 @@ void TestBooks::deletionWaitsForItsBackup()
     // While the progress showed, the book was still there.
     QCOMPARE(watcher.booksWhenSeen, allBooks);
     QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Greek|1"), QStringLiteral("Old|0")}));
-    QCOMPARE(shown(dialog->view->model()),
+    QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
              (QStringList{QStringLiteral("Greek|2|yes"), QStringLiteral("Old|0|no")}));
     const QStringList made = Backups(QStringLiteral("backups")).files();
     QCOMPARE(made.size(), 1);
@@ -963,42 +991,43 @@ void TestBooks::tableFollowsEveryChange()
     QVERIFY(openStore());
     auto dialog = makeDialog();
     QVERIFY(dialog);
-    QAbstractItemModelTester tester(dialog->view->model(),
+    auto *view = child<NivletTableView>(dialog.get(), "bookTableView");
+    QAbstractItemModelTester tester(view->model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QSignalSpy resets(dialog->view->model(), &QAbstractItemModel::modelReset);
+    QSignalSpy resets(view->model(), &QAbstractItemModel::modelReset);
 
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
         typeName(editor, QStringLiteral("Hebrew"));
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
     });
     dialog->newBook();
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(shown(dialog->view->model()),
+    QCOMPARE(shown(view->model()),
              (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no", "Hebrew|0|yes"}));
 
     select(*dialog, {3});
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
-        QTest::mouseClick(editor->activeCheckBox, Qt::LeftButton);
-        QTest::mouseClick(editor->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(editor, "activeCheckBox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
     });
     dialog->editBook();
     QCOMPARE(resets.count(), 2);
-    QCOMPARE(dialog->view->model()->index(3, 2).data().toString(), QStringLiteral("no"));
+    QCOMPARE(view->model()->index(3, 2).data().toString(), QStringLiteral("no"));
 
     // A change the store makes on its own account shows as well.
     core->findBook(3)->nivletCount = 0;
     QVERIFY(
         core->addNivlet(core->findBook(3), QStringLiteral("vetus"), QStringLiteral("old"), true));
     QVERIFY(core->editBook(core->findBook(3), QStringLiteral("Old"), true));
-    QCOMPARE(dialog->view->model()->index(2, 1).data().toString(),
+    QCOMPARE(view->model()->index(2, 1).data().toString(),
              QString::number(core->findBook(3)->nivletCount));
-    QCOMPARE(dialog->view->model()->index(2, 2).data().toString(), QStringLiteral("yes"));
+    QCOMPARE(view->model()->index(2, 2).data().toString(), QStringLiteral("yes"));
 
     select(*dialog, {1});
     boxes->answers = {QMessageBox::Yes};
     dialog->deleteBooks();
-    QCOMPARE(shown(dialog->view->model()).size(), 3);
-    QCOMPARE(dialog->view->model()->index(1, 0).data().toString(), QStringLiteral("Old"));
+    QCOMPARE(shown(view->model()).size(), 3);
+    QCOMPARE(view->model()->index(1, 0).data().toString(), QStringLiteral("Old"));
     QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Old|1", "Hebrew|0"}));
 }
 

@@ -5,6 +5,7 @@
 // with exit code 0.
 
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "nivlettableview.h"
 #include "testsupport.h"
 
@@ -111,6 +112,7 @@ private slots:
 
 private:
     void click(const QPoint &inMainWindow);
+    MainWindowTestAccess ui() const { return MainWindowTestAccess(reference.get()); }
     void clickButton(QPushButton *reference);
     void openAndClose(QPushButton *reference, const QString &title);
 
@@ -216,30 +218,30 @@ void TestButtons::everyButton()
 
     // The delivered database has active nivlets, so a card is asked; closing
     // its window ends the series.
-    openAndClose(reference->challengeButton, QStringLiteral("nivlets - Challenge"));
-    openAndClose(reference->puzzleButton, QStringLiteral("nivlets - Create puzzle"));
-    openAndClose(reference->booksButton, QStringLiteral("Books"));
-    openAndClose(reference->optionsButton, QStringLiteral("Options"));
-    openAndClose(reference->aboutButton, QStringLiteral("About nivlets"));
-    openAndClose(reference->newButton, QStringLiteral("New nivlet"));
+    openAndClose(ui().button("challengeButton"), QStringLiteral("nivlets - Challenge"));
+    openAndClose(ui().button("puzzleButton"), QStringLiteral("nivlets - Create puzzle"));
+    openAndClose(ui().button("booksButton"), QStringLiteral("Books"));
+    openAndClose(ui().button("optionsButton"), QStringLiteral("Options"));
+    openAndClose(ui().button("aboutButton"), QStringLiteral("About nivlets"));
+    openAndClose(ui().button("newButton"), QStringLiteral("New nivlet"));
 
     // A search fills the table; its first row, selected, gives Edit and
     // Delete something to work on. The program takes the clicks in order, so
     // the search has run before the row is clicked. The result line it shows
     // moves the table and the buttons below; the reference does the same.
-    clickButton(reference->searchButton);
+    clickButton(ui().button("searchButton"));
     reference->search();
     reference->show();
     QVERIFY(QTest::qWaitForWindowExposed(reference.get()));
     reference->hide();
-    QWidget *viewport = reference->nivletTableView->viewport();
-    const int rowHeight = reference->nivletTableView->verticalHeader()->defaultSectionSize();
+    QWidget *viewport = ui().nivletTableView()->viewport();
+    const int rowHeight = ui().nivletTableView()->verticalHeader()->defaultSectionSize();
     click(viewport->mapTo(reference.get(), QPoint(viewport->width() / 2, rowHeight / 2)));
-    openAndClose(reference->editButton, QStringLiteral("Edit nivlet"));
-    openAndClose(reference->deleteButton, QStringLiteral("Delete nivlet(s)"));
-    clickButton(reference->resetButton);
+    openAndClose(ui().button("editButton"), QStringLiteral("Edit nivlet"));
+    openAndClose(ui().button("deleteButton"), QStringLiteral("Delete nivlet(s)"));
+    clickButton(ui().button("resetButton"));
 
-    clickButton(reference->exitButton);
+    clickButton(ui().button("exitButton"));
     QVERIFY(process->waitForFinished(waitTimeout));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);

@@ -1,5 +1,6 @@
 #include "book.h"
 #include "challengedialog.h"
+#include "challengedialogtestaccess.h"
 #include "guiutil.h"
 #include "knrate.h"
 #include "nivlet.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <memory>
 
+using TestSupport::child;
 using TestSupport::runModal;
 using TestSupport::storedRate;
 
@@ -45,6 +47,58 @@ bool hasFixedWidth(QPushButton *button, int width)
     const int expected = std::max(width, GuiUtil::neededButtonWidth(button));
     return button->minimumWidth() == expected && button->maximumWidth() == expected;
 }
+
+// A dialog on the question base that fills both of its places out of order.
+class PlacesDialog : public QuestionDialogBase
+{
+public:
+    explicit PlacesDialog(Nivlet *nivlet) : QuestionDialogBase(nullptr, nivlet, nullptr)
+    {
+        buttonRow()->addWidget(new QPushButton(QStringLiteral("First button")));
+        addRow(new QLabel(QStringLiteral("First row")));
+        buttonRow()->addWidget(new QPushButton(QStringLiteral("Second button")));
+        addRow(new QHBoxLayout);
+    }
+
+    void addLaterRow() { addRow(new QLabel(QStringLiteral("Later row"))); }
+};
+
+// The parts of a challenge by their names, as they are when it is built:
+// null where the dialog has none, or none yet.
+struct ChallengeParts
+{
+    explicit ChallengeParts(const ChallengeDialog &dialog)
+        : bookLabel(find<QLabel>(dialog, "bookLabel")),
+          knRateLabel(find<QLabel>(dialog, "knRateLabel")),
+          questionEdit(find<QTextEdit>(dialog, "questionEdit")),
+          answerLabel(find<QLabel>(dialog, "answerLabel")),
+          answerEdit(find<QLineEdit>(dialog, "answerEdit")),
+          correctAnswersEdit(find<QTextEdit>(dialog, "correctAnswersEdit")),
+          buttons(find<QHBoxLayout>(dialog, "buttonRow")),
+          checkButton(find<QPushButton>(dialog, "checkButton")),
+          laterButton(find<QPushButton>(dialog, "laterButton")),
+          nextButton(find<QPushButton>(dialog, "nextButton")),
+          closeButton(find<QPushButton>(dialog, "closeButton"))
+    {
+    }
+
+    template <typename T> static T *find(const ChallengeDialog &dialog, const char *name)
+    {
+        return dialog.findChild<T *>(QString::fromLatin1(name));
+    }
+
+    QLabel *bookLabel;
+    QLabel *knRateLabel;
+    QTextEdit *questionEdit;
+    QLabel *answerLabel;
+    QLineEdit *answerEdit;
+    QTextEdit *correctAnswersEdit;
+    QHBoxLayout *buttons;
+    QPushButton *checkButton;
+    QPushButton *laterButton;
+    QPushButton *nextButton;
+    QPushButton *closeButton;
+};
 
 QColor textColorAt(QTextEdit *edit, int position)
 {
@@ -80,6 +134,7 @@ private slots:
     void runsModallyOverItsParent();
     void checkByKeyboard_data();
     void checkByKeyboard();
+    void baseKeepsTheButtonRowLast();
 
 private:
     Nivlet *record(qint64 id) const;
@@ -125,16 +180,17 @@ void TestChallenge::buildsTheAskingWindow()
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("nivlets - Challenge"));
     QCOMPARE(dialog.size(), QSize(440, 360));
-    QCOMPARE(dialog.core, core.get());
-    QCOMPARE(dialog.nivlet, nivlet);
-    QVERIFY(!dialog.answered);
-    QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!dialog.correctAnswersEdit);
-    QVERIFY(!dialog.nextButton);
-    QVERIFY(!dialog.closeButton);
-    QVERIFY(!dialog.correctionButton);
+    QCOMPARE(ChallengeDialogTestAccess::core(&dialog), core.get());
+    QCOMPARE(dialog.nivlet(), nivlet);
+    QVERIFY(!ChallengeDialogTestAccess::answered(&dialog));
+    QCOMPARE(dialog.outcome(), 0);
+    QVERIFY(!dialog.findChild<QTextEdit *>(QStringLiteral("correctAnswersEdit")));
+    QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("nextButton")));
+    QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("closeButton")));
+    QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("correctionButton")));
 
-    QVBoxLayout *main = dialog.mainLayout;
+    QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog.layout());
+    const ChallengeParts parts(dialog);
     QCOMPARE(dialog.layout(), main);
     QCOMPARE(main->count(), 8);
 
@@ -152,13 +208,13 @@ void TestChallenge::buildsTheAskingWindow()
     QVERIFY(bookCaption);
     QCOMPARE(bookCaption->text(), QStringLiteral("Book:"));
     QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::Alignment(Qt::AlignRight));
-    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), dialog.bookLabel);
-    QCOMPARE(dialog.bookLabel->text(), QStringLiteral("Geography"));
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), parts.bookLabel);
+    QCOMPARE(parts.bookLabel->text(), QStringLiteral("Geography"));
     auto *rateCaption = qobject_cast<QLabel *>(grid->itemAtPosition(1, 0)->widget());
     QVERIFY(rateCaption);
     QCOMPARE(rateCaption->text(), QStringLiteral("Knowledge rate:"));
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), dialog.knRateLabel);
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), parts.knRateLabel);
+    QCOMPARE(parts.knRateLabel->text(), QStringLiteral("50%"));
 
     QSpacerItem *spacing = main->itemAt(2)->spacerItem();
     QVERIFY(spacing);
@@ -167,43 +223,44 @@ void TestChallenge::buildsTheAskingWindow()
     auto *questionCaption = qobject_cast<QLabel *>(main->itemAt(3)->widget());
     QVERIFY(questionCaption);
     QCOMPARE(questionCaption->text(), QStringLiteral("Question:"));
-    QCOMPARE(main->itemAt(4)->widget(), dialog.questionEdit);
-    QCOMPARE(dialog.questionEdit->toPlainText(),
+    QCOMPARE(main->itemAt(4)->widget(), parts.questionEdit);
+    QCOMPARE(parts.questionEdit->toPlainText(),
              QStringLiteral("Which city is the capital of France?"));
-    QVERIFY(dialog.questionEdit->isReadOnly());
-    QVERIFY(!dialog.questionEdit->isEnabled());
-    QVERIFY(dialog.questionEdit->tabChangesFocus());
-    QCOMPARE(textColorAt(dialog.questionEdit, 1), QColor(0, 0, 0, 255));
+    QVERIFY(parts.questionEdit->isReadOnly());
+    QVERIFY(!parts.questionEdit->isEnabled());
+    QVERIFY(parts.questionEdit->tabChangesFocus());
+    QCOMPARE(textColorAt(parts.questionEdit, 1), QColor(0, 0, 0, 255));
 
-    QCOMPARE(main->itemAt(5)->widget(), dialog.answerLabel);
-    QCOMPARE(dialog.answerLabel->text(), QStringLiteral("Type your answer here:"));
-    QCOMPARE(main->itemAt(6)->widget(), dialog.answerEdit);
-    QVERIFY(!dialog.answerEdit->isReadOnly());
-    QVERIFY(dialog.answerEdit->text().isEmpty());
+    QCOMPARE(main->itemAt(5)->widget(), parts.answerLabel);
+    QCOMPARE(parts.answerLabel->text(), QStringLiteral("Type your answer here:"));
+    QCOMPARE(main->itemAt(6)->widget(), parts.answerEdit);
+    QVERIFY(!parts.answerEdit->isReadOnly());
+    QVERIFY(parts.answerEdit->text().isEmpty());
 
-    QCOMPARE(main->itemAt(7)->layout(), dialog.buttonLayout);
-    QCOMPARE(dialog.buttonLayout->alignment(), Qt::Alignment(Qt::AlignLeft));
-    QCOMPARE(dialog.buttonLayout->count(), 2);
-    QCOMPARE(dialog.buttonLayout->itemAt(0)->widget(), dialog.checkButton);
-    QCOMPARE(dialog.buttonLayout->itemAt(1)->widget(), dialog.laterButton);
-    QCOMPARE(dialog.checkButton->text(), QStringLiteral("&Check it!"));
-    QVERIFY(dialog.checkButton->isDefault());
-    QVERIFY(!dialog.checkButton->icon().isNull());
-    QVERIFY(hasFixedWidth(dialog.checkButton, 110));
-    QCOMPARE(dialog.laterButton->text(), QStringLiteral("&Later please!"));
-    QVERIFY(!dialog.laterButton->isDefault());
-    QVERIFY(!dialog.laterButton->icon().isNull());
-    QVERIFY(hasFixedWidth(dialog.laterButton, 110));
+    QCOMPARE(main->itemAt(7)->layout(), parts.buttons);
+    QCOMPARE(parts.buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(parts.buttons->count(), 2);
+    QCOMPARE(parts.buttons->itemAt(0)->widget(), parts.checkButton);
+    QCOMPARE(parts.buttons->itemAt(1)->widget(), parts.laterButton);
+    QCOMPARE(parts.checkButton->text(), QStringLiteral("&Check it!"));
+    QVERIFY(parts.checkButton->isDefault());
+    QVERIFY(!parts.checkButton->icon().isNull());
+    QVERIFY(hasFixedWidth(parts.checkButton, 110));
+    QCOMPARE(parts.laterButton->text(), QStringLiteral("&Later please!"));
+    QVERIFY(!parts.laterButton->isDefault());
+    QVERIFY(!parts.laterButton->icon().isNull());
+    QVERIFY(hasFixedWidth(parts.laterButton, 110));
 }
 
 void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
 {
-    QVBoxLayout *main = dialog.mainLayout;
+    QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog.layout());
+    const ChallengeParts parts(dialog);
     QCOMPARE(main->count(), 11);
-    QCOMPARE(main->itemAt(5)->widget(), dialog.answerLabel);
-    QCOMPARE(dialog.answerLabel->text(), QStringLiteral("Your answer:"));
-    QCOMPARE(main->itemAt(6)->widget(), dialog.answerEdit);
-    QVERIFY(dialog.answerEdit->isReadOnly());
+    QCOMPARE(main->itemAt(5)->widget(), parts.answerLabel);
+    QCOMPARE(parts.answerLabel->text(), QStringLiteral("Your answer:"));
+    QCOMPARE(main->itemAt(6)->widget(), parts.answerEdit);
+    QVERIFY(parts.answerEdit->isReadOnly());
 
     auto *row = qobject_cast<QHBoxLayout *>(main->itemAt(7)->layout());
     QVERIFY(row);
@@ -216,15 +273,16 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
     QCOMPARE(verdict->font().pointSize(), QLabel().font().pointSize() + 3);
     if (correct) {
         QCOMPARE(row->count(), 2);
-        QVERIFY(!dialog.correctionButton);
+        QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("correctionButton")));
     } else {
         QCOMPARE(row->count(), 3);
-        QVERIFY(dialog.correctionButton);
-        QCOMPARE(row->itemAt(1)->widget(), dialog.correctionButton);
-        QCOMPARE(dialog.correctionButton->text(), QStringLiteral("Hey, my answer is good!..."));
-        QVERIFY(!dialog.correctionButton->icon().isNull());
-        QVERIFY(hasFixedWidth(dialog.correctionButton, 170));
-        QTRY_VERIFY(dialog.correctionButton->isVisible());
+        auto *correction = dialog.findChild<QPushButton *>(QStringLiteral("correctionButton"));
+        QVERIFY(correction);
+        QCOMPARE(row->itemAt(1)->widget(), correction);
+        QCOMPARE(correction->text(), QStringLiteral("Hey, my answer is good!..."));
+        QVERIFY(!correction->icon().isNull());
+        QVERIFY(hasFixedWidth(correction, 170));
+        QTRY_VERIFY(correction->isVisible());
     }
     QSpacerItem *stretch = row->itemAt(row->count() - 1)->spacerItem();
     QVERIFY(stretch);
@@ -233,26 +291,26 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
     auto *caption = qobject_cast<QLabel *>(main->itemAt(8)->widget());
     QVERIFY(caption);
     QCOMPARE(caption->text(), QStringLiteral("Correct answers:"));
-    QCOMPARE(main->itemAt(9)->widget(), dialog.correctAnswersEdit);
-    QCOMPARE(dialog.correctAnswersEdit->toPlainText(), dialog.nivlet->answer);
-    QVERIFY(dialog.correctAnswersEdit->isReadOnly());
-    QVERIFY(!dialog.correctAnswersEdit->isEnabled());
-    QCOMPARE(textColorAt(dialog.correctAnswersEdit, 1), QColor(0, 0, 0, 255));
+    QCOMPARE(main->itemAt(9)->widget(), parts.correctAnswersEdit);
+    QCOMPARE(parts.correctAnswersEdit->toPlainText(), dialog.nivlet()->answer);
+    QVERIFY(parts.correctAnswersEdit->isReadOnly());
+    QVERIFY(!parts.correctAnswersEdit->isEnabled());
+    QCOMPARE(textColorAt(parts.correctAnswersEdit, 1), QColor(0, 0, 0, 255));
 
-    QCOMPARE(main->itemAt(10)->layout(), dialog.buttonLayout);
-    QCOMPARE(dialog.buttonLayout->count(), 2);
-    QCOMPARE(dialog.buttonLayout->itemAt(0)->widget(), dialog.nextButton);
-    QCOMPARE(dialog.buttonLayout->itemAt(1)->widget(), dialog.closeButton);
-    QCOMPARE(dialog.nextButton->text(), QStringLiteral("&Next challenge!"));
-    QCOMPARE(dialog.closeButton->text(), QStringLiteral("&Close"));
-    for (QPushButton *button : {dialog.nextButton, dialog.closeButton}) {
+    QCOMPARE(main->itemAt(10)->layout(), parts.buttons);
+    QCOMPARE(parts.buttons->count(), 2);
+    QCOMPARE(parts.buttons->itemAt(0)->widget(), parts.nextButton);
+    QCOMPARE(parts.buttons->itemAt(1)->widget(), parts.closeButton);
+    QCOMPARE(parts.nextButton->text(), QStringLiteral("&Next challenge!"));
+    QCOMPARE(parts.closeButton->text(), QStringLiteral("&Close"));
+    for (QPushButton *button : {parts.nextButton, parts.closeButton}) {
         QVERIFY(hasFixedWidth(button, 110));
         QVERIFY(!button->icon().isNull());
         QTRY_VERIFY(button->isVisible());
     }
-    QVERIFY(!dialog.checkButton);
-    QVERIFY(!dialog.laterButton);
-    QVERIFY(dialog.answered);
+    QVERIFY(!ChallengeDialogTestAccess::checkButton(&dialog));
+    QVERIFY(!ChallengeDialogTestAccess::laterButton(&dialog));
+    QVERIFY(ChallengeDialogTestAccess::answered(&dialog));
 }
 
 void TestChallenge::correctAnswerInCapitalsWithBlanks()
@@ -260,29 +318,31 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
     Nivlet *nivlet = record(1);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("   LUTETIA    "));
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
-        QPointer<QPushButton> oldCheck = dialog.checkButton;
-        QPointer<QPushButton> oldLater = dialog.laterButton;
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("   LUTETIA    "));
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("50%"));
+        QPointer<QPushButton> oldCheck = child<QPushButton>(&dialog, "checkButton");
+        QPointer<QPushButton> oldLater = child<QPushButton>(&dialog, "laterButton");
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
 
-        QVERIFY(dialog.answered);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("75%"));
+        QVERIFY(ChallengeDialogTestAccess::answered(&dialog));
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("75%"));
         QCOMPARE(nivlet->knRate, 0.75);
         QCOMPARE(storedRate(1), 0.75);
         QVERIFY(core->activeListStale);
-        QCOMPARE(dialog.answerEdit->text(), QStringLiteral("   LUTETIA    "));
+        QCOMPARE(child<QLineEdit>(&dialog, "answerEdit")->text(), QStringLiteral("   LUTETIA    "));
         checkAnsweredLayout(dialog, true);
         // The old buttons vanish at once and are destroyed afterwards.
-        QVERIFY(!oldCheck || (oldCheck->isHidden() && dialog.buttonLayout->indexOf(oldCheck) < 0));
-        QVERIFY(!oldLater || (oldLater->isHidden() && dialog.buttonLayout->indexOf(oldLater) < 0));
+        QVERIFY(!oldCheck || (oldCheck->isHidden() &&
+                              child<QHBoxLayout>(&dialog, "buttonRow")->indexOf(oldCheck) < 0));
+        QVERIFY(!oldLater || (oldLater->isHidden() &&
+                              child<QHBoxLayout>(&dialog, "buttonRow")->indexOf(oldLater) < 0));
         QTRY_VERIFY(oldCheck.isNull());
         QTRY_VERIFY(oldLater.isNull());
 
-        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "closeButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(dialog.outcome, 0);
+    QCOMPARE(dialog.outcome(), 0);
     QVERIFY(!core->pendingNivlet);
     QCOMPARE(storedRate(1), 0.75);
     QCOMPARE(storedRate(2), 0.25);
@@ -293,19 +353,19 @@ void TestChallenge::returnKeyChecks()
     Nivlet *nivlet = record(2);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        dialog.answerEdit->setFocus();
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("le havre"));
-        QTest::keyClick(dialog.answerEdit, Qt::Key_Return);
-        QVERIFY(dialog.answered);
+        child<QLineEdit>(&dialog, "answerEdit")->setFocus();
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("le havre"));
+        QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Return);
+        QVERIFY(ChallengeDialogTestAccess::answered(&dialog));
         checkAnsweredLayout(dialog, true);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("63%"));
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("63%"));
         QCOMPARE(storedRate(2), 0.625);
-        QTest::keyClick(dialog.answerEdit, Qt::Key_Return);
+        QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Return);
         dialog.check();
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("63%"));
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("63%"));
         QCOMPARE(storedRate(2), 0.625);
         checkAnsweredLayout(dialog, true);
-        QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
+        QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(!core->pendingNivlet);
@@ -324,17 +384,17 @@ void TestChallenge::blankAnswerIsIncorrect()
     Nivlet *nivlet = record(1);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, typed);
-        QVERIFY(dialog.checkButton->isEnabled());
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("25%"));
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), typed);
+        QVERIFY(child<QPushButton>(&dialog, "checkButton")->isEnabled());
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("25%"));
         QCOMPARE(nivlet->knRate, 0.25);
         QCOMPARE(storedRate(1), 0.25);
         checkAnsweredLayout(dialog, false);
-        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "closeButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(dialog.outcome, 0);
+    QCOMPARE(dialog.outcome(), 0);
     QVERIFY(!core->pendingNivlet);
 }
 
@@ -345,12 +405,12 @@ void TestChallenge::escapeBeforeCheck()
     const double rate = nivlet->knRate;
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("something"));
-        QTest::keyClick(dialog.answerEdit, Qt::Key_Escape);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("something"));
+        QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!dialog.answered);
+    QCOMPARE(dialog.outcome(), 0);
+    QVERIFY(!ChallengeDialogTestAccess::answered(&dialog));
     QCOMPARE(core->pendingNivlet, nivlet);
     QCOMPARE(storedRate(nivlet->id), rate);
     QCOMPARE(nivlet->knRate, rate);
@@ -362,9 +422,9 @@ void TestChallenge::escapeAfterCheck()
     Nivlet *nivlet = record(3);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("Loire"));
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("38%"));
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("Loire"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("38%"));
         QTest::keyClick(&dialog, Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
@@ -377,14 +437,14 @@ void TestChallenge::correctionAfterIncorrectAnswer()
     Nivlet *nivlet = record(2);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral(" Harfleur  "));
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral(" Harfleur  "));
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         checkAnsweredLayout(dialog, false);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("13%"));
-        QTest::mouseClick(dialog.correctionButton, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("13%"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "correctionButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
-    QCOMPARE(dialog.outcome, 2);
+    QCOMPARE(dialog.outcome(), 2);
     QCOMPARE(dialog.answerText(), QStringLiteral(" Harfleur  "));
     QCOMPARE(nivlet->knRate, 0.125);
     QCOMPARE(storedRate(2), 0.125);
@@ -399,13 +459,14 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
     const double rate = nivlet->knRate;
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, nivlet->possibleAnswers.at(0).toUpper());
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"),
+                         nivlet->possibleAnswers.at(0).toUpper());
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         checkAnsweredLayout(dialog, true);
-        QTest::mouseClick(dialog.nextButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "nextButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
-    QCOMPARE(dialog.outcome, 1);
+    QCOMPARE(dialog.outcome(), 1);
     QVERIFY(!core->pendingNivlet);
     QCOMPARE(storedRate(id), rate * 0.5 + 0.5);
 
@@ -425,13 +486,13 @@ void TestChallenge::laterPlease()
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("paris"));
-        QTest::mouseClick(dialog.laterButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("paris"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "laterButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(rejected.count(), 1);
-    QCOMPARE(dialog.outcome, 0);
-    QVERIFY(!dialog.answered);
+    QCOMPARE(dialog.outcome(), 0);
+    QVERIFY(!ChallengeDialogTestAccess::answered(&dialog));
     QCOMPARE(core->pendingNivlet, nivlet);
     QCOMPARE(storedRate(1), 0.5);
     QCOMPARE(nivlet->knRate, 0.5);
@@ -459,11 +520,11 @@ void TestChallenge::closingAfterCheck()
     Nivlet *nivlet = record(2);
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     const int result = runModal(&dialog, [&] {
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         QVERIFY(dialog.close());
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(dialog.outcome, 0);
+    QCOMPARE(dialog.outcome(), 0);
     QVERIFY(!core->pendingNivlet);
     QCOMPARE(storedRate(2), 0.125);
 }
@@ -476,20 +537,20 @@ void TestChallenge::failingRateWriteKeepsTheNewRate()
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("seine"));
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("seine"));
         {
             TestSupport::LockingConnection lock;
             QVERIFY(lock.locked);
-            QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         }
         QCOMPARE(boxes.titles, QStringList{QStringLiteral("Error")});
         QVERIFY2(boxes.texts.value(0).startsWith(
                      QStringLiteral("Could not set knowledge-rate for nivlet. error code: 5 ")),
                  qPrintable(boxes.texts.value(0)));
-        QVERIFY(dialog.answered);
+        QVERIFY(ChallengeDialogTestAccess::answered(&dialog));
         checkAnsweredLayout(dialog, true);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("88%"));
-        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("88%"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "closeButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(nivlet->knRate, 0.875);
@@ -503,11 +564,12 @@ void TestChallenge::userTextIsPlain()
     nivlet->question = QStringLiteral("<img src=\"x.png\"> <i>river</i>?");
     nivlet->answer = QStringLiteral("<b>Seine</b>");
     ChallengeDialog dialog(nullptr, core.get(), nivlet);
-    QCOMPARE(dialog.bookLabel->textFormat(), Qt::PlainText);
-    QCOMPARE(dialog.bookLabel->text(), QStringLiteral("<b>Geo</b>graphy"));
-    QCOMPARE(dialog.questionEdit->toPlainText(), nivlet->question);
+    QCOMPARE(child<QLabel>(&dialog, "bookLabel")->textFormat(), Qt::PlainText);
+    QCOMPARE(child<QLabel>(&dialog, "bookLabel")->text(), QStringLiteral("<b>Geo</b>graphy"));
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), nivlet->question);
     dialog.check();
-    QCOMPARE(dialog.correctAnswersEdit->toPlainText(), QStringLiteral("<b>Seine</b>"));
+    QCOMPARE(child<QTextEdit>(&dialog, "correctAnswersEdit")->toPlainText(),
+             QStringLiteral("<b>Seine</b>"));
 }
 
 void TestChallenge::nivletWithoutBook()
@@ -516,17 +578,17 @@ void TestChallenge::nivletWithoutBook()
     QVERIFY(lost);
     QVERIFY(!lost->book);
     ChallengeDialog dialog(nullptr, core.get(), lost.get());
-    QVERIFY(dialog.bookLabel->text().isEmpty());
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("0%"));
+    QVERIFY(child<QLabel>(&dialog, "bookLabel")->text().isEmpty());
+    QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("0%"));
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("LOST"));
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("LOST"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         checkAnsweredLayout(dialog, true);
-        QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("50%"));
-        QTest::mouseClick(dialog.nextButton, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("50%"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "nextButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
-    QCOMPARE(dialog.outcome, 1);
+    QCOMPARE(dialog.outcome(), 1);
     QCOMPARE(storedRate(4), 0.5);
 }
 
@@ -544,7 +606,7 @@ void TestChallenge::runsModallyOverItsParent()
     const int result = runModal(dialog, [&] {
         modal = dialog->isModal() && QApplication::activeModalWidget() == dialog;
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTest::mouseClick(dialog->laterButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(dialog, "laterButton"), Qt::LeftButton);
     });
     QVERIFY(modal);
     QCOMPARE(result, int(QDialog::Rejected));
@@ -567,26 +629,54 @@ void TestChallenge::checkByKeyboard()
     const int result = runModal(&dialog, [&] {
         dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        QTest::keyClicks(dialog.answerEdit, QStringLiteral("paris"));
+        QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("paris"));
         if (way == 0) {
-            dialog.checkButton->setFocus();
-            QTest::keyClick(dialog.checkButton, Qt::Key_Space);
+            child<QPushButton>(&dialog, "checkButton")->setFocus();
+            QTest::keyClick(child<QPushButton>(&dialog, "checkButton"), Qt::Key_Space);
         } else {
-            QTest::keyClick(dialog.answerEdit, Qt::Key_C, Qt::AltModifier);
+            QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_C, Qt::AltModifier);
         }
-        QTRY_VERIFY(dialog.answered);
+        QTRY_VERIFY(ChallengeDialogTestAccess::answered(&dialog));
         checkAnsweredLayout(dialog, true);
         if (way == 0) {
-            dialog.closeButton->setFocus();
-            QTest::keyClick(dialog.closeButton, Qt::Key_Space);
+            child<QPushButton>(&dialog, "closeButton")->setFocus();
+            QTest::keyClick(child<QPushButton>(&dialog, "closeButton"), Qt::Key_Space);
         } else {
-            QTest::keyClick(dialog.answerEdit, Qt::Key_N, Qt::AltModifier);
+            QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_N, Qt::AltModifier);
         }
         QTRY_VERIFY(!dialog.isVisible());
     });
     QCOMPARE(result, int(way == 0 ? QDialog::Rejected : QDialog::Accepted));
-    QCOMPARE(dialog.outcome, way == 0 ? 0 : 1);
+    QCOMPARE(dialog.outcome(), way == 0 ? 0 : 1);
     QCOMPARE(storedRate(1), 0.75);
+}
+
+// The rows a dialog adds come below the question in the order added, also
+// after it is shown, and the buttons stay in the last row.
+void TestChallenge::baseKeepsTheButtonRowLast()
+{
+    PlacesDialog dialog(record(2));
+    const QLayout *main = dialog.layout();
+    QCOMPARE(main->count(), 7);
+    QVERIFY(qobject_cast<QGridLayout *>(main->itemAt(0)->layout()));
+    QCOMPARE(main->itemAt(3)->widget(), child<QTextEdit>(&dialog, "questionEdit"));
+    QCOMPARE(qobject_cast<QLabel *>(main->itemAt(4)->widget())->text(),
+             QStringLiteral("First row"));
+    QVERIFY(qobject_cast<QHBoxLayout *>(main->itemAt(5)->layout()));
+    auto *buttons = child<QHBoxLayout>(&dialog, "buttonRow");
+    QCOMPARE(main->itemAt(6)->layout(), buttons);
+    QCOMPARE(buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(buttons->count(), 2);
+    QCOMPARE(qobject_cast<QPushButton *>(buttons->itemAt(1)->widget())->text(),
+             QStringLiteral("Second button"));
+
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.addLaterRow();
+    QCOMPARE(main->count(), 8);
+    QCOMPARE(qobject_cast<QLabel *>(main->itemAt(6)->widget())->text(),
+             QStringLiteral("Later row"));
+    QCOMPARE(main->itemAt(7)->layout(), buttons);
 }
 
 QTEST_MAIN(TestChallenge)

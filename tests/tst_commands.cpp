@@ -5,6 +5,7 @@
 #include "challengedialog.h"
 #include "editbookdialog.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "nivletcore.h"
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
@@ -24,6 +25,7 @@
 #include <memory>
 
 using TestSupport::BoxCatcher;
+using TestSupport::child;
 using TestSupport::whenModal;
 using TestSupport::WorkDir;
 
@@ -64,6 +66,7 @@ private slots:
     void challengeAfterAFailedReload();
 
 private:
+    MainWindowTestAccess ui() const { return MainWindowTestAccess(window.get()); }
     void search(const QString &text);
 
     std::unique_ptr<WorkDir> work;
@@ -87,7 +90,7 @@ void TestCommands::init()
     QVERIFY(window->init());
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestCommands::cleanup()
@@ -103,8 +106,8 @@ void TestCommands::cleanup()
 
 void TestCommands::search(const QString &text)
 {
-    window->questionEdit->setText(text);
-    window->onlyActiveCheckBox->setChecked(false);
+    ui().questionEdit()->setText(text);
+    ui().onlyActiveCheckBox()->setChecked(false);
     window->search();
 }
 
@@ -113,14 +116,14 @@ void TestCommands::aboutHoldsTheGuard()
     bool guardDuring = true;
     QWidget *parent = nullptr;
     whenModal<AboutDialog>([&](AboutDialog *box) {
-        guardDuring = window->autoChallengeAllowed;
+        guardDuring = ui().autoChallengeAllowed();
         parent = box->parentWidget();
         QTest::keyClick(box, Qt::Key_Return);
     });
     window->about();
     QVERIFY(!guardDuring);
     QCOMPARE(parent, window.get());
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(window->findChildren<AboutDialog *>().isEmpty());
 }
 
@@ -129,40 +132,40 @@ void TestCommands::optionsHoldsTheGuardAndSaves()
     bool guardDuring = true;
     QWidget *parent = nullptr;
     whenModal<OptionsDialog>([&](OptionsDialog *dialog) {
-        guardDuring = window->autoChallengeAllowed;
+        guardDuring = ui().autoChallengeAllowed();
         parent = dialog->parentWidget();
-        QCOMPARE(dialog->intervalEdit->text(), QStringLiteral("15"));
-        dialog->autoChCheck->setChecked(true);
-        dialog->intervalEdit->setText(QStringLiteral("0"));
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(child<QLineEdit>(dialog, "intervalEdit")->text(), QStringLiteral("15"));
+        child<QCheckBox>(dialog, "autoChCheck")->setChecked(true);
+        child<QLineEdit>(dialog, "intervalEdit")->setText(QStringLiteral("0"));
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
         // The error box runs inside the command: the guard stays cleared.
         QTRY_COMPARE(catcher->texts.size(), 1);
-        guardDuring = guardDuring || window->autoChallengeAllowed;
-        dialog->intervalEdit->setText(QStringLiteral("3"));
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        guardDuring = guardDuring || ui().autoChallengeAllowed();
+        child<QLineEdit>(dialog, "intervalEdit")->setText(QStringLiteral("3"));
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     });
     window->options();
     QVERIFY(!guardDuring);
     QCOMPARE(parent, window.get());
     QCOMPARE(catcher->texts,
              QStringList{"Please provide a whole number for 'minutes' between 1 and 240."});
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QCOMPARE(storedInterval(), QStringLiteral("180"));
-    QVERIFY(window->core->options()->autoCh);
-    QCOMPARE(window->core->options()->autoChInterval, 180);
+    QVERIFY(ui().core()->options()->autoCh);
+    QCOMPARE(ui().core()->options()->autoChInterval, 180);
     QVERIFY(window->findChildren<OptionsDialog *>().isEmpty());
 }
 
 void TestCommands::optionsCancelled()
 {
     whenModal<OptionsDialog>([&](OptionsDialog *dialog) {
-        dialog->intervalEdit->setText(QStringLiteral("7"));
+        child<QLineEdit>(dialog, "intervalEdit")->setText(QStringLiteral("7"));
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
     window->options();
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QCOMPARE(storedInterval(), QStringLiteral("900"));
-    QCOMPARE(window->core->options()->autoChInterval, 900);
+    QCOMPARE(ui().core()->options()->autoChInterval, 900);
 }
 
 void TestCommands::optionsUnreadableShowsNoDialog()
@@ -183,7 +186,7 @@ void TestCommands::optionsUnreadableShowsNoDialog()
     QVERIFY(!shown);
     QCOMPARE(catcher->texts, QStringList{"Could not get options from database. error code: 1 "
                                          "error message: no such table: options"});
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(window->findChildren<OptionsDialog *>().isEmpty());
 }
 
@@ -192,51 +195,51 @@ void TestCommands::booksHoldsTheGuard()
     bool guardDuring = true;
     QWidget *parent = nullptr;
     whenModal<BooksDialog>([&](BooksDialog *dialog) {
-        guardDuring = window->autoChallengeAllowed;
+        guardDuring = ui().autoChallengeAllowed();
         parent = dialog->parentWidget();
-        QCOMPARE(dialog->view->model()->rowCount(), 2);
+        QCOMPARE(child<NivletTableView>(dialog, "bookTableView")->model()->rowCount(), 2);
         whenModal<EditBookDialog>([&](EditBookDialog *editor) {
-            guardDuring = guardDuring || window->autoChallengeAllowed;
-            editor->nameEdit->setText(QStringLiteral("Seas"));
-            QTest::mouseClick(editor->okButton, Qt::LeftButton);
+            guardDuring = guardDuring || ui().autoChallengeAllowed();
+            child<QLineEdit>(editor, "nameEdit")->setText(QStringLiteral("Seas"));
+            QTest::mouseClick(child<QPushButton>(editor, "okButton"), Qt::LeftButton);
         });
-        QTest::mouseClick(dialog->newButton, Qt::LeftButton);
-        QCOMPARE(dialog->view->model()->rowCount(), 3);
+        QTest::mouseClick(child<QPushButton>(dialog, "newButton"), Qt::LeftButton);
+        QCOMPARE(child<NivletTableView>(dialog, "bookTableView")->model()->rowCount(), 3);
         dialog->close();
     });
     window->manageBooks();
     QVERIFY(!guardDuring);
     QCOMPARE(parent, window.get());
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(window->findChildren<BooksDialog *>().isEmpty());
     // The panel offers the new book at once.
-    QCOMPARE(window->bookComboBox->count(), 4);
-    QCOMPARE(window->bookComboBox->itemText(3), QStringLiteral("Seas"));
+    QCOMPARE(ui().bookComboBox()->count(), 4);
+    QCOMPARE(ui().bookComboBox()->itemText(3), QStringLiteral("Seas"));
 }
 
 void TestCommands::booksResetsThePanelWhenNothingChanged()
 {
     search(QStringLiteral("L"));
-    QCOMPARE(window->nivletsModel->rowCount(), 2);
-    window->bookComboBox->setCurrentBook(window->core->findBook(1));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 2);
+    ui().bookComboBox()->setCurrentBook(ui().core()->findBook(1));
     whenModal<BooksDialog>([&](BooksDialog *dialog) { dialog->reject(); });
     window->manageBooks();
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QVERIFY(window->questionEdit->text().isEmpty());
-    QVERIFY(window->onlyActiveCheckBox->isChecked());
-    QVERIFY(!window->bookComboBox->currentBook());
-    QVERIFY(window->resultLabel->isHidden());
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QVERIFY(ui().questionEdit()->text().isEmpty());
+    QVERIFY(ui().onlyActiveCheckBox()->isChecked());
+    QVERIFY(!ui().bookComboBox()->currentBook());
+    QVERIFY(ui().resultLabel()->isHidden());
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestCommands::booksDeletingTheShownBook()
 {
     search(QString());
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
     // The question must reach the test, not the catcher of error boxes.
     catcher.reset();
     whenModal<BooksDialog>([&](BooksDialog *dialog) {
-        dialog->view->selectRow(0);
+        child<NivletTableView>(dialog, "bookTableView")->selectRow(0);
         whenModal<QMessageBox>([&](QMessageBox *question) {
             QCOMPARE(question->text(),
                      QStringLiteral("Are you sure you want to delete book 'Rivers?'"));
@@ -245,18 +248,18 @@ void TestCommands::booksDeletingTheShownBook()
         dialog->deleteBooks();
         // The main window behind the dialog repaints what it shows.
         window->repaint();
-        window->nivletTableView->viewport()->repaint();
-        QCOMPARE(dialog->view->model()->rowCount(), 1);
+        ui().nivletTableView()->viewport()->repaint();
+        QCOMPARE(child<NivletTableView>(dialog, "bookTableView")->model()->rowCount(), 1);
         dialog->accept();
     });
     window->manageBooks();
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QCOMPARE(window->bookComboBox->count(), 2);
-    QCOMPARE(window->bookComboBox->itemText(1), QStringLiteral("Lakes"));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QCOMPARE(ui().bookComboBox()->count(), 2);
+    QCOMPARE(ui().bookComboBox()->itemText(1), QStringLiteral("Lakes"));
     search(QString());
-    QCOMPARE(window->nivletsModel->rowCount(), 1);
-    QCOMPARE(window->nivletsModel->index(0, 4).data().toString(), QStringLiteral("Lakes"));
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 1);
+    QCOMPARE(ui().nivletsModel()->index(0, 4).data().toString(), QStringLiteral("Lakes"));
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestCommands::buttonsStartTheCommands()
@@ -267,19 +270,19 @@ void TestCommands::buttonsStartTheCommands()
         dialog->reject();
     };
     whenModal<BooksDialog>(note);
-    QTest::mouseClick(window->booksButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("booksButton"), Qt::LeftButton);
     whenModal<OptionsDialog>(note);
-    QTest::mouseClick(window->optionsButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("optionsButton"), Qt::LeftButton);
     whenModal<AboutDialog>(note);
-    QTest::mouseClick(window->aboutButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("aboutButton"), Qt::LeftButton);
     QCOMPARE(titles, (QStringList{"Books", "Options", "About nivlets"}));
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestCommands::challengeAfterAFailedReload()
 {
-    window->core->setBusyTimeout(50);
-    window->core->activeListStale = true;
+    ui().core()->setBusyTimeout(50);
+    ui().core()->activeListStale = true;
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     window->challenge();
@@ -288,7 +291,7 @@ void TestCommands::challengeAfterAFailedReload()
     QCOMPARE(catcher->texts.size(), 1);
     QVERIFY2(catcher->texts.first().startsWith(QStringLiteral("Could not reload active nivlets.")),
              qPrintable(catcher->texts.first()));
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 QTEST_MAIN(TestCommands)

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <memory>
 
+using TestSupport::child;
+
 namespace {
 // Book 1 is switched off, so the first active book is the second one.
 const char rows[] =
@@ -141,7 +143,7 @@ void TestEditNivlet::cleanup()
 void TestEditNivlet::buildsTheNewNivletWindow()
 {
     EditNivletDialog dialog(nullptr, core.get(), -1, QString());
-    QVERIFY(!dialog.bookCombo);
+    QVERIFY(!dialog.findChild<BookComboBox *>(QStringLiteral("bookCombo")));
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("New nivlet"));
     QCOMPARE(dialog.size(), QSize(440, 440));
@@ -159,46 +161,47 @@ void TestEditNivlet::buildsTheNewNivletWindow()
         return label ? label->text() : QString();
     };
     QCOMPARE(caption(0), QStringLiteral("Book:"));
-    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), dialog.bookCombo);
-    QVERIFY(!dialog.bookCombo->withAllBooks);
-    QVERIFY(dialog.bookCombo->isEnabled());
-    QCOMPARE(dialog.bookCombo->count(), 3);
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), child<BookComboBox>(&dialog, "bookCombo"));
+    QVERIFY(!child<BookComboBox>(&dialog, "bookCombo")->hasAllBooksEntry());
+    QVERIFY(child<BookComboBox>(&dialog, "bookCombo")->isEnabled());
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->count(), 3);
     QVERIFY(!grid->itemAtPosition(1, 0));
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), dialog.activeCheck);
-    QCOMPARE(dialog.activeCheck->text(), QStringLiteral("Active"));
-    QVERIFY(dialog.activeCheck->isChecked());
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), child<QCheckBox>(&dialog, "activeCheck"));
+    QCOMPARE(child<QCheckBox>(&dialog, "activeCheck")->text(), QStringLiteral("Active"));
+    QVERIFY(child<QCheckBox>(&dialog, "activeCheck")->isChecked());
     QCOMPARE(caption(2), QStringLiteral("Knowledge rate:"));
-    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), dialog.knRateLabel);
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("0%"));
+    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), child<QLabel>(&dialog, "knRateLabel"));
+    QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("0%"));
 
     QCOMPARE(main->itemAt(1)->spacerItem()->sizeHint().height(), 10);
     QCOMPARE(qobject_cast<QLabel *>(main->itemAt(2)->widget())->text(),
              QStringLiteral("Question:"));
-    QCOMPARE(main->itemAt(3)->widget(), dialog.questionEdit);
-    QVERIFY(dialog.questionEdit->tabChangesFocus());
-    QVERIFY(!dialog.questionEdit->acceptRichText());
+    QCOMPARE(main->itemAt(3)->widget(), child<QTextEdit>(&dialog, "questionEdit"));
+    QVERIFY(child<QTextEdit>(&dialog, "questionEdit")->tabChangesFocus());
+    QVERIFY(!child<QTextEdit>(&dialog, "questionEdit")->acceptRichText());
     QCOMPARE(main->itemAt(4)->spacerItem()->sizeHint().height(), 5);
     QCOMPARE(qobject_cast<QLabel *>(main->itemAt(5)->widget())->text(),
              QStringLiteral("Possible answers (one in each line):"));
-    QCOMPARE(main->itemAt(6)->widget(), dialog.answersEdit);
-    QVERIFY(dialog.answersEdit->tabChangesFocus());
-    QVERIFY(!dialog.answersEdit->acceptRichText());
-    QVERIFY(dialog.answersEdit->toPlainText().isEmpty());
+    QCOMPARE(main->itemAt(6)->widget(), child<QTextEdit>(&dialog, "answersEdit"));
+    QVERIFY(child<QTextEdit>(&dialog, "answersEdit")->tabChangesFocus());
+    QVERIFY(!child<QTextEdit>(&dialog, "answersEdit")->acceptRichText());
+    QVERIFY(child<QTextEdit>(&dialog, "answersEdit")->toPlainText().isEmpty());
 
     auto *buttons = qobject_cast<QHBoxLayout *>(main->itemAt(7)->layout());
     QVERIFY(buttons);
     QCOMPARE(buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
-    QCOMPARE(buttons->itemAt(0)->widget(), dialog.okButton);
-    QCOMPARE(buttons->itemAt(1)->widget(), dialog.cancelButton);
-    QCOMPARE(dialog.okButton->text(), QStringLiteral("&Ok"));
-    QVERIFY(dialog.okButton->isDefault());
-    QVERIFY(hasFixedWidth(dialog.okButton, 50));
-    QCOMPARE(dialog.cancelButton->text(), QStringLiteral("&Cancel"));
-    QVERIFY(!dialog.cancelButton->isDefault());
-    QVERIFY(hasFixedWidth(dialog.cancelButton, 50));
+    QCOMPARE(buttons->itemAt(0)->widget(), child<QPushButton>(&dialog, "okButton"));
+    QCOMPARE(buttons->itemAt(1)->widget(), child<QPushButton>(&dialog, "cancelButton"));
+    QCOMPARE(child<QPushButton>(&dialog, "okButton")->text(), QStringLiteral("&Ok"));
+    QVERIFY(child<QPushButton>(&dialog, "okButton")->isDefault());
+    QVERIFY(hasFixedWidth(child<QPushButton>(&dialog, "okButton"), 50));
+    QCOMPARE(child<QPushButton>(&dialog, "cancelButton")->text(), QStringLiteral("&Cancel"));
+    QVERIFY(!child<QPushButton>(&dialog, "cancelButton")->isDefault());
+    QVERIFY(hasFixedWidth(child<QPushButton>(&dialog, "cancelButton"), 50));
     // Both texts fit in the test's font, so the style's smallest width of a
     // button with a text (80 pixels) must not show.
-    for (QPushButton *button : {dialog.okButton, dialog.cancelButton}) {
+    for (QPushButton *button :
+         {child<QPushButton>(&dialog, "okButton"), child<QPushButton>(&dialog, "cancelButton")}) {
         QVERIFY(GuiUtil::neededButtonWidth(button) <= 50);
         QCOMPARE(button->width(), 50);
     }
@@ -211,9 +214,10 @@ void TestEditNivlet::newNivletIsSaved()
     EditNivletDialog dialog(nullptr, core.get(), -1, QString());
     QVERIFY(dialog.setupUi(core->book(2), QStringLiteral("Highest mountain in Africa?"), false));
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.answersEdit->setPlainText(QStringLiteral("Kilimanjaro\nKibo # its summit"));
-        dialog.activeCheck->setChecked(false);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "answersEdit")
+            ->setPlainText(QStringLiteral("Kilimanjaro\nKibo # its summit"));
+        child<QCheckBox>(&dialog, "activeCheck")->setChecked(false);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->texts.isEmpty());
@@ -235,9 +239,9 @@ void TestEditNivlet::textsAreStoredAsTyped()
     const QString question = QStringLiteral("  Spaced\tquestion \n");
     const QString answer = QStringLiteral("\n  Answer  \n");
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.questionEdit->setPlainText(question);
-        dialog.answersEdit->setPlainText(answer);
-        QTest::keyClick(dialog.okButton, Qt::Key_Space);
+        child<QTextEdit>(&dialog, "questionEdit")->setPlainText(question);
+        child<QTextEdit>(&dialog, "answersEdit")->setPlainText(answer);
+        QTest::keyClick(child<QPushButton>(&dialog, "okButton"), Qt::Key_Space);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     const Row row = readRow(4);
@@ -253,12 +257,13 @@ void TestEditNivlet::markupStaysText()
     QVERIFY(core->editNivlet(1, question, answer, true));
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
-    QCOMPARE(dialog.questionEdit->toPlainText(), question);
-    QCOMPARE(dialog.answersEdit->toPlainText(), answer);
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), question);
+    QCOMPARE(child<QTextEdit>(&dialog, "answersEdit")->toPlainText(), answer);
     // No image may have been made of the tag.
-    QVERIFY(!dialog.questionEdit->toHtml().contains(QStringLiteral("<img")));
-    const int result =
-        TestSupport::runModal(&dialog, [&] { QTest::mouseClick(dialog.okButton, Qt::LeftButton); });
+    QVERIFY(!child<QTextEdit>(&dialog, "questionEdit")->toHtml().contains(QStringLiteral("<img")));
+    const int result = TestSupport::runModal(&dialog, [&] {
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
+    });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(readRow(1).question, question);
     QCOMPARE(readRow(1).answer, answer);
@@ -290,9 +295,9 @@ void TestEditNivlet::refusals()
     QVERIFY(dialog.setupUi(nullptr, QString(), true));
     bool stayedOpen = false;
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.questionEdit->setPlainText(question);
-        dialog.answersEdit->setPlainText(answer);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "questionEdit")->setPlainText(question);
+        child<QTextEdit>(&dialog, "answersEdit")->setPlainText(answer);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(boxes->texts.size(), 1);
         stayedOpen = dialog.isVisible() && QApplication::activeModalWidget() == &dialog;
     });
@@ -300,8 +305,8 @@ void TestEditNivlet::refusals()
     QVERIFY(stayedOpen);
     QCOMPARE(boxes->titles, QStringList{QStringLiteral("Error")});
     QCOMPARE(boxes->texts, QStringList{message});
-    QCOMPARE(dialog.questionEdit->toPlainText(), question);
-    QCOMPARE(dialog.answersEdit->toPlainText(), answer);
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), question);
+    QCOMPARE(child<QTextEdit>(&dialog, "answersEdit")->toPlainText(), answer);
     QCOMPARE(nivletCount(), before);
     QVERIFY(TestSupport::readFile(QStringLiteral("nivlets.log")).isEmpty() ||
             TestSupport::readFile(QStringLiteral("nivlets.log")).contains(message));
@@ -311,8 +316,8 @@ void TestEditNivlet::bothEmptyShowsOnlyTheQuestionMessage()
 {
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
-    dialog.questionEdit->clear();
-    dialog.answersEdit->clear();
+    child<QTextEdit>(&dialog, "questionEdit")->clear();
+    child<QTextEdit>(&dialog, "answersEdit")->clear();
     dialog.onOk();
     QCOMPARE(boxes->texts, QStringList{QStringLiteral("The question must be provided.")});
     QCOMPARE(dialog.result(), 0);
@@ -338,9 +343,10 @@ void TestEditNivlet::focusRule()
         QTRY_VERIFY(QApplication::focusWidget());
         focused = QApplication::focusWidget();
     });
-    QCOMPARE(focused, inAnswers ? static_cast<QWidget *>(dialog.answersEdit)
-                                : static_cast<QWidget *>(dialog.questionEdit));
-    QCOMPARE(dialog.questionEdit->toPlainText(), question);
+    QCOMPARE(focused, inAnswers
+                          ? static_cast<QWidget *>(child<QTextEdit>(&dialog, "answersEdit"))
+                          : static_cast<QWidget *>(child<QTextEdit>(&dialog, "questionEdit")));
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), question);
 }
 
 void TestEditNivlet::preselectedBook_data()
@@ -361,8 +367,8 @@ void TestEditNivlet::preselectedBook()
     QFETCH(int, selected);
     EditNivletDialog dialog(nullptr, core.get(), -1, QString());
     QVERIFY(dialog.setupUi(given < 0 ? nullptr : core->book(given), QString(), preferActive));
-    QCOMPARE(dialog.bookCombo->currentIndex(), selected);
-    QCOMPARE(dialog.bookCombo->currentBook(), core->book(selected));
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentIndex(), selected);
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentBook(), core->book(selected));
 }
 
 void TestEditNivlet::newNivletWithoutAnyBook()
@@ -372,8 +378,8 @@ void TestEditNivlet::newNivletWithoutAnyBook()
     QVERIFY(core->open());
     EditNivletDialog dialog(nullptr, core.get(), -1, QString());
     QVERIFY(dialog.setupUi(nullptr, QStringLiteral("q"), true));
-    QCOMPARE(dialog.bookCombo->currentIndex(), -1);
-    dialog.answersEdit->setPlainText(QStringLiteral("a"));
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentIndex(), -1);
+    child<QTextEdit>(&dialog, "answersEdit")->setPlainText(QStringLiteral("a"));
     dialog.onOk();
     QCOMPARE(boxes->texts, QStringList{QStringLiteral("A nivlet must belong to a book.")});
     QCOMPARE(dialog.result(), 0);
@@ -385,24 +391,27 @@ void TestEditNivlet::editShowsTheNivlet()
     EditNivletDialog dialog(nullptr, core.get(), 2, QString());
     QVERIFY(dialog.setupUi(core->book(0), QStringLiteral("ignored"), true));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Edit nivlet"));
-    QCOMPARE(dialog.bookCombo->currentBook(), core->book(2));
-    QVERIFY(!dialog.bookCombo->isEnabled());
-    QVERIFY(!dialog.activeCheck->isChecked());
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("80%"));
-    QCOMPARE(dialog.questionEdit->toPlainText(), QStringLiteral("Highest mountain?"));
-    QCOMPARE(dialog.answersEdit->toPlainText(), QStringLiteral("Everest\n"));
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentBook(), core->book(2));
+    QVERIFY(!child<BookComboBox>(&dialog, "bookCombo")->isEnabled());
+    QVERIFY(!child<QCheckBox>(&dialog, "activeCheck")->isChecked());
+    QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("80%"));
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(),
+             QStringLiteral("Highest mountain?"));
+    QCOMPARE(child<QTextEdit>(&dialog, "answersEdit")->toPlainText(), QStringLiteral("Everest\n"));
 }
 
 void TestEditNivlet::editKeepsTheRate()
 {
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("30%"));
+    QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("30%"));
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.questionEdit->setPlainText(QStringLiteral("Longest river on Earth?"));
-        dialog.answersEdit->setPlainText(QStringLiteral("Nile\nAmazon # by some counts"));
-        dialog.activeCheck->setChecked(false);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "questionEdit")
+            ->setPlainText(QStringLiteral("Longest river on Earth?"));
+        child<QTextEdit>(&dialog, "answersEdit")
+            ->setPlainText(QStringLiteral("Nile\nAmazon # by some counts"));
+        child<QCheckBox>(&dialog, "activeCheck")->setChecked(false);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     const Row row = readRow(1);
@@ -418,8 +427,8 @@ void TestEditNivlet::cancelWritesNothing()
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.questionEdit->setPlainText(QStringLiteral("changed"));
-        QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "questionEdit")->setPlainText(QStringLiteral("changed"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "cancelButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(readRow(1).question, QStringLiteral("Longest river?"));
@@ -440,9 +449,10 @@ void TestEditNivlet::correctionPath()
     QFETCH(QString, shown);
     EditNivletDialog dialog(nullptr, core.get(), id, QStringLiteral("\nnil"));
     QVERIFY(dialog.setupUi(nullptr, QString(), false));
-    QCOMPARE(dialog.answersEdit->toPlainText(), shown);
-    const int result =
-        TestSupport::runModal(&dialog, [&] { QTest::mouseClick(dialog.okButton, Qt::LeftButton); });
+    QCOMPARE(child<QTextEdit>(&dialog, "answersEdit")->toPlainText(), shown);
+    const int result = TestSupport::runModal(&dialog, [&] {
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
+    });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(readRow(id).answer, shown);
     // The empty line between old and new text yields no entry.
@@ -456,7 +466,7 @@ void TestEditNivlet::missingNivletIsNotShown()
 {
     EditNivletDialog dialog(nullptr, core.get(), 4242, QStringLiteral("\nx"));
     QVERIFY(!dialog.setupUi(nullptr, QString(), false));
-    QVERIFY(!dialog.bookCombo);
+    QVERIFY(!dialog.findChild<BookComboBox *>(QStringLiteral("bookCombo")));
     QTest::qWait(50);
     QVERIFY(boxes->texts.isEmpty());
 }
@@ -467,7 +477,7 @@ void TestEditNivlet::unreadableNivletIsReported()
     QVERIFY(lock.locked);
     EditNivletDialog dialog(nullptr, core.get(), 1, QString());
     QVERIFY(!dialog.setupUi(nullptr, QString(), false));
-    QVERIFY(!dialog.bookCombo);
+    QVERIFY(!dialog.findChild<BookComboBox *>(QStringLiteral("bookCombo")));
     QTRY_COMPARE(boxes->texts.size(), 1);
     QVERIFY2(boxes->texts.first().startsWith(
                  QStringLiteral("Could not get nivlet from database. error code: 5")),
@@ -478,12 +488,12 @@ void TestEditNivlet::nivletWithMissingBook()
 {
     EditNivletDialog dialog(nullptr, core.get(), 3, QString());
     QVERIFY(dialog.setupUi(nullptr, QString(), true));
-    QCOMPARE(dialog.bookCombo->currentIndex(), -1);
-    QCOMPARE(dialog.bookCombo->currentBook(), nullptr);
-    QVERIFY(!dialog.bookCombo->isEnabled());
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentIndex(), -1);
+    QCOMPARE(child<BookComboBox>(&dialog, "bookCombo")->currentBook(), nullptr);
+    QVERIFY(!child<BookComboBox>(&dialog, "bookCombo")->isEnabled());
     const int result = TestSupport::runModal(&dialog, [&] {
-        dialog.answersEdit->setPlainText(QStringLiteral("nobody"));
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "answersEdit")->setPlainText(QStringLiteral("nobody"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->texts.isEmpty());
@@ -513,15 +523,15 @@ void TestEditNivlet::failingWriteKeepsTheInput()
     const int result = TestSupport::runModal(&dialog, [&] {
         lock = std::make_unique<TestSupport::LockingConnection>();
         QVERIFY(lock->locked);
-        dialog.questionEdit->setPlainText(QStringLiteral("Typed question"));
-        dialog.answersEdit->setPlainText(QStringLiteral("typed\nanswers"));
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QTextEdit>(&dialog, "questionEdit")->setPlainText(QStringLiteral("Typed question"));
+        child<QTextEdit>(&dialog, "answersEdit")->setPlainText(QStringLiteral("typed\nanswers"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
         stayedOpen = dialog.isVisible();
-        questionKept = dialog.questionEdit->toPlainText();
-        answersKept = dialog.answersEdit->toPlainText();
+        questionKept = child<QTextEdit>(&dialog, "questionEdit")->toPlainText();
+        answersKept = child<QTextEdit>(&dialog, "answersEdit")->toPlainText();
         // Once the other program lets go, the same input is saved with a second click.
         lock.reset();
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
     });
     QVERIFY(stayedOpen);
     QCOMPARE(questionKept, QStringLiteral("Typed question"));

@@ -12,6 +12,9 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
+#include <memory>
+
 class TestGuiUtil : public QObject
 {
     Q_OBJECT
@@ -23,6 +26,9 @@ private slots:
     void buttonWidensForALongText();
     void buttonWidensForALargerFont();
     void buttonWidthCountsTheIcon();
+    void buttonHelpersFixTheWidth();
+    void iconButtonTakesItsIconFromTheResources();
+    void namedNamesAndKeepsTheType();
     void addLabeledWidgetPlacesCaptionAndWidget();
     void addLabeledWidgetKeepsTheWidgetType();
     void enlargeFontKeepsBold();
@@ -147,6 +153,50 @@ void TestGuiUtil::buttonWidthCountsTheIcon()
     GuiUtil::fixButtonWidth(&withIcon, 100);
     QCOMPARE(withIcon.minimumWidth(), 100);
     QCOMPARE(withIcon.maximumWidth(), 100);
+}
+
+// The one way every window makes its buttons: the given width, or the width
+// the text needs when it is longer.
+void TestGuiUtil::buttonHelpersFixTheWidth()
+{
+    const std::unique_ptr<QPushButton> ok(GuiUtil::button("&Ok", 50));
+    QCOMPARE(ok->text(), QStringLiteral("&Ok"));
+    QVERIFY(ok->icon().isNull());
+    QCOMPARE(ok->minimumWidth(), 50);
+    QCOMPARE(ok->maximumWidth(), 50);
+    const std::unique_ptr<QPushButton> plea(
+        GuiUtil::button("I really don't know, tell me please!", 50));
+    const int needed = textWidth(*plea) + margins(plea->font());
+    QCOMPARE(plea->minimumWidth(), needed);
+    QCOMPARE(plea->maximumWidth(), needed);
+
+    const std::unique_ptr<QPushButton> reset(
+        GuiUtil::iconButton(":/asterisk_orange.png", "&Reset", 75));
+    QCOMPARE(reset->text(), QStringLiteral("&Reset"));
+    QCOMPARE(reset->minimumWidth(), std::max(75, GuiUtil::neededButtonWidth(reset.get())));
+    QCOMPARE(reset->maximumWidth(), reset->minimumWidth());
+    const std::unique_ptr<QPushButton> wide(
+        GuiUtil::iconButton(":/hand_point.png", "Hey, my answer is good!...", 50));
+    QCOMPARE(wide->minimumWidth(),
+             textWidth(*wide) + margins(wide->font()) + wide->iconSize().width() + 4);
+    QCOMPARE(wide->maximumWidth(), wide->minimumWidth());
+}
+
+void TestGuiUtil::iconButtonTakesItsIconFromTheResources()
+{
+    const std::unique_ptr<QPushButton> button(
+        GuiUtil::iconButton(":/accept.png", "&Check it!", 110));
+    QVERIFY(!button->icon().pixmap(16, 16).isNull());
+    QCOMPARE(button->icon().pixmap(16, 16).toImage(),
+             QIcon(QStringLiteral(":/accept.png")).pixmap(16, 16).toImage());
+}
+
+void TestGuiUtil::namedNamesAndKeepsTheType()
+{
+    QWidget window;
+    QLineEdit *edit = GuiUtil::named(new QLineEdit(&window), "questionEdit");
+    QCOMPARE(edit->objectName(), QStringLiteral("questionEdit"));
+    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("questionEdit")), edit);
 }
 
 void TestGuiUtil::addLabeledWidgetPlacesCaptionAndWidget()

@@ -4,6 +4,7 @@
 #include "editnivletdialog.h"
 #include "guiutil.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "nivletstablemodel.h"
@@ -29,6 +30,8 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+
+using TestSupport::child;
 
 namespace {
 // Rows 1 to 5 are looked at one by one; the bulk rows give searches of 199,
@@ -111,6 +114,7 @@ private slots:
     void backupAfterTheWindowIsUp();
 
 private:
+    MainWindowTestAccess ui() const { return MainWindowTestAccess(window.get()); }
     bool openWindow();
     void select(const QList<int> &rows);
     void searchFor(const QString &text, bool onlyActive = false);
@@ -144,9 +148,9 @@ bool TestMainWindow::openWindow()
     if (!window->init())
         return false;
     // The locks these tests take are held on purpose; waiting for them would only slow the run.
-    window->core->setBusyTimeout(50);
+    ui().core()->setBusyTimeout(50);
     tester = std::make_unique<QAbstractItemModelTester>(
-        window->nivletsModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ui().nivletsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     window->show();
     return QTest::qWaitForWindowExposed(window.get());
 }
@@ -165,18 +169,18 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::select(const QList<int> &rows)
 {
-    QItemSelectionModel *selection = window->nivletTableView->selectionModel();
+    QItemSelectionModel *selection = ui().nivletTableView()->selectionModel();
     selection->clearSelection();
     for (int row : rows)
-        selection->select(window->nivletsModel->index(row, 0),
+        selection->select(ui().nivletsModel()->index(row, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void TestMainWindow::searchFor(const QString &text, bool onlyActive)
 {
-    window->questionEdit->setText(text);
-    window->onlyActiveCheckBox->setChecked(onlyActive);
-    QTest::mouseClick(window->searchButton, Qt::LeftButton);
+    ui().questionEdit()->setText(text);
+    ui().onlyActiveCheckBox()->setChecked(onlyActive);
+    QTest::mouseClick(ui().button("searchButton"), Qt::LeftButton);
 }
 
 void TestMainWindow::buildsTheWindow()
@@ -198,9 +202,9 @@ void TestMainWindow::buildsTheWindow()
     auto *commands = qobject_cast<QHBoxLayout *>(main->itemAt(1)->layout());
     QVERIFY(commands);
     QCOMPARE(commands->count(), 7);
-    const QList<QPushButton *> commandButtons{window->challengeButton, window->puzzleButton,
-                                              window->booksButton,     window->optionsButton,
-                                              window->aboutButton,     window->exitButton};
+    const QList<QPushButton *> commandButtons{
+        ui().button("challengeButton"), ui().button("puzzleButton"), ui().button("booksButton"),
+        ui().button("optionsButton"),   ui().button("aboutButton"),  ui().button("exitButton")};
     const QStringList commandTexts{QStringLiteral("&Challenge!..."), QStringLiteral("&Puzzle..."),
                                    QStringLiteral("Books..."),       QStringLiteral("Options..."),
                                    QStringLiteral("About..."),       QStringLiteral("E&xit")};
@@ -223,57 +227,57 @@ void TestMainWindow::buildsTheWindow()
     QCOMPARE(qobject_cast<QLabel *>(grid->itemAtPosition(0, 0)->widget())->text(),
              QStringLiteral(" Question (begins as):"));
     QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::Alignment(Qt::AlignRight));
-    QCOMPARE(grid->itemAtPosition(0, 4)->widget(), window->questionEdit);
+    QCOMPARE(grid->itemAtPosition(0, 4)->widget(), ui().questionEdit());
     QCOMPARE(qobject_cast<QLabel *>(grid->itemAtPosition(1, 0)->widget())->text(),
              QStringLiteral("Book:"));
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), window->bookComboBox);
-    QCOMPARE(grid->itemAtPosition(1, 4)->widget(), window->bookComboBox);
-    QVERIFY(window->bookComboBox->withAllBooks);
-    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), window->onlyActiveCheckBox);
-    QCOMPARE(grid->itemAtPosition(2, 4)->widget(), window->onlyActiveCheckBox);
-    QCOMPARE(window->onlyActiveCheckBox->text(),
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), ui().bookComboBox());
+    QCOMPARE(grid->itemAtPosition(1, 4)->widget(), ui().bookComboBox());
+    QVERIFY(ui().bookComboBox()->hasAllBooksEntry());
+    QCOMPARE(grid->itemAtPosition(2, 1)->widget(), ui().onlyActiveCheckBox());
+    QCOMPARE(grid->itemAtPosition(2, 4)->widget(), ui().onlyActiveCheckBox());
+    QCOMPARE(ui().onlyActiveCheckBox()->text(),
              QStringLiteral("Only active nivlets in active books"));
 
     auto *searchRow = qobject_cast<QHBoxLayout *>(main->itemAt(4)->layout());
     QVERIFY(searchRow);
-    QCOMPARE(searchRow->itemAt(0)->widget(), window->searchButton);
-    QCOMPARE(searchRow->itemAt(1)->widget(), window->resetButton);
+    QCOMPARE(searchRow->itemAt(0)->widget(), ui().button("searchButton"));
+    QCOMPARE(searchRow->itemAt(1)->widget(), ui().button("resetButton"));
     QVERIFY(searchRow->itemAt(2)->spacerItem());
-    QCOMPARE(window->searchButton->text(), QStringLiteral("&Search nivlets"));
-    QVERIFY(hasFixedWidth(window->searchButton, 130));
-    QCOMPARE(window->resetButton->text(), QStringLiteral("&Reset"));
-    QVERIFY(hasFixedWidth(window->resetButton, 75));
+    QCOMPARE(ui().button("searchButton")->text(), QStringLiteral("&Search nivlets"));
+    QVERIFY(hasFixedWidth(ui().button("searchButton"), 130));
+    QCOMPARE(ui().button("resetButton")->text(), QStringLiteral("&Reset"));
+    QVERIFY(hasFixedWidth(ui().button("resetButton"), 75));
     // "&Reset" with its icon fits in 75 pixels in the test's font; the
     // style's smallest width of a button with a text is 80.
-    QVERIFY(GuiUtil::neededButtonWidth(window->resetButton) <= 75);
-    QCOMPARE(window->resetButton->width(), 75);
+    QVERIFY(GuiUtil::neededButtonWidth(ui().button("resetButton")) <= 75);
+    QCOMPARE(ui().button("resetButton")->width(), 75);
 
-    QCOMPARE(main->itemAt(5)->widget(), window->resultLabel);
-    QCOMPARE(window->resultLabel->margin(), 2);
-    QVERIFY(window->resultLabel->isHidden());
+    QCOMPARE(main->itemAt(5)->widget(), ui().resultLabel());
+    QCOMPARE(ui().resultLabel()->margin(), 2);
+    QVERIFY(ui().resultLabel()->isHidden());
 
-    QCOMPARE(main->itemAt(6)->widget(), window->nivletTableView);
-    QVERIFY(window->nivletTableView->verticalHeader()->isHidden());
-    QCOMPARE(window->nivletTableView->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(window->nivletTableView->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(window->nivletTableView->model(), window->nivletsModel);
-    QCOMPARE(window->nivletsModel->parent(), window.get());
+    QCOMPARE(main->itemAt(6)->widget(), ui().nivletTableView());
+    QVERIFY(ui().nivletTableView()->verticalHeader()->isHidden());
+    QCOMPARE(ui().nivletTableView()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(ui().nivletTableView()->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(ui().nivletTableView()->model(), ui().nivletsModel());
+    QCOMPARE(ui().nivletsModel()->parent(), window.get());
     const QList<std::pair<int, double>> specs{
         {70, 2.0}, {120, 4.0}, {60, 1.0}, {50, 1.0}, {80, 3.0}};
-    QCOMPARE(window->nivletTableView->columnSpecs.size(), 5);
+    QCOMPARE(ui().nivletTableView()->columnSpecs().size(), 5);
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(window->nivletTableView->columnSpecs.at(i).minWidth, specs.at(i).first);
-        QCOMPARE(window->nivletTableView->columnSpecs.at(i).weight, specs.at(i).second);
+        QCOMPARE(ui().nivletTableView()->columnSpecs().at(i).minWidth, specs.at(i).first);
+        QCOMPARE(ui().nivletTableView()->columnSpecs().at(i).weight, specs.at(i).second);
     }
     int widths = 0;
     for (int i = 0; i < 5; ++i)
-        widths += window->nivletTableView->columnWidth(i);
-    QCOMPARE(widths, window->nivletTableView->width() - 19);
+        widths += ui().nivletTableView()->columnWidth(i);
+    QCOMPARE(widths, ui().nivletTableView()->width() - 19);
 
     auto *listRow = qobject_cast<QHBoxLayout *>(main->itemAt(7)->layout());
     QVERIFY(listRow);
-    const QList<QPushButton *> listButtons{window->newButton, window->editButton,
-                                           window->deleteButton};
+    const QList<QPushButton *> listButtons{ui().button("newButton"), ui().button("editButton"),
+                                           ui().button("deleteButton")};
     const QStringList listTexts{QStringLiteral("&New nivlet..."), QStringLiteral("Edit nivlet..."),
                                 QStringLiteral("Delete nivlet(s)")};
     for (int i = 0; i < 3; ++i) {
@@ -287,15 +291,15 @@ void TestMainWindow::buildsTheWindow()
     QVERIFY(totalRow);
     QCOMPARE(qobject_cast<QLabel *>(totalRow->itemAt(0)->widget())->text(),
              QStringLiteral("Total number of nivlets:"));
-    QCOMPARE(totalRow->itemAt(1)->widget(), window->totalCountLabel);
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 1));
-    QCOMPARE(window->totalCountLabel->textFormat(), Qt::RichText);
+    QCOMPARE(totalRow->itemAt(1)->widget(), ui().totalCountLabel());
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 1));
+    QCOMPARE(ui().totalCountLabel()->textFormat(), Qt::RichText);
 
-    QVERIFY(window->newButton->isEnabled());
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(!window->deleteButton->isEnabled());
-    QVERIFY(window->autoChallengeAllowed);
-    QVERIFY(window->trayIcon->isVisible());
+    QVERIFY(ui().button("newButton")->isEnabled());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
+    QVERIFY(ui().autoChallengeAllowed());
+    QVERIFY(ui().trayIcon()->isVisible());
 }
 
 void TestMainWindow::searchCounts_data()
@@ -315,26 +319,26 @@ void TestMainWindow::searchCounts()
     QFETCH(int, rows);
     QFETCH(QString, label);
     searchFor(text);
-    QCOMPARE(window->nivletsModel->rowCount(), rows);
-    QCOMPARE(window->resultLabel->text(), label);
-    QCOMPARE(window->resultLabel->textFormat(), Qt::RichText);
-    QVERIFY(window->resultLabel->isVisible());
-    QVERIFY(window->searchButton->isEnabled());
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(!window->deleteButton->isEnabled());
+    QCOMPARE(ui().nivletsModel()->rowCount(), rows);
+    QCOMPARE(ui().resultLabel()->text(), label);
+    QCOMPARE(ui().resultLabel()->textFormat(), Qt::RichText);
+    QVERIFY(ui().resultLabel()->isVisible());
+    QVERIFY(ui().button("searchButton")->isEnabled());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
     // Lowest rate first.
     for (int i = 1; i < rows; ++i)
-        QVERIFY(window->nivletsModel->nivletAt(i - 1)->knRate <=
-                window->nivletsModel->nivletAt(i)->knRate);
-    QVERIFY(window->autoChallengeAllowed);
+        QVERIFY(ui().nivletsModel()->nivletAt(i - 1)->knRate <=
+                ui().nivletsModel()->nivletAt(i)->knRate);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestMainWindow::searchInputs()
 {
     const auto ids = [&] {
         QList<qint64> list;
-        for (int i = 0; i < window->nivletsModel->rowCount(); ++i)
-            list << window->nivletsModel->nivletAt(i)->id;
+        for (int i = 0; i < ui().nivletsModel()->rowCount(); ++i)
+            list << ui().nivletsModel()->nivletAt(i)->id;
         return list;
     };
     searchFor(QStringLiteral("Alpha"));
@@ -344,15 +348,15 @@ void TestMainWindow::searchInputs()
     // The text is taken as typed, not trimmed.
     searchFor(QStringLiteral(" Alpha"));
     QCOMPARE(ids(), QList<qint64>{});
-    window->bookComboBox->setCurrentIndex(2);
+    ui().bookComboBox()->setCurrentIndex(2);
     searchFor(QStringLiteral("alpha"));
     QCOMPARE(ids(), QList<qint64>{3});
     // An empty text over all books lists up to 200, lowest rate first.
-    window->bookComboBox->setCurrentIndex(0);
+    ui().bookComboBox()->setCurrentIndex(0);
     searchFor(QString());
-    QCOMPARE(window->nivletsModel->rowCount(), 200);
-    QCOMPARE(window->resultLabel->text(), limitText);
-    QCOMPARE(window->nivletsModel->nivletAt(0)->knRate, 0.001);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 200);
+    QCOMPARE(ui().resultLabel()->text(), limitText);
+    QCOMPARE(ui().nivletsModel()->nivletAt(0)->knRate, 0.001);
 }
 
 void TestMainWindow::searchFailure()
@@ -366,11 +370,11 @@ void TestMainWindow::searchFailure()
     QTRY_COMPARE(boxes->texts.size(), 1);
     QVERIFY2(boxes->texts.first().startsWith(QStringLiteral("Could not")),
              qPrintable(boxes->texts.first()));
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QVERIFY(!window->nivletsModel->hasNivlets());
-    QVERIFY(window->resultLabel->isHidden());
-    QVERIFY(window->searchButton->isEnabled());
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QVERIFY(!ui().nivletsModel()->hasNivlets());
+    QVERIFY(ui().resultLabel()->isHidden());
+    QVERIFY(ui().button("searchButton")->isEnabled());
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestMainWindow::resultTableShowsEightRows()
@@ -381,10 +385,10 @@ void TestMainWindow::resultTableShowsEightRows()
                        "VALUES (950, 1, 0.0, 3, 'Few and far between: a question far too long "
                        "for its column, which would take a second line', 'x')")));
     searchFor(QStringLiteral("Few "));
-    QCOMPARE(window->nivletsModel->rowCount(), 200);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 200);
     QCOMPARE(window->height(), 570);
-    NivletTableView *view = window->nivletTableView;
-    QCOMPARE(window->nivletsModel->nivletAt(0)->id, 950);
+    NivletTableView *view = ui().nivletTableView();
+    QCOMPARE(ui().nivletsModel()->nivletAt(0)->id, 950);
     const int viewportHeight = view->viewport()->height();
     int whole = 0;
     for (int row = 0; row < 200; ++row) {
@@ -403,82 +407,82 @@ void TestMainWindow::selectionEnablesEditAndDelete()
     searchFor(QStringLiteral("Alpha"));
     QCOMPARE(window->selectedRow(), -1);
     select({2});
-    QVERIFY(window->editButton->isEnabled());
-    QVERIFY(window->deleteButton->isEnabled());
+    QVERIFY(ui().button("editButton")->isEnabled());
+    QVERIFY(ui().button("deleteButton")->isEnabled());
     QCOMPARE(window->selectedRow(), 2);
     select({1, 3});
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(window->deleteButton->isEnabled());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(ui().button("deleteButton")->isEnabled());
     select({});
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(!window->deleteButton->isEnabled());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
     QCOMPARE(window->selectedRow(), -1);
 
     // By mouse and keyboard as a user would select.
-    const QRect cell = window->nivletTableView->visualRect(window->nivletsModel->index(0, 1));
-    QTest::mouseClick(window->nivletTableView->viewport(), Qt::LeftButton, {}, cell.center());
-    QVERIFY(window->editButton->isEnabled());
-    const QRect other = window->nivletTableView->visualRect(window->nivletsModel->index(2, 1));
-    QTest::mouseClick(window->nivletTableView->viewport(), Qt::LeftButton, Qt::ControlModifier,
+    const QRect cell = ui().nivletTableView()->visualRect(ui().nivletsModel()->index(0, 1));
+    QTest::mouseClick(ui().nivletTableView()->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(ui().button("editButton")->isEnabled());
+    const QRect other = ui().nivletTableView()->visualRect(ui().nivletsModel()->index(2, 1));
+    QTest::mouseClick(ui().nivletTableView()->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       other.center());
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(window->deleteButton->isEnabled());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(ui().button("deleteButton")->isEnabled());
     // A new search clears the selection.
     searchFor(QStringLiteral("Alpha"));
-    QVERIFY(!window->deleteButton->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
 }
 
 void TestMainWindow::returnInQuestionStartsNothing()
 {
     window->activateWindow();
-    window->questionEdit->setFocus();
-    QTRY_VERIFY(window->questionEdit->hasFocus());
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    QTest::keyClicks(window->questionEdit, QStringLiteral("Alpha"));
-    QTest::keyClick(window->questionEdit, Qt::Key_Return);
-    QTest::keyClick(window->questionEdit, Qt::Key_Enter);
+    ui().questionEdit()->setFocus();
+    QTRY_VERIFY(ui().questionEdit()->hasFocus());
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
+    QTest::keyClicks(ui().questionEdit(), QStringLiteral("Alpha"));
+    QTest::keyClick(ui().questionEdit(), Qt::Key_Return);
+    QTest::keyClick(ui().questionEdit(), Qt::Key_Enter);
     QTest::qWait(50);
     QCOMPARE(resets.count(), 0);
-    QVERIFY(window->resultLabel->isHidden());
+    QVERIFY(ui().resultLabel()->isHidden());
     QVERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(window->questionEdit->text(), QStringLiteral("Alpha"));
+    QCOMPARE(ui().questionEdit()->text(), QStringLiteral("Alpha"));
 }
 
 void TestMainWindow::resetEmptiesThePanel()
 {
-    window->bookComboBox->setCurrentIndex(3);
+    ui().bookComboBox()->setCurrentIndex(3);
     searchFor(QStringLiteral("Many"), false);
     select({0});
-    QVERIFY(window->nivletsModel->rowCount() > 0);
-    QTest::mouseClick(window->resetButton, Qt::LeftButton);
-    QCOMPARE(window->questionEdit->text(), QString());
-    QVERIFY(window->onlyActiveCheckBox->isChecked());
-    QCOMPARE(window->bookComboBox->currentIndex(), 0);
-    QCOMPARE(window->bookComboBox->currentText(), QStringLiteral("*All books*"));
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QVERIFY(!window->nivletsModel->hasNivlets());
-    QVERIFY(window->resultLabel->isHidden());
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(!window->deleteButton->isEnabled());
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 1));
+    QVERIFY(ui().nivletsModel()->rowCount() > 0);
+    QTest::mouseClick(ui().button("resetButton"), Qt::LeftButton);
+    QCOMPARE(ui().questionEdit()->text(), QString());
+    QVERIFY(ui().onlyActiveCheckBox()->isChecked());
+    QCOMPARE(ui().bookComboBox()->currentIndex(), 0);
+    QCOMPARE(ui().bookComboBox()->currentText(), QStringLiteral("*All books*"));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QVERIFY(!ui().nivletsModel()->hasNivlets());
+    QVERIFY(ui().resultLabel()->isHidden());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 1));
 }
 
 void TestMainWindow::changeAfterResetUpdatesOnlyTheTotal()
 {
     searchFor(QStringLiteral("Alpha"));
-    QTest::mouseClick(window->resetButton, Qt::LeftButton);
-    window->bookComboBox->setCurrentIndex(1);
-    window->questionEdit->setText(QStringLiteral("Alpha five"));
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    QTest::mouseClick(ui().button("resetButton"), Qt::LeftButton);
+    ui().bookComboBox()->setCurrentIndex(1);
+    ui().questionEdit()->setText(QStringLiteral("Alpha five"));
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
     TestSupport::onModal<EditNivletDialog>([](EditNivletDialog *dialog) {
-        dialog->answersEdit->setPlainText(QStringLiteral("five"));
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        child<QTextEdit>(dialog, "answersEdit")->setPlainText(QStringLiteral("five"));
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     });
-    QTest::mouseClick(window->newButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("newButton"), Qt::LeftButton);
     QCOMPARE(resets.count(), 0);
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QVERIFY(window->resultLabel->isHidden());
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QVERIFY(ui().resultLabel()->isHidden());
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows));
 }
 
 void TestMainWindow::newNivletFromThePanel_data()
@@ -497,63 +501,63 @@ void TestMainWindow::newNivletFromThePanel()
     QFETCH(bool, onlyActive);
     QFETCH(QString, expectedBook);
     searchFor(QStringLiteral("Alpha"), onlyActive);
-    window->bookComboBox->setCurrentIndex(bookEntry);
+    ui().bookComboBox()->setCurrentIndex(bookEntry);
     QString shownBook;
     QString shownQuestion;
     bool focusInAnswers = false;
     bool guardWhileOpen = true;
     TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
-        shownBook = dialog->bookCombo->currentText();
-        shownQuestion = dialog->questionEdit->toPlainText();
+        shownBook = child<BookComboBox>(dialog, "bookCombo")->currentText();
+        shownQuestion = child<QTextEdit>(dialog, "questionEdit")->toPlainText();
         QTRY_VERIFY(QApplication::focusWidget());
-        focusInAnswers = QApplication::focusWidget() == dialog->answersEdit;
-        guardWhileOpen = window->autoChallengeAllowed;
-        dialog->questionEdit->setPlainText(QStringLiteral("Alpha new"));
-        dialog->answersEdit->setPlainText(QStringLiteral("new"));
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        focusInAnswers = QApplication::focusWidget() == child<QTextEdit>(dialog, "answersEdit");
+        guardWhileOpen = ui().autoChallengeAllowed();
+        child<QTextEdit>(dialog, "questionEdit")->setPlainText(QStringLiteral("Alpha new"));
+        child<QTextEdit>(dialog, "answersEdit")->setPlainText(QStringLiteral("new"));
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     });
-    QTest::mouseClick(window->newButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("newButton"), Qt::LeftButton);
     QCOMPARE(shownBook, expectedBook);
     QCOMPARE(shownQuestion, QStringLiteral("Alpha"));
     QVERIFY(focusInAnswers);
     QVERIFY(!guardWhileOpen);
-    QVERIFY(window->autoChallengeAllowed);
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows));
+    QVERIFY(ui().autoChallengeAllowed());
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows));
     // The shown search has been repeated with the panel's inputs, book included.
     bool listed = false;
-    for (int i = 0; i < window->nivletsModel->rowCount(); ++i)
-        listed =
-            listed || window->nivletsModel->nivletAt(i)->question == QLatin1String("Alpha new");
+    for (int i = 0; i < ui().nivletsModel()->rowCount(); ++i)
+        listed = listed || ui().nivletsModel()->nivletAt(i)->question == QLatin1String("Alpha new");
     QCOMPARE(listed, bookEntry != 0 || expectedBook == QLatin1String("Rivers"));
 }
 
 void TestMainWindow::editRepeatsTheSearch()
 {
     searchFor(QStringLiteral("Alpha"));
-    QCOMPARE(window->nivletsModel->rowCount(), 4);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 4);
     select({1});
-    QCOMPARE(window->nivletsModel->nivletAt(1)->id, 2);
+    QCOMPARE(ui().nivletsModel()->nivletAt(1)->id, 2);
     QString shown;
     TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
-        shown = dialog->questionEdit->toPlainText();
-        QVERIFY(!dialog->bookCombo->isEnabled());
-        dialog->questionEdit->setPlainText(QStringLiteral("Beta two"));
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        shown = child<QTextEdit>(dialog, "questionEdit")->toPlainText();
+        QVERIFY(!child<BookComboBox>(dialog, "bookCombo")->isEnabled());
+        child<QTextEdit>(dialog, "questionEdit")->setPlainText(QStringLiteral("Beta two"));
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     });
-    QTest::mouseClick(window->editButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("editButton"), Qt::LeftButton);
     QCOMPARE(shown, QStringLiteral("Alpha two"));
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
-    QCOMPARE(window->resultLabel->text(), foundText(3));
-    QCOMPARE(window->questionEdit->text(), QStringLiteral("Alpha"));
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(window->autoChallengeAllowed);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
+    QCOMPARE(ui().resultLabel()->text(), foundText(3));
+    QCOMPARE(ui().questionEdit()->text(), QStringLiteral("Alpha"));
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(ui().autoChallengeAllowed());
 
     // Cancelled: nothing is searched again.
     select({0});
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    TestSupport::onModal<EditNivletDialog>(
-        [](EditNivletDialog *dialog) { QTest::mouseClick(dialog->cancelButton, Qt::LeftButton); });
-    QTest::mouseClick(window->editButton, Qt::LeftButton);
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
+    TestSupport::onModal<EditNivletDialog>([](EditNivletDialog *dialog) {
+        QTest::mouseClick(child<QPushButton>(dialog, "cancelButton"), Qt::LeftButton);
+    });
+    QTest::mouseClick(ui().button("editButton"), Qt::LeftButton);
     QCOMPARE(resets.count(), 0);
     QCOMPARE(window->selectedRow(), 0);
 }
@@ -565,17 +569,17 @@ void TestMainWindow::editNivletWithMissingBook()
     bool seen = false;
     TestSupport::onModal<EditNivletDialog>(
         [](EditNivletDialog *dialog) {
-            QCOMPARE(dialog->bookCombo->currentIndex(), -1);
-            dialog->answersEdit->setPlainText(QStringLiteral("orphan answer"));
-            QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+            QCOMPARE(child<BookComboBox>(dialog, "bookCombo")->currentIndex(), -1);
+            child<QTextEdit>(dialog, "answersEdit")->setPlainText(QStringLiteral("orphan answer"));
+            QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
         },
         &seen);
-    window->autoChallengeAllowed = false;
+    ui().setAutoChallengeAllowed(false);
     window->openNivletEditor(5, QString());
-    window->autoChallengeAllowed = true;
+    ui().setAutoChallengeAllowed(true);
     QVERIFY(seen);
     QVERIFY(boxes->texts.isEmpty());
-    std::unique_ptr<Nivlet> row(window->core->getNivlet(5));
+    std::unique_ptr<Nivlet> row(ui().core()->getNivlet(5));
     QVERIFY(row);
     QCOMPARE(row->answer, QStringLiteral("orphan answer"));
     QVERIFY(!row->book);
@@ -585,7 +589,7 @@ void TestMainWindow::deleteOne()
 {
     searchFor(QStringLiteral("Alpha"));
     select({2});
-    QCOMPARE(window->nivletsModel->nivletAt(2)->id, 3);
+    QCOMPARE(ui().nivletsModel()->nivletAt(2)->id, 3);
     QString title;
     QString text;
     Qt::TextFormat format = Qt::AutoText;
@@ -602,12 +606,12 @@ void TestMainWindow::deleteOne()
         buttons = box->standardButtons();
         defaultButton = box->defaultButton();
         yes = box->button(QMessageBox::Yes);
-        guardWhileOpen = window->autoChallengeAllowed;
+        guardWhileOpen = ui().autoChallengeAllowed();
         QVERIFY(!box->parent());
         // Return takes the default button.
         QTest::keyClick(box, Qt::Key_Return);
     });
-    QTest::mouseClick(window->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("deleteButton"), Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("Delete nivlet(s)"));
     QCOMPARE(text, QStringLiteral("Are you sure you want to delete nivlet #3?"));
     QCOMPARE(format, Qt::PlainText);
@@ -615,12 +619,12 @@ void TestMainWindow::deleteOne()
     QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(defaultButton, yes);
     QVERIFY(!guardWhileOpen);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(!rowExists(3));
     QVERIFY(rowExists(2));
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
-    QCOMPARE(window->resultLabel->text(), foundText(3));
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 2));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
+    QCOMPARE(ui().resultLabel()->text(), foundText(3));
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 2));
     QVERIFY(boxes->texts.isEmpty());
 }
 
@@ -633,97 +637,97 @@ void TestMainWindow::deleteSeveral()
         text = box->text();
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
     });
-    QTest::mouseClick(window->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("deleteButton"), Qt::LeftButton);
     QCOMPARE(text, QStringLiteral("Are you sure you want to delete the selected nivlets?"));
     QVERIFY(!rowExists(1));
     QVERIFY(!rowExists(4));
     QVERIFY(rowExists(2));
     QVERIFY(rowExists(3));
-    QCOMPARE(window->nivletsModel->rowCount(), 2);
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 3));
+    QCOMPARE(ui().nivletsModel()->rowCount(), 2);
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>%1</b>").arg(totalRows - 3));
 }
 
 void TestMainWindow::deleteAnsweredNo()
 {
     searchFor(QStringLiteral("Alpha"));
     select({0, 1});
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
     TestSupport::onModal<QMessageBox>(
         [&](QMessageBox *box) { QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton); });
-    QTest::mouseClick(window->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("deleteButton"), Qt::LeftButton);
     QVERIFY(rowExists(1));
     QVERIFY(rowExists(2));
     QCOMPARE(resets.count(), 0);
     QCOMPARE(window->selectedRow(), 0);
-    QVERIFY(window->deleteButton->isEnabled());
-    QVERIFY(window->autoChallengeAllowed);
-    QVERIFY(!window->core->activeListStale);
+    QVERIFY(ui().button("deleteButton")->isEnabled());
+    QVERIFY(ui().autoChallengeAllowed());
+    QVERIFY(!ui().core()->activeListStale);
 }
 
 void TestMainWindow::failingDeleteStillRefreshes()
 {
     searchFor(QStringLiteral("Alpha"));
     select({0, 1});
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
     // The store can still read, but not change anything.
     TestSupport::LockingConnection lock("BEGIN IMMEDIATE");
     QVERIFY(lock.locked);
     TestSupport::onModal<QMessageBox>([&](QMessageBox *box) {
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
     });
-    QTest::mouseClick(window->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("deleteButton"), Qt::LeftButton);
     QTRY_VERIFY(!boxes->texts.isEmpty());
     QVERIFY2(
         boxes->texts.last().startsWith(QStringLiteral("Could not delete nivlet. error code: 5")),
         qPrintable(boxes->texts.join(QLatin1Char('|'))));
     QVERIFY(rowExists(1));
     QCOMPARE(resets.count(), 1);
-    QVERIFY(window->nivletsModel->hasNivlets());
-    QCOMPARE(window->nivletsModel->rowCount(), 4);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().nivletsModel()->hasNivlets());
+    QCOMPARE(ui().nivletsModel()->rowCount(), 4);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestMainWindow::booksChangedDropsTheResult()
 {
-    window->bookComboBox->setCurrentIndex(1);
+    ui().bookComboBox()->setCurrentIndex(1);
     searchFor(QStringLiteral("Alpha"));
-    QCOMPARE(window->nivletsModel->rowCount(), 3);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 3);
     select({0});
     QVERIFY(!window->grab().isNull());
-    Book *rivers = window->core->book(0);
-    QCOMPARE(window->nivletsModel->nivletAt(0)->book, rivers);
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    QVERIFY(window->core->deleteBook(rivers));
+    Book *rivers = ui().core()->book(0);
+    QCOMPARE(ui().nivletsModel()->nivletAt(0)->book, rivers);
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
+    QVERIFY(ui().core()->deleteBook(rivers));
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
-    QVERIFY(!window->nivletsModel->hasNivlets());
-    QVERIFY(window->resultLabel->isHidden());
-    QVERIFY(!window->editButton->isEnabled());
-    QVERIFY(!window->deleteButton->isEnabled());
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
+    QVERIFY(!ui().nivletsModel()->hasNivlets());
+    QVERIFY(ui().resultLabel()->isHidden());
+    QVERIFY(!ui().button("editButton")->isEnabled());
+    QVERIFY(!ui().button("deleteButton")->isEnabled());
     // Painting after the change reads nothing of the deleted book.
-    window->nivletTableView->viewport()->repaint();
+    ui().nivletTableView()->viewport()->repaint();
     QVERIFY(!window->grab().isNull());
     // Nothing is repeated after the drop: no result is shown.
     window->refreshAfterChange();
-    QCOMPARE(window->nivletsModel->rowCount(), 0);
+    QCOMPARE(ui().nivletsModel()->rowCount(), 0);
 
     searchFor(QStringLiteral("Alpha"));
-    QVERIFY(window->core->editBook(window->core->book(0), QStringLiteral("Concealed"), false));
-    QVERIFY(!window->nivletsModel->hasNivlets());
+    QVERIFY(ui().core()->editBook(ui().core()->book(0), QStringLiteral("Concealed"), false));
+    QVERIFY(!ui().nivletsModel()->hasNivlets());
 }
 
 void TestMainWindow::userTextIsPlain()
 {
-    QVERIFY(window->core->editBook(window->core->book(2), QStringLiteral("<i>Lakes</i>"), true));
-    QVERIFY(window->core->editNivlet(101, QStringLiteral("Many <img src=\"x.png\"> 1"),
-                                     QStringLiteral("m"), true));
-    QTest::mouseClick(window->resetButton, Qt::LeftButton);
-    QCOMPARE(window->bookComboBox->itemText(3), QStringLiteral("<i>Lakes</i>"));
+    QVERIFY(ui().core()->editBook(ui().core()->book(2), QStringLiteral("<i>Lakes</i>"), true));
+    QVERIFY(ui().core()->editNivlet(101, QStringLiteral("Many <img src=\"x.png\"> 1"),
+                                    QStringLiteral("m"), true));
+    QTest::mouseClick(ui().button("resetButton"), Qt::LeftButton);
+    QCOMPARE(ui().bookComboBox()->itemText(3), QStringLiteral("<i>Lakes</i>"));
     searchFor(QStringLiteral("Many <img"));
-    QCOMPARE(window->nivletsModel->rowCount(), 1);
-    QCOMPARE(window->nivletsModel->data(window->nivletsModel->index(0, 1)).toString(),
+    QCOMPARE(ui().nivletsModel()->rowCount(), 1);
+    QCOMPARE(ui().nivletsModel()->data(ui().nivletsModel()->index(0, 1)).toString(),
              QStringLiteral("Many <img src=\"x.png\"> 1"));
-    QCOMPARE(window->nivletsModel->data(window->nivletsModel->index(0, 4)).toString(),
+    QCOMPARE(ui().nivletsModel()->data(ui().nivletsModel()->index(0, 4)).toString(),
              QStringLiteral("<i>Lakes</i>"));
     select({0});
     QString question;
@@ -731,7 +735,7 @@ void TestMainWindow::userTextIsPlain()
         question = box->text();
         QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
     });
-    QTest::mouseClick(window->deleteButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("deleteButton"), Qt::LeftButton);
     QCOMPARE(question, QStringLiteral("Are you sure you want to delete nivlet #101?"));
     QVERIFY(!window->grab().isNull());
 }
@@ -740,46 +744,46 @@ void TestMainWindow::guardDuringCommands()
 {
     searchFor(QStringLiteral("Alpha"));
     // A search run inside a command leaves the guard to that command.
-    window->autoChallengeAllowed = false;
+    ui().setAutoChallengeAllowed(false);
     window->search();
-    QVERIFY(!window->autoChallengeAllowed);
+    QVERIFY(!ui().autoChallengeAllowed());
     window->refreshAfterChange();
-    QVERIFY(!window->autoChallengeAllowed);
+    QVERIFY(!ui().autoChallengeAllowed());
     window->reset();
-    QVERIFY(!window->autoChallengeAllowed);
-    window->autoChallengeAllowed = true;
+    QVERIFY(!ui().autoChallengeAllowed());
+    ui().setAutoChallengeAllowed(true);
     window->reset();
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 
     // Edit and delete with nothing selected open nothing and set the guard again.
     window->editNivlet();
     window->deleteNivlets();
     QVERIFY(!QApplication::activeModalWidget());
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 
     bool guardInEditor = true;
     searchFor(QStringLiteral("Alpha"));
     select({0});
     TestSupport::onModal<EditNivletDialog>([&](EditNivletDialog *dialog) {
-        guardInEditor = window->autoChallengeAllowed;
+        guardInEditor = ui().autoChallengeAllowed();
         dialog->reject();
     });
     window->editNivlet();
     QVERIFY(!guardInEditor);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestMainWindow::newDisabledWithoutBooks()
 {
     QVERIFY(TestSupport::createDatabase(work->path()));
     QVERIFY(openWindow());
-    QVERIFY(!window->newButton->isEnabled());
-    QCOMPARE(window->totalCountLabel->text(), QStringLiteral("<b>0</b>"));
-    QCOMPARE(window->bookComboBox->count(), 1);
-    QVERIFY(window->core->addBook(QStringLiteral("First"), true));
+    QVERIFY(!ui().button("newButton")->isEnabled());
+    QCOMPARE(ui().totalCountLabel()->text(), QStringLiteral("<b>0</b>"));
+    QCOMPARE(ui().bookComboBox()->count(), 1);
+    QVERIFY(ui().core()->addBook(QStringLiteral("First"), true));
     window->reset();
-    QVERIFY(window->newButton->isEnabled());
-    QCOMPARE(window->bookComboBox->count(), 2);
+    QVERIFY(ui().button("newButton")->isEnabled());
+    QCOMPARE(ui().bookComboBox()->count(), 2);
 }
 
 // The first start of the day copies the file once the window is up, not
@@ -792,7 +796,7 @@ void TestMainWindow::backupAfterTheWindowIsUp()
     const Backups backups(QStringLiteral("backups"));
     MainWindow fresh;
     QVERIFY(fresh.init());
-    QVERIFY(!fresh.core->backupRunning());
+    QVERIFY(!MainWindowTestAccess(&fresh).core()->backupRunning());
     QVERIFY(backups.files().isEmpty());
     fresh.show();
     QVERIFY(QTest::qWaitForWindowExposed(&fresh));

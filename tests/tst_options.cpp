@@ -16,8 +16,16 @@
 #include <memory>
 
 using TestSupport::BoxCatcher;
+using TestSupport::child;
 using TestSupport::runModal;
 using TestSupport::WorkDir;
+
+// The store a dialog saves through shows in no widget.
+class OptionsDialogTestAccess
+{
+public:
+    static NivletCore *core(const OptionsDialog *dialog) { return dialog->core; }
+};
 
 namespace {
 
@@ -123,7 +131,7 @@ void TestOptions::buildsTheWindow()
     QWidget parent;
     OptionsDialog dialog(&parent, core.get());
     QCOMPARE(dialog.parentWidget(), &parent);
-    QCOMPARE(dialog.core, core.get());
+    QCOMPARE(OptionsDialogTestAccess::core(&dialog), core.get());
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Options"));
 
     auto *layout = qobject_cast<QVBoxLayout *>(dialog.layout());
@@ -134,29 +142,31 @@ void TestOptions::buildsTheWindow()
     QVERIFY(intervalRow);
     QCOMPARE(intervalRow->alignment(), Qt::AlignLeft);
     QCOMPARE(intervalRow->count(), 3);
-    QCOMPARE(intervalRow->itemAt(0)->widget(), dialog.autoChCheck);
-    QCOMPARE(dialog.autoChCheck->text(), QStringLiteral("Automatically challenge me every"));
-    QCOMPARE(intervalRow->itemAt(1)->widget(), dialog.intervalEdit);
-    QCOMPARE(dialog.intervalEdit->minimumWidth(), 40);
-    QCOMPARE(dialog.intervalEdit->maximumWidth(), 40);
+    QCOMPARE(intervalRow->itemAt(0)->widget(), child<QCheckBox>(&dialog, "autoChCheck"));
+    QCOMPARE(child<QCheckBox>(&dialog, "autoChCheck")->text(),
+             QStringLiteral("Automatically challenge me every"));
+    QCOMPARE(intervalRow->itemAt(1)->widget(), child<QLineEdit>(&dialog, "intervalEdit"));
+    QCOMPARE(child<QLineEdit>(&dialog, "intervalEdit")->minimumWidth(), 40);
+    QCOMPARE(child<QLineEdit>(&dialog, "intervalEdit")->maximumWidth(), 40);
     auto *unit = qobject_cast<QLabel *>(intervalRow->itemAt(2)->widget());
     QVERIFY(unit);
     QCOMPARE(unit->text(), QStringLiteral("minutes (1-240)"));
 
-    QCOMPARE(layout->itemAt(1)->widget(), dialog.puzzleRatesCheck);
-    QCOMPARE(dialog.puzzleRatesCheck->text(),
+    QCOMPARE(layout->itemAt(1)->widget(), child<QCheckBox>(&dialog, "puzzleRatesCheck"));
+    QCOMPARE(child<QCheckBox>(&dialog, "puzzleRatesCheck")->text(),
              QStringLiteral("Cross-word puzzle results affect knowledge rates."));
 
     auto *buttonRow = qobject_cast<QHBoxLayout *>(layout->itemAt(2)->layout());
     QVERIFY(buttonRow);
     QCOMPARE(buttonRow->alignment(), Qt::AlignLeft);
-    QCOMPARE(buttonRow->itemAt(0)->widget(), dialog.okButton);
-    QCOMPARE(buttonRow->itemAt(1)->widget(), dialog.cancelButton);
-    QCOMPARE(dialog.okButton->text(), QStringLiteral("Ok"));
-    QCOMPARE(dialog.cancelButton->text(), QStringLiteral("Cancel"));
-    QVERIFY(dialog.okButton->isDefault());
-    QVERIFY(!dialog.cancelButton->isDefault());
-    for (QPushButton *button : {dialog.okButton, dialog.cancelButton}) {
+    QCOMPARE(buttonRow->itemAt(0)->widget(), child<QPushButton>(&dialog, "okButton"));
+    QCOMPARE(buttonRow->itemAt(1)->widget(), child<QPushButton>(&dialog, "cancelButton"));
+    QCOMPARE(child<QPushButton>(&dialog, "okButton")->text(), QStringLiteral("Ok"));
+    QCOMPARE(child<QPushButton>(&dialog, "cancelButton")->text(), QStringLiteral("Cancel"));
+    QVERIFY(child<QPushButton>(&dialog, "okButton")->isDefault());
+    QVERIFY(!child<QPushButton>(&dialog, "cancelButton")->isDefault());
+    for (QPushButton *button :
+         {child<QPushButton>(&dialog, "okButton"), child<QPushButton>(&dialog, "cancelButton")}) {
         QCOMPARE(button->minimumWidth(), 60);
         QCOMPARE(button->maximumWidth(), 60);
     }
@@ -167,7 +177,7 @@ void TestOptions::readsNothingUntilLoaded()
     QVERIFY(openStore());
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(!core->optionsCache);
-    QVERIFY(dialog.intervalEdit->text().isEmpty());
+    QVERIFY(child<QLineEdit>(&dialog, "intervalEdit")->text().isEmpty());
     QVERIFY(dialog.loadOptions());
     QVERIFY(core->optionsCache);
 }
@@ -178,10 +188,10 @@ void TestOptions::showsStoredMinutes()
                       "puzzle_affects_rates = 0;"));
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
-    QVERIFY(dialog.autoChCheck->isChecked());
-    QCOMPARE(dialog.intervalEdit->text(), QStringLiteral("15"));
-    QVERIFY(dialog.intervalEdit->isEnabled());
-    QVERIFY(!dialog.puzzleRatesCheck->isChecked());
+    QVERIFY(child<QCheckBox>(&dialog, "autoChCheck")->isChecked());
+    QCOMPARE(child<QLineEdit>(&dialog, "intervalEdit")->text(), QStringLiteral("15"));
+    QVERIFY(child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
+    QVERIFY(!child<QCheckBox>(&dialog, "puzzleRatesCheck")->isChecked());
 }
 
 void TestOptions::minutesFromSeconds_data()
@@ -208,7 +218,7 @@ void TestOptions::minutesFromSeconds()
     options->autoChInterval = seconds;
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
-    QCOMPARE(dialog.intervalEdit->text(), shown);
+    QCOMPARE(child<QLineEdit>(&dialog, "intervalEdit")->text(), shown);
 }
 
 void TestOptions::fieldFollowsTheCheckBox()
@@ -216,20 +226,20 @@ void TestOptions::fieldFollowsTheCheckBox()
     QVERIFY(openStore());
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
-    QVERIFY(!dialog.autoChCheck->isChecked());
-    QVERIFY(!dialog.intervalEdit->isEnabled());
-    QVERIFY(dialog.puzzleRatesCheck->isChecked());
+    QVERIFY(!child<QCheckBox>(&dialog, "autoChCheck")->isChecked());
+    QVERIFY(!child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
+    QVERIFY(child<QCheckBox>(&dialog, "puzzleRatesCheck")->isChecked());
 
-    dialog.autoChCheck->setChecked(true);
-    QVERIFY(dialog.intervalEdit->isEnabled());
-    dialog.autoChCheck->setChecked(false);
-    QVERIFY(!dialog.intervalEdit->isEnabled());
+    child<QCheckBox>(&dialog, "autoChCheck")->setChecked(true);
+    QVERIFY(child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
+    child<QCheckBox>(&dialog, "autoChCheck")->setChecked(false);
+    QVERIFY(!child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
 
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(dialog.autoChCheck, Qt::LeftButton);
-    QVERIFY(dialog.autoChCheck->isChecked());
-    QVERIFY(dialog.intervalEdit->isEnabled());
+    QTest::mouseClick(child<QCheckBox>(&dialog, "autoChCheck"), Qt::LeftButton);
+    QVERIFY(child<QCheckBox>(&dialog, "autoChCheck")->isChecked());
+    QVERIFY(child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
     QCOMPARE(storedOptions(), QStringLiteral("0|900|1"));
 }
 
@@ -253,10 +263,10 @@ void TestOptions::okStoresSeconds()
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
     const int result = runModal(&dialog, [&] {
-        QTest::mouseClick(dialog.autoChCheck, Qt::LeftButton);
-        QTest::mouseClick(dialog.puzzleRatesCheck, Qt::LeftButton);
-        dialog.intervalEdit->setText(typed);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(&dialog, "autoChCheck"), Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(&dialog, "puzzleRatesCheck"), Qt::LeftButton);
+        child<QLineEdit>(&dialog, "intervalEdit")->setText(typed);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(storedOptions(), stored);
@@ -269,10 +279,10 @@ void TestOptions::returnKeySaves()
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
     const int result = runModal(&dialog, [&] {
-        dialog.autoChCheck->setChecked(true);
-        dialog.intervalEdit->setFocus();
-        dialog.intervalEdit->setText(QStringLiteral("3"));
-        QTest::keyClick(dialog.intervalEdit, Qt::Key_Return);
+        child<QCheckBox>(&dialog, "autoChCheck")->setChecked(true);
+        child<QLineEdit>(&dialog, "intervalEdit")->setFocus();
+        child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("3"));
+        QTest::keyClick(child<QLineEdit>(&dialog, "intervalEdit"), Qt::Key_Return);
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(storedOptions(), QStringLiteral("1|180|1"));
@@ -299,11 +309,12 @@ void TestOptions::invalidMinutesStoreNothing()
     QVERIFY(dialog.loadOptions());
     bool stayedOpen = false;
     const int result = runModal(&dialog, [&] {
-        dialog.autoChCheck->setChecked(true);
-        dialog.intervalEdit->setText(typed);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QCheckBox>(&dialog, "autoChCheck")->setChecked(true);
+        child<QLineEdit>(&dialog, "intervalEdit")->setText(typed);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(catcher->texts.size(), 1);
-        stayedOpen = dialog.isVisible() && dialog.intervalEdit->text() == typed;
+        stayedOpen =
+            dialog.isVisible() && child<QLineEdit>(&dialog, "intervalEdit")->text() == typed;
         dialog.reject();
     });
     QVERIFY(stayedOpen);
@@ -319,15 +330,15 @@ void TestOptions::invalidMinutesInDisabledField()
     QVERIFY(openStore());
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
-    dialog.intervalEdit->setText(QStringLiteral("0"));
-    dialog.puzzleRatesCheck->setChecked(false);
-    QVERIFY(!dialog.intervalEdit->isEnabled());
+    child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("0"));
+    child<QCheckBox>(&dialog, "puzzleRatesCheck")->setChecked(false);
+    QVERIFY(!child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
     dialog.onOk();
     QCOMPARE(takeBoxes(), QStringList{"Error: " + minutesMessage});
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(storedOptions(), QStringLiteral("0|900|1"));
 
-    dialog.intervalEdit->setText(QStringLiteral("20"));
+    child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("20"));
     dialog.onOk();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(storedOptions(), QStringLiteral("0|1200|0"));
@@ -350,13 +361,13 @@ void TestOptions::cancelAfterChangingEverything()
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
     const int result = runModal(&dialog, [&] {
-        QTest::mouseClick(dialog.autoChCheck, Qt::LeftButton);
-        QTest::mouseClick(dialog.puzzleRatesCheck, Qt::LeftButton);
-        dialog.intervalEdit->setText(QStringLiteral("42"));
-        QVERIFY(!dialog.autoChCheck->isChecked());
-        QVERIFY(!dialog.puzzleRatesCheck->isChecked());
+        QTest::mouseClick(child<QCheckBox>(&dialog, "autoChCheck"), Qt::LeftButton);
+        QTest::mouseClick(child<QCheckBox>(&dialog, "puzzleRatesCheck"), Qt::LeftButton);
+        child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("42"));
+        QVERIFY(!child<QCheckBox>(&dialog, "autoChCheck")->isChecked());
+        QVERIFY(!child<QCheckBox>(&dialog, "puzzleRatesCheck")->isChecked());
         if (way == 0)
-            QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(&dialog, "cancelButton"), Qt::LeftButton);
         else if (way == 1)
             QTest::keyClick(&dialog, Qt::Key_Escape);
         else
@@ -386,11 +397,12 @@ void TestOptions::failingSaveStaysOpen()
     QVERIFY(dialog.loadOptions());
     bool stayedOpen = false;
     const int result = runModal(&dialog, [&] {
-        dialog.autoChCheck->setChecked(true);
-        dialog.intervalEdit->setText(QStringLiteral("5"));
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        child<QCheckBox>(&dialog, "autoChCheck")->setChecked(true);
+        child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("5"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
         QTRY_COMPARE(catcher->texts.size(), 1);
-        stayedOpen = dialog.isVisible() && dialog.intervalEdit->text() == QStringLiteral("5");
+        stayedOpen = dialog.isVisible() &&
+                     child<QLineEdit>(&dialog, "intervalEdit")->text() == QStringLiteral("5");
         dialog.reject();
     });
     QVERIFY(stayedOpen);
@@ -408,8 +420,8 @@ void TestOptions::savedOptionsSeenAtOnce()
     QVERIFY(held);
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
-    dialog.autoChCheck->setChecked(true);
-    dialog.intervalEdit->setText(QStringLiteral("2"));
+    child<QCheckBox>(&dialog, "autoChCheck")->setChecked(true);
+    child<QLineEdit>(&dialog, "intervalEdit")->setText(QStringLiteral("2"));
     dialog.onOk();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     // What a reader of the options sees next, without being told.

@@ -2,6 +2,7 @@
 // never as markup, in every window the program has.
 
 #include "challengedialog.h"
+#include "challengedialogtestaccess.h"
 #include "cwquestiondialog.h"
 #include "log.h"
 #include "mainwindow.h"
@@ -19,6 +20,8 @@
 #include <QTextEdit>
 
 #include <memory>
+
+using TestSupport::child;
 
 namespace {
 
@@ -157,21 +160,21 @@ void TestPlainText::challengeAsking()
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);
-    QCOMPARE(dialog.bookLabel->text(), bookName);
-    QCOMPARE(dialog.questionEdit->toPlainText(), question);
+    QCOMPARE(child<QLabel>(&dialog, "bookLabel")->text(), bookName);
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), question);
 }
 
 void TestPlainText::challengeAnswered()
 {
     ChallengeDialog dialog(nullptr, core.get(), core->activeNivlets.first());
     dialog.show();
-    QTest::keyClicks(dialog.answerEdit, bookName);
+    QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), bookName);
     dialog.check();
-    QVERIFY(dialog.answered);
+    QVERIFY(ChallengeDialogTestAccess::answered(&dialog));
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);
-    QCOMPARE(dialog.answerEdit->text(), bookName);
-    QCOMPARE(dialog.correctAnswersEdit->toPlainText(), answer);
+    QCOMPARE(child<QLineEdit>(&dialog, "answerEdit")->text(), bookName);
+    QCOMPARE(child<QTextEdit>(&dialog, "correctAnswersEdit")->toPlainText(), answer);
 }
 
 void TestPlainText::crosswordClue()
@@ -180,7 +183,7 @@ void TestPlainText::crosswordClue()
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);
-    QCOMPARE(dialog.questionEdit->toPlainText(), question);
+    QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), question);
 }
 
 // The main window with the store of hostile rows loaded.

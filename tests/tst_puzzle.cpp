@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 
+using TestSupport::child;
 using TestSupport::LockingConnection;
 using TestSupport::runModal;
 using TestSupport::storedRate;
@@ -181,6 +182,8 @@ private slots:
     void sizeValidation();
     void puzzleDialogSizes_data();
     void puzzleDialogSizes();
+    void widgetAsksForItsGrid_data();
+    void widgetAsksForItsGrid();
     void checkOnceWithResultsRow();
     void checkOfAnUntouchedPuzzle();
 
@@ -460,14 +463,15 @@ void TestPuzzle::controlKeysReachTheDialog()
 {
     CWPuzzleDialog dialog(nullptr, puzzle.get(), core.get());
     const int result = runModal(&dialog, [&] {
-        dialog.widget->setCursor(1, 5);
-        dialog.widget->setFocus();
-        QTest::keyClicks(dialog.widget, QStringLiteral("pa"));
-        QTest::keyClick(dialog.widget, Qt::Key_Escape);
+        child<CWPuzzleWidget>(&dialog, "puzzleWidget")->setCursor(1, 5);
+        child<CWPuzzleWidget>(&dialog, "puzzleWidget")->setFocus();
+        QTest::keyClicks(child<CWPuzzleWidget>(&dialog, "puzzleWidget"), QStringLiteral("pa"));
+        QTest::keyClick(child<CWPuzzleWidget>(&dialog, "puzzleWidget"), Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(typedRow(*dialog.widget, 5), QStringLiteral("#pa___####"));
-    QVERIFY(!dialog.widget->checked);
+    QCOMPARE(typedRow(*child<CWPuzzleWidget>(&dialog, "puzzleWidget"), 5),
+             QStringLiteral("#pa___####"));
+    QVERIFY(!child<CWPuzzleWidget>(&dialog, "puzzleWidget")->checked);
     QCOMPARE(storedRate(1), 0.5);
 }
 
@@ -652,9 +656,10 @@ void TestPuzzle::clueIsPlainText()
     ModalWatcher watcher([&](QWidget *modal) {
         auto *dialog = qobject_cast<CWQuestionDialog *>(modal);
         QVERIFY(dialog);
-        QCOMPARE(dialog->questionEdit->toPlainText(), question);
-        QCOMPARE(dialog->bookLabel->text(), QStringLiteral("<i>Capitals</i> &amp;"));
-        QCOMPARE(dialog->bookLabel->textFormat(), Qt::PlainText);
+        QCOMPARE(child<QTextEdit>(dialog, "questionEdit")->toPlainText(), question);
+        QCOMPARE(child<QLabel>(dialog, "bookLabel")->text(),
+                 QStringLiteral("<i>Capitals</i> &amp;"));
+        QCOMPARE(child<QLabel>(dialog, "bookLabel")->textFormat(), Qt::PlainText);
         dialog->reject();
     });
     press(&w, QPoint(18, 24 + 7));
@@ -693,35 +698,37 @@ void TestPuzzle::questionDialog()
         auto *dialog = qobject_cast<CWQuestionDialog *>(modal);
         QVERIFY(dialog);
         QCOMPARE(dialog->parentWidget(), &w);
-        QCOMPARE(dialog->nivlet, record(2));
+        QCOMPARE(dialog->nivlet(), record(2));
         QCOMPARE(dialog->size(), QSize(440, 260));
-        QVERIFY(!dialog->cheated);
-        QVBoxLayout *main = dialog->mainLayout;
+        QVERIFY(!dialog->cheated());
+        QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog->layout());
         QCOMPARE(dialog->layout(), main);
         QCOMPARE(main->count(), 5);
         auto *grid = qobject_cast<QGridLayout *>(main->itemAt(0)->layout());
         QVERIFY(grid);
-        QCOMPARE(grid->itemAtPosition(0, 1)->widget(), dialog->bookLabel);
-        QCOMPARE(dialog->knRateLabel->text(), QStringLiteral("25%"));
-        QCOMPARE(main->itemAt(3)->widget(), dialog->questionEdit);
-        QCOMPARE(dialog->questionEdit->toPlainText(), QString::fromLatin1(question40));
-        QVERIFY(dialog->questionEdit->isReadOnly());
+        QCOMPARE(grid->itemAtPosition(0, 1)->widget(), child<QLabel>(dialog, "bookLabel"));
+        QCOMPARE(child<QLabel>(dialog, "knRateLabel")->text(), QStringLiteral("25%"));
+        QCOMPARE(main->itemAt(3)->widget(), child<QTextEdit>(dialog, "questionEdit"));
+        QCOMPARE(child<QTextEdit>(dialog, "questionEdit")->toPlainText(),
+                 QString::fromLatin1(question40));
+        QVERIFY(child<QTextEdit>(dialog, "questionEdit")->isReadOnly());
         auto *buttons = qobject_cast<QHBoxLayout *>(main->itemAt(4)->layout());
         QVERIFY(buttons);
         QCOMPARE(buttons->alignment(), Qt::Alignment(Qt::AlignLeft));
-        QCOMPARE(buttons->itemAt(0)->widget(), dialog->okButton);
-        QCOMPARE(buttons->itemAt(1)->widget(), dialog->cheatButton);
-        QCOMPARE(dialog->okButton->text(), QStringLiteral("Ok"));
-        QVERIFY(dialog->okButton->isDefault());
-        QCOMPARE(dialog->okButton->minimumWidth(), 60);
-        QCOMPARE(dialog->okButton->maximumWidth(), 60);
-        QCOMPARE(dialog->cheatButton->text(),
+        QCOMPARE(buttons->itemAt(0)->widget(), child<QPushButton>(dialog, "okButton"));
+        QCOMPARE(buttons->itemAt(1)->widget(), child<QPushButton>(dialog, "cheatButton"));
+        QCOMPARE(child<QPushButton>(dialog, "okButton")->text(), QStringLiteral("Ok"));
+        QVERIFY(child<QPushButton>(dialog, "okButton")->isDefault());
+        QCOMPARE(child<QPushButton>(dialog, "okButton")->minimumWidth(), 60);
+        QCOMPARE(child<QPushButton>(dialog, "okButton")->maximumWidth(), 60);
+        QCOMPARE(child<QPushButton>(dialog, "cheatButton")->text(),
                  QStringLiteral("I really don't know, tell me please!"));
-        const int cheatWidth = std::max(200, dialog->cheatButton->sizeHint().width());
-        QCOMPARE(dialog->cheatButton->minimumWidth(), cheatWidth);
-        QCOMPARE(dialog->cheatButton->maximumWidth(), cheatWidth);
+        const int cheatWidth =
+            std::max(200, child<QPushButton>(dialog, "cheatButton")->sizeHint().width());
+        QCOMPARE(child<QPushButton>(dialog, "cheatButton")->minimumWidth(), cheatWidth);
+        QCOMPARE(child<QPushButton>(dialog, "cheatButton")->maximumWidth(), cheatWidth);
         checkedLayout = true;
-        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
     });
     press(&w, QPoint(72 + 7, 96 + 18));
     QVERIFY(watcher.came);
@@ -749,8 +756,8 @@ void TestPuzzle::givingUpRevealsTheWord()
     ModalWatcher watcher([](QWidget *modal) {
         auto *dialog = qobject_cast<CWQuestionDialog *>(modal);
         QVERIFY(dialog);
-        QTest::mouseClick(dialog->cheatButton, Qt::LeftButton);
-        QVERIFY(dialog->cheated);
+        QTest::mouseClick(child<QPushButton>(dialog, "cheatButton"), Qt::LeftButton);
+        QVERIFY(dialog->cheated());
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
     });
     press(&w, QPoint(48 + 18, 144 + 7));
@@ -768,12 +775,12 @@ void TestPuzzle::questionDialogWithoutBook()
     Nivlet lost(50, true, 0.125, nullptr, QStringLiteral("A question of a lost book"),
                 QStringLiteral("lost"));
     CWQuestionDialog dialog(nullptr, &lost);
-    QVERIFY(dialog.bookLabel->text().isEmpty());
-    QCOMPARE(dialog.knRateLabel->text(), QStringLiteral("13%"));
+    QVERIFY(child<QLabel>(&dialog, "bookLabel")->text().isEmpty());
+    QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("13%"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Cross Word Puzzle Question"));
     const int result = runModal(&dialog, [&] { dialog.cheat(); });
     QCOMPARE(result, int(QDialog::Accepted));
-    QVERIFY(dialog.cheated);
+    QVERIFY(dialog.cheated());
 }
 
 void TestPuzzle::painting()
@@ -962,7 +969,7 @@ void TestPuzzle::afterTheCheck()
     ModalWatcher watcher([](QWidget *modal) {
         auto *dialog = qobject_cast<CWQuestionDialog *>(modal);
         QVERIFY(dialog);
-        QCOMPARE(dialog->knRateLabel->text(), QStringLiteral("13%"));
+        QCOMPARE(child<QLabel>(dialog, "knRateLabel")->text(), QStringLiteral("13%"));
         dialog->cheat();
     });
     press(&w, QPoint(72 + 7, 96 + 18));
@@ -999,31 +1006,32 @@ void TestPuzzle::sizeDialog()
     QVERIFY(widthCaption);
     QCOMPARE(widthCaption->text(), QStringLiteral("Width (10-24):"));
     QCOMPARE(grid->itemAtPosition(0, 0)->alignment(), Qt::Alignment(Qt::AlignRight));
-    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), dialog.widthEdit);
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget(), child<QLineEdit>(&dialog, "widthEdit"));
     auto *heightCaption = qobject_cast<QLabel *>(grid->itemAtPosition(1, 0)->widget());
     QVERIFY(heightCaption);
     QCOMPARE(heightCaption->text(), QStringLiteral("Height (10-24):"));
-    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), dialog.heightEdit);
-    QVERIFY(dialog.widthEdit->text().isEmpty());
-    QVERIFY(dialog.heightEdit->text().isEmpty());
+    QCOMPARE(grid->itemAtPosition(1, 1)->widget(), child<QLineEdit>(&dialog, "heightEdit"));
+    QVERIFY(child<QLineEdit>(&dialog, "widthEdit")->text().isEmpty());
+    QVERIFY(child<QLineEdit>(&dialog, "heightEdit")->text().isEmpty());
     auto *buttons = qobject_cast<QHBoxLayout *>(main->itemAt(1)->layout());
     QVERIFY(buttons);
     QCOMPARE(buttons->count(), 3);
-    QCOMPARE(buttons->itemAt(0)->widget(), dialog.okButton);
-    QCOMPARE(buttons->itemAt(1)->widget(), dialog.cancelButton);
+    QCOMPARE(buttons->itemAt(0)->widget(), child<QPushButton>(&dialog, "okButton"));
+    QCOMPARE(buttons->itemAt(1)->widget(), child<QPushButton>(&dialog, "cancelButton"));
     QVERIFY(buttons->itemAt(2)->spacerItem());
-    QCOMPARE(dialog.okButton->text(), QStringLiteral("Ok"));
-    QCOMPARE(dialog.cancelButton->text(), QStringLiteral("Cancel"));
-    QVERIFY(dialog.okButton->isDefault());
-    for (QPushButton *b : {dialog.okButton, dialog.cancelButton}) {
+    QCOMPARE(child<QPushButton>(&dialog, "okButton")->text(), QStringLiteral("Ok"));
+    QCOMPARE(child<QPushButton>(&dialog, "cancelButton")->text(), QStringLiteral("Cancel"));
+    QVERIFY(child<QPushButton>(&dialog, "okButton")->isDefault());
+    for (QPushButton *b :
+         {child<QPushButton>(&dialog, "okButton"), child<QPushButton>(&dialog, "cancelButton")}) {
         QCOMPARE(b->minimumWidth(), 60);
         QCOMPARE(b->maximumWidth(), 60);
     }
 
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.widthEdit, QStringLiteral("12"));
-        QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "widthEdit"), QStringLiteral("12"));
+        QTest::mouseClick(child<QPushButton>(&dialog, "cancelButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(boxes.texts.isEmpty());
@@ -1070,23 +1078,23 @@ void TestPuzzle::sizeValidation()
     CWPuzzleParamsDialog dialog(nullptr);
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {
-        QTest::keyClicks(dialog.widthEdit, width);
-        QTest::keyClicks(dialog.heightEdit, height);
-        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "widthEdit"), width);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "heightEdit"), height);
+        QTest::mouseClick(child<QPushButton>(&dialog, "okButton"), Qt::LeftButton);
         if (message.isEmpty())
             return;
         QTRY_COMPARE(boxes.texts, QStringList({message}));
         QCOMPARE(boxes.titles, QStringList({QStringLiteral("Error")}));
         // The dialog stays open with the user's input.
         QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.widthEdit->text(), width);
-        QCOMPARE(dialog.heightEdit->text(), height);
-        QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
+        QCOMPARE(child<QLineEdit>(&dialog, "widthEdit")->text(), width);
+        QCOMPARE(child<QLineEdit>(&dialog, "heightEdit")->text(), height);
+        QTest::mouseClick(child<QPushButton>(&dialog, "cancelButton"), Qt::LeftButton);
     });
     if (message.isEmpty()) {
         QCOMPARE(result, int(QDialog::Accepted));
-        QCOMPARE(dialog.width, width.toInt());
-        QCOMPARE(dialog.height, height.toInt());
+        QCOMPARE(dialog.puzzleWidth(), width.toInt());
+        QCOMPARE(dialog.puzzleHeight(), height.toInt());
         QVERIFY(boxes.texts.isEmpty());
     } else {
         QCOMPARE(result, int(QDialog::Rejected));
@@ -1101,6 +1109,26 @@ void TestPuzzle::puzzleDialogSizes_data()
     QTest::newRow("10 x 10") << 10 << 10 << QSize(266, 296);
     QTest::newRow("24 x 24") << 24 << 24 << QSize(602, 632);
     QTest::newRow("10 x 24") << 10 << 24 << QSize(266, 632);
+}
+
+void TestPuzzle::widgetAsksForItsGrid_data()
+{
+    puzzleDialogSizes_data();
+}
+
+// The grid with its last lines is what the widget asks for; the dialog's
+// fixed size is that and the room around it.
+void TestPuzzle::widgetAsksForItsGrid()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QSize, size);
+    CWPuzzle sized(width, height);
+    CWPuzzleWidget grid(&sized, core.get());
+    QCOMPARE(grid.sizeHint(), QSize(24 * width + 1, 24 * height + 1));
+    QCOMPARE(grid.sizeHint() + QSize(25, 55), size);
+    CWPuzzleDialog dialog(nullptr, &sized, core.get());
+    QCOMPARE(child<CWPuzzleWidget>(&dialog, "puzzleWidget")->sizeHint(), grid.sizeHint());
 }
 
 void TestPuzzle::puzzleDialogSizes()
@@ -1118,19 +1146,21 @@ void TestPuzzle::puzzleDialogSizes()
     QCOMPARE(dialog.size(), size);
     QCOMPARE(dialog.minimumSize(), size);
     QCOMPARE(dialog.maximumSize(), size);
-    QCOMPARE(dialog.widget->puzzle, &sized);
-    QCOMPARE(dialog.widget->core, core.get());
+    const CWPuzzleWidget *grid = child<CWPuzzleWidget>(&dialog, "puzzleWidget");
+    const QLayout *main = dialog.layout();
+    QCOMPARE(grid->puzzle, &sized);
+    QCOMPARE(grid->core, core.get());
     const int result = runModal(&dialog, [&] {
         dialog.resize(size + QSize(50, 50));
         QCOMPARE(dialog.size(), size);
         // The whole grid is on screen, in checks as before.
-        QVERIFY(dialog.widget->geometry().width() >= 24 * width + 1);
-        QVERIFY(dialog.widget->geometry().height() >= 24 * height + 1);
+        QVERIFY(grid->geometry().width() >= 24 * width + 1);
+        QVERIFY(grid->geometry().height() >= 24 * height + 1);
         dialog.check();
-        QTRY_VERIFY(dialog.widget->geometry().height() >= 24 * height + 1);
+        QTRY_VERIFY(grid->geometry().height() >= 24 * height + 1);
         // No text of the results row is cut off; the dialog grows only as
         // wide as the row needs.
-        auto *row = qobject_cast<QHBoxLayout *>(dialog.mainLayout->itemAt(1)->layout());
+        auto *row = qobject_cast<QHBoxLayout *>(main->itemAt(1)->layout());
         QVERIFY(row);
         for (int i = 0; i < row->count(); ++i) {
             if (QWidget *label = row->itemAt(i)->widget()) {
@@ -1142,13 +1172,13 @@ void TestPuzzle::puzzleDialogSizes()
                                         .arg(label->sizeHint().width())));
             }
         }
-        const int rowWidth = dialog.mainLayout->contentsMargins().left() + row->sizeHint().width() +
-                             dialog.mainLayout->contentsMargins().right();
+        const int rowWidth = main->contentsMargins().left() + row->sizeHint().width() +
+                             main->contentsMargins().right();
         QCOMPARE(dialog.width(), std::max(size.width(), rowWidth));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-        QVERIFY(dialog.mainLayout->itemAt(1)->geometry().bottom() <
-                dialog.checkButton->geometry().top());
-        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+        QVERIFY(main->itemAt(1)->geometry().bottom() <
+                child<QPushButton>(&dialog, "checkButton")->geometry().top());
+        QTest::mouseClick(child<QPushButton>(&dialog, "closeButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
 }
@@ -1156,32 +1186,35 @@ void TestPuzzle::puzzleDialogSizes()
 void TestPuzzle::checkOnceWithResultsRow()
 {
     CWPuzzleDialog dialog(nullptr, puzzle.get(), core.get());
-    QVBoxLayout *main = dialog.mainLayout;
+    QVBoxLayout *main = qobject_cast<QVBoxLayout *>(dialog.layout());
     QCOMPARE(dialog.layout(), main);
     QCOMPARE(main->count(), 2);
-    QCOMPARE(main->itemAt(0)->widget(), dialog.widget);
+    QCOMPARE(main->itemAt(0)->widget(), child<CWPuzzleWidget>(&dialog, "puzzleWidget"));
     QCOMPARE(main->stretch(0), 1);
-    QCOMPARE(main->itemAt(1)->layout(), dialog.buttonLayout);
-    QCOMPARE(dialog.buttonLayout->alignment(), Qt::Alignment(Qt::AlignLeft));
-    QCOMPARE(dialog.buttonLayout->itemAt(0)->widget(), dialog.checkButton);
-    QCOMPARE(dialog.buttonLayout->itemAt(1)->widget(), dialog.closeButton);
-    QCOMPARE(dialog.checkButton->text(), QStringLiteral("Check!"));
-    QCOMPARE(dialog.closeButton->text(), QStringLiteral("Close"));
-    QVERIFY(dialog.checkButton->isDefault());
-    for (QPushButton *b : {dialog.checkButton, dialog.closeButton}) {
+    QCOMPARE(main->itemAt(1)->layout(), child<QHBoxLayout>(&dialog, "buttonRow"));
+    QCOMPARE(child<QHBoxLayout>(&dialog, "buttonRow")->alignment(), Qt::Alignment(Qt::AlignLeft));
+    QCOMPARE(child<QHBoxLayout>(&dialog, "buttonRow")->itemAt(0)->widget(),
+             child<QPushButton>(&dialog, "checkButton"));
+    QCOMPARE(child<QHBoxLayout>(&dialog, "buttonRow")->itemAt(1)->widget(),
+             child<QPushButton>(&dialog, "closeButton"));
+    QCOMPARE(child<QPushButton>(&dialog, "checkButton")->text(), QStringLiteral("Check!"));
+    QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("Close"));
+    QVERIFY(child<QPushButton>(&dialog, "checkButton")->isDefault());
+    for (QPushButton *b :
+         {child<QPushButton>(&dialog, "checkButton"), child<QPushButton>(&dialog, "closeButton")}) {
         QCOMPARE(b->minimumWidth(), 60);
         QCOMPARE(b->maximumWidth(), 60);
     }
 
     const int result = runModal(&dialog, [&] {
-        CWPuzzleWidget *w = dialog.widget;
+        CWPuzzleWidget *w = child<CWPuzzleWidget>(&dialog, "puzzleWidget");
         w->reveal(puzzle->entries.at(2));
         w->setCursor(1, 5);
         QTest::keyClicks(w, QStringLiteral("paris"));
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
-        QVERIFY(!dialog.checkButton->isEnabled());
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
+        QVERIFY(!child<QPushButton>(&dialog, "checkButton")->isEnabled());
         QVERIFY(w->checked);
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         dialog.check();
         QCOMPARE(w->correctCount, 1);
         QCOMPARE(w->incorrectCount, 1);
@@ -1223,7 +1256,7 @@ void TestPuzzle::checkOnceWithResultsRow()
         auto *cheated = qobject_cast<QLabel *>(row->itemAt(7)->widget());
         QCOMPARE(cheated->styleSheet(), QStringLiteral("background-color: #cdcdcd"));
         QCOMPARE(row->stretch(8), 1);
-        QTest::mouseClick(dialog.closeButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&dialog, "closeButton"), Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Rejected));
 }
@@ -1232,8 +1265,8 @@ void TestPuzzle::checkOfAnUntouchedPuzzle()
 {
     CWPuzzleDialog dialog(nullptr, puzzle.get(), core.get());
     const int result = runModal(&dialog, [&] {
-        QTest::mouseClick(dialog.checkButton, Qt::LeftButton);
-        auto *row = qobject_cast<QHBoxLayout *>(dialog.mainLayout->itemAt(1)->layout());
+        QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
+        auto *row = qobject_cast<QHBoxLayout *>(dialog.layout()->itemAt(1)->layout());
         QVERIFY(row);
         QCOMPARE(qobject_cast<QLabel *>(row->itemAt(1)->widget())->text(),
                  QStringLiteral("<b><font color=\"#20b420\">0</font></b>"));

@@ -4,6 +4,7 @@
 #include "cwpuzzlewidget.h"
 #include "knrate.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "nivlet.h"
 #include "nivletcore.h"
 #include "nivletstablemodel.h"
@@ -22,6 +23,7 @@
 #include <functional>
 #include <memory>
 
+using TestSupport::child;
 using TestSupport::storedRate;
 
 namespace {
@@ -48,9 +50,9 @@ void onModal(const std::function<void(T *)> &act, bool *seen = nullptr, int time
 
 void enterSize(CWPuzzleParamsDialog *dialog, const QString &width, const QString &height)
 {
-    dialog->widthEdit->setText(width);
-    dialog->heightEdit->setText(height);
-    QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+    child<QLineEdit>(dialog, "widthEdit")->setText(width);
+    child<QLineEdit>(dialog, "heightEdit")->setText(height);
+    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
 }
 } // namespace
 
@@ -71,6 +73,7 @@ private slots:
     void failedReloadBuildsNothing();
 
 private:
+    MainWindowTestAccess ui() const { return MainWindowTestAccess(window.get()); }
     bool openWindow();
 
     std::unique_ptr<TestSupport::WorkDir> work;
@@ -104,9 +107,9 @@ bool TestPuzzleCommand::openWindow()
     window = std::make_unique<MainWindow>();
     if (!window->init())
         return false;
-    window->core->setBusyTimeout(50);
+    ui().core()->setBusyTimeout(50);
     tester = std::make_unique<QAbstractItemModelTester>(
-        window->nivletsModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ui().nivletsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     window->show();
     return QTest::qWaitForWindowExposed(window.get());
 }
@@ -125,26 +128,26 @@ void TestPuzzleCommand::cleanup()
 
 void TestPuzzleCommand::cancelBuildsNothing()
 {
-    QTest::mouseClick(window->searchButton, Qt::LeftButton);
-    QVERIFY(window->nivletsModel->hasNivlets());
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
-    const QList<Nivlet *> before = window->core->activeNivlets;
+    QTest::mouseClick(ui().button("searchButton"), Qt::LeftButton);
+    QVERIFY(ui().nivletsModel()->hasNivlets());
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
+    const QList<Nivlet *> before = ui().core()->activeNivlets;
     bool guardInDialog = true;
     bool seen = false;
     onModal<CWPuzzleParamsDialog>(
         [&](CWPuzzleParamsDialog *dialog) {
-            guardInDialog = window->autoChallengeAllowed;
+            guardInDialog = ui().autoChallengeAllowed();
             QCOMPARE(dialog->parentWidget(), window.get());
-            dialog->widthEdit->setText(QStringLiteral("12"));
-            QTest::mouseClick(dialog->cancelButton, Qt::LeftButton);
+            child<QLineEdit>(dialog, "widthEdit")->setText(QStringLiteral("12"));
+            QTest::mouseClick(child<QPushButton>(dialog, "cancelButton"), Qt::LeftButton);
         },
         &seen);
     window->puzzle();
     QVERIFY(seen);
     QVERIFY(!guardInDialog);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QCOMPARE(resets.count(), 0);
-    QCOMPARE(window->core->activeNivlets, before);
+    QCOMPARE(ui().core()->activeNivlets, before);
     QVERIFY(boxes->texts.isEmpty());
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -153,16 +156,16 @@ void TestPuzzleCommand::buttonRunsTheCommand()
 {
     bool seen = false;
     onModal<CWPuzzleParamsDialog>([](CWPuzzleParamsDialog *dialog) { dialog->reject(); }, &seen);
-    QTest::mouseClick(window->puzzleButton, Qt::LeftButton);
+    QTest::mouseClick(ui().button("puzzleButton"), Qt::LeftButton);
     QVERIFY(seen);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestPuzzleCommand::puzzleCheckedAndClosed()
 {
-    QTest::mouseClick(window->searchButton, Qt::LeftButton);
-    QVERIFY(window->nivletsModel->hasNivlets());
-    QSignalSpy resets(window->nivletsModel, &QAbstractItemModel::modelReset);
+    QTest::mouseClick(ui().button("searchButton"), Qt::LeftButton);
+    QVERIFY(ui().nivletsModel()->hasNivlets());
+    QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
     seedRandom(5);
     bool guardInPuzzle = true;
     bool puzzleSeen = false;
@@ -171,22 +174,22 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
     onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
         onModal<CWPuzzleDialog>(
             [&](CWPuzzleDialog *dialog) {
-                guardInPuzzle = window->autoChallengeAllowed;
+                guardInPuzzle = ui().autoChallengeAllowed();
                 QCOMPARE(dialog->parentWidget(), window.get());
                 QCOMPARE(dialog->size(), QSize(24 * 10 + 26, 24 * 11 + 56));
-                CWPuzzle *puzzle = dialog->widget->puzzle;
+                CWPuzzle *puzzle = child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle;
                 QCOMPARE(puzzle->width, 10);
                 QCOMPARE(puzzle->height, 11);
-                QCOMPARE(dialog->widget->core, window->core);
+                QCOMPARE(child<CWPuzzleWidget>(dialog, "puzzleWidget")->core, ui().core());
                 QVERIFY(puzzle->entries.size() >= 2);
                 for (const CWEntry *e : puzzle->entries) {
-                    QVERIFY(window->core->activeNivlets.contains(e->nivlet));
+                    QVERIFY(ui().core()->activeNivlets.contains(e->nivlet));
                     ids.append(e->nivlet->id);
                     ratesBefore.append(e->nivlet->knRate);
                 }
                 QCOMPARE(resets.count(), 0);
-                QTest::mouseClick(dialog->checkButton, Qt::LeftButton);
-                QTest::mouseClick(dialog->closeButton, Qt::LeftButton);
+                QTest::mouseClick(child<QPushButton>(dialog, "checkButton"), Qt::LeftButton);
+                QTest::mouseClick(child<QPushButton>(dialog, "closeButton"), Qt::LeftButton);
             },
             &puzzleSeen);
         enterSize(params, QStringLiteral("10"), QStringLiteral("11"));
@@ -194,7 +197,7 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
     window->puzzle();
     QVERIFY(puzzleSeen);
     QVERIFY(!guardInPuzzle);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(!QApplication::activeModalWidget());
     QVERIFY(boxes->texts.isEmpty());
     // Nothing was typed: every word was wrong, its rate halved and written.
@@ -203,12 +206,12 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
         QCOMPARE(storedRate(ids.at(i)), ratesBefore.at(i) * 0.5);
     // The list was searched again for the new rates.
     QCOMPARE(resets.count(), 1);
-    QVERIFY(window->core->activeListStale);
+    QVERIFY(ui().core()->activeListStale);
 }
 
 void TestPuzzleCommand::staleListReloadedFirst()
 {
-    NivletCore *core = window->core;
+    NivletCore *core = ui().core();
     QVERIFY(!core->activeListStale);
     Nivlet *first = core->activeNivlets.first();
     QVERIFY(core->setKnowledgeRate(first->id, 0.99));
@@ -220,7 +223,8 @@ void TestPuzzleCommand::staleListReloadedFirst()
             [&](CWPuzzleDialog *dialog) {
                 QVERIFY(!core->activeListStale);
                 QCOMPARE(core->activeNivlets.last()->knRate, 0.99);
-                for (const CWEntry *e : dialog->widget->puzzle->entries)
+                for (const CWEntry *e :
+                     child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle->entries)
                     QVERIFY(core->activeNivlets.contains(e->nivlet));
                 dialog->close();
             },
@@ -242,7 +246,7 @@ void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
         QStringLiteral("UPDATE nivlet SET active = 0 WHERE id NOT IN "
                        "(SELECT id FROM nivlet WHERE book_id = 1 ORDER BY id LIMIT 3)")));
     QVERIFY(openWindow());
-    QCOMPARE(window->core->activeNivletCount(), 3);
+    QCOMPARE(ui().core()->activeNivletCount(), 3);
     bool puzzleSeen = false;
     onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
         onModal<CWPuzzleDialog>([](CWPuzzleDialog *dialog) { dialog->close(); }, &puzzleSeen, 300);
@@ -253,12 +257,12 @@ void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
              QStringList({QStringLiteral(
                  "Could not create cross-word puzzle: Not enough (active) nivlets.")}));
     QVERIFY(!puzzleSeen);
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 void TestPuzzleCommand::failedReloadBuildsNothing()
 {
-    window->core->activeListStale = true;
+    ui().core()->activeListStale = true;
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     bool puzzleSeen = false;
@@ -272,7 +276,7 @@ void TestPuzzleCommand::failedReloadBuildsNothing()
     QCOMPARE(boxes->texts.size(), 1);
     QVERIFY2(boxes->texts.first().startsWith(QStringLiteral("Could not reload active nivlets.")),
              qPrintable(boxes->texts.first()));
-    QVERIFY(window->autoChallengeAllowed);
+    QVERIFY(ui().autoChallengeAllowed());
 }
 
 QTEST_MAIN(TestPuzzleCommand)

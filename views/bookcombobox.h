@@ -10,6 +10,8 @@ struct Book;
 // by position, so the owner calls refresh() after the books changed.
 class BookComboBox : public QComboBox
 {
+    Q_OBJECT
+
 public:
     BookComboBox(NivletCore *core, bool withAllBooks);
 
@@ -17,7 +19,10 @@ public:
     Book *currentBook() const;
     int indexOfBook(const Book *book) const;
     void setCurrentBook(const Book *book);
+    // The first entry, "*All books*", stands for no book.
+    bool hasAllBooksEntry() const { return withAllBooks; }
 
+private:
     NivletCore *core;
     bool withAllBooks;
 };

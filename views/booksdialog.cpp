@@ -10,25 +10,14 @@
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QIcon>
 #include <QItemSelection>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QPushButton *makeButton(const char *icon, const char *text)
-{
-    auto *button = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
-    GuiUtil::fixButtonWidth(button, 105);
-    return button;
-}
-} // namespace
-
-BooksDialog::BooksDialog(QWidget *parent, NivletCore *core)
-    : QDialog(parent), core(core), view(nullptr), newButton(nullptr), editButton(nullptr),
-      deleteButton(nullptr)
+BooksDialog::BooksDialog(QWidget *parent, NivletCore *store)
+    : QDialog(parent), core(store), view(nullptr), editButton(nullptr), deleteButton(nullptr)
 {
 }
 
@@ -40,7 +29,7 @@ void BooksDialog::setupUi()
     auto *layout = new QVBoxLayout;
     setLayout(layout);
 
-    view = new NivletTableView;
+    view = GuiUtil::named(new NivletTableView, "bookTableView");
     view->verticalHeader()->hide();
     auto *model = new BooksTableModel(core, this);
     view->setModel(model);
@@ -57,14 +46,17 @@ void BooksDialog::setupUi()
     layout->addWidget(view, 0);
 
     auto *buttonRow = new QHBoxLayout;
-    newButton = makeButton(":/add.png", "New book");
+    QPushButton *newButton =
+        GuiUtil::named(GuiUtil::iconButton(":/add.png", "New book", 105), "newButton");
     connect(newButton, &QPushButton::clicked, this, &BooksDialog::newBook);
     buttonRow->addWidget(newButton, 1);
-    editButton = makeButton(":/pencil.png", "Edit book");
+    editButton =
+        GuiUtil::named(GuiUtil::iconButton(":/pencil.png", "Edit book", 105), "editButton");
     editButton->setEnabled(false);
     connect(editButton, &QPushButton::clicked, this, &BooksDialog::editBook);
     buttonRow->addWidget(editButton, 1);
-    deleteButton = makeButton(":/bin_closed.png", "Delete book(s)");
+    deleteButton = GuiUtil::named(GuiUtil::iconButton(":/bin_closed.png", "Delete book(s)", 105),
+                                  "deleteButton");
     deleteButton->setEnabled(false);
     connect(deleteButton, &QPushButton::clicked, this, &BooksDialog::deleteBooks);
     buttonRow->addWidget(deleteButton, 1);

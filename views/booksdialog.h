@@ -17,7 +17,7 @@ class BooksDialog : public QDialog
     Q_OBJECT
 
 public:
-    BooksDialog(QWidget *parent, NivletCore *core);
+    BooksDialog(QWidget *parent, NivletCore *store);
 
     void setupUi();
     int selectedRow() const;
@@ -34,14 +34,13 @@ public:
     // copy has come.
     static constexpr int backupProgressDelay = 500;
 
-    NivletCore *core;
-    NivletTableView *view;
-    QPushButton *newButton;
-    QPushButton *editButton;
-    QPushButton *deleteButton;
-
 private:
     void waitForBackup();
+
+    NivletCore *core;
+    NivletTableView *view;
+    QPushButton *editButton;
+    QPushButton *deleteButton;
 };
 
 #endif

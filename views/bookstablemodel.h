@@ -27,6 +27,7 @@ public slots:
 public:
     static constexpr int columns = 3;
 
+private:
     NivletCore *core;
 };
 

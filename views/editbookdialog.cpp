@@ -10,18 +10,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-EditBookDialog::EditBookDialog(QWidget *parent, NivletCore *core, Book *book)
-    : QDialog(parent), core(core), book(book), nameEdit(nullptr), activeCheckBox(nullptr),
-      okButton(nullptr), cancelButton(nullptr)
+EditBookDialog::EditBookDialog(QWidget *parent, NivletCore *store, Book *book)
+    : QDialog(parent), core(store), edited(book), nameEdit(nullptr), activeCheckBox(nullptr)
 {
     setWindowTitle(book ? QStringLiteral("Edit book") : QStringLiteral("New book"));
 
     auto *grid = new QGridLayout;
-    nameEdit = GuiUtil::addLabeledWidget(grid, new QLineEdit, "Name:", 0, 0, 1);
+    nameEdit = GuiUtil::named(GuiUtil::addLabeledWidget(grid, new QLineEdit, "Name:", 0, 0, 1),
+                              "nameEdit");
     // Book names are often several words long.
     nameEdit->setMinimumWidth(240);
 
-    activeCheckBox = new QCheckBox(QStringLiteral("Active"));
+    activeCheckBox = GuiUtil::named(new QCheckBox(QStringLiteral("Active")), "activeCheckBox");
     activeCheckBox->setChecked(true);
     grid->addWidget(activeCheckBox, 1, 1, Qt::AlignLeft);
 
@@ -30,14 +30,12 @@ EditBookDialog::EditBookDialog(QWidget *parent, NivletCore *core, Book *book)
         activeCheckBox->setChecked(book->active);
     }
 
-    okButton = new QPushButton(QStringLiteral("Ok"));
+    QPushButton *okButton = GuiUtil::named(GuiUtil::button("Ok", 50), "okButton");
     okButton->setDefault(true);
-    GuiUtil::fixButtonWidth(okButton, 50);
     connect(okButton, &QPushButton::clicked, this, &EditBookDialog::onOk);
     grid->addWidget(okButton, 2, 0, Qt::AlignRight);
 
-    cancelButton = new QPushButton(QStringLiteral("Cancel"));
-    GuiUtil::fixButtonWidth(cancelButton, 50);
+    QPushButton *cancelButton = GuiUtil::named(GuiUtil::button("Cancel", 50), "cancelButton");
     connect(cancelButton, &QPushButton::clicked, this, &EditBookDialog::reject);
     grid->addWidget(cancelButton, 2, 1, Qt::AlignLeft);
 
@@ -53,14 +51,14 @@ void EditBookDialog::onOk()
     }
     // Exact and case-sensitive: "history" may stand beside "History".
     const Book *sameName = core->findBookByName(name);
-    if (book) {
-        if (sameName && sameName != book) {
+    if (edited) {
+        if (sameName && sameName != edited) {
             logError("Could not edit book because another book exists with this name.", true);
             return;
         }
         // The store has reported a failure; the editor stays open with the
         // user's input, so nothing typed is lost and the caller sees no change.
-        if (core->editBook(book, name, activeCheckBox->isChecked()))
+        if (core->editBook(edited, name, activeCheckBox->isChecked()))
             accept();
         return;
     }

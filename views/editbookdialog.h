@@ -7,7 +7,6 @@ struct Book;
 class NivletCore;
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
 
 // Creates a book (no book given) or renames and switches an existing one.
 // Names must not be blank and must differ from every other book's name; the
@@ -17,18 +16,19 @@ class EditBookDialog : public QDialog
     Q_OBJECT
 
 public:
-    EditBookDialog(QWidget *parent, NivletCore *core, Book *book);
+    EditBookDialog(QWidget *parent, NivletCore *store, Book *book);
+
+    // The book edited; null while a new one is made.
+    Book *book() const { return edited; }
 
 public slots:
     void onOk();
 
-public:
+private:
     NivletCore *core;
-    Book *book;
+    Book *edited;
     QLineEdit *nameEdit;
     QCheckBox *activeCheckBox;
-    QPushButton *okButton;
-    QPushButton *cancelButton;
 };
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QGridLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -27,6 +28,20 @@ void GuiUtil::fixWidth(QWidget *widget, int width)
 void GuiUtil::fixButtonWidth(QPushButton *button, int width)
 {
     fixWidth(button, std::max(width, neededButtonWidth(button)));
+}
+
+QPushButton *GuiUtil::button(const char *text, int width)
+{
+    auto *made = new QPushButton(QString::fromUtf8(text));
+    fixButtonWidth(made, width);
+    return made;
+}
+
+QPushButton *GuiUtil::iconButton(const char *icon, const char *text, int width)
+{
+    auto *made = new QPushButton(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text));
+    fixButtonWidth(made, width);
+    return made;
 }
 
 int GuiUtil::neededButtonWidth(QPushButton *button)

@@ -27,9 +27,21 @@ public:
         return widget;
     }
 
+    // Names a window's part for whoever looks it up among the window's
+    // children; returns it with its own type, as addLabeledWidget does.
+    template <typename T> static T *named(T *object, const char *name)
+    {
+        object->setObjectName(QString::fromLatin1(name));
+        return object;
+    }
+
     static void fixWidth(QWidget *widget, int width);
     // The given width, or more when the button's own text and icon need it.
     static void fixButtonWidth(QPushButton *button, int width);
+    // A button of a fixed width as fixButtonWidth gives it; the icon is a
+    // resource path.
+    static QPushButton *button(const char *text, int width);
+    static QPushButton *iconButton(const char *icon, const char *text, int width);
     static int neededButtonWidth(QPushButton *button);
     static void enlargeFont(QWidget *widget, int points);
     static QString colorToHex(const QString &format, const QColor &color);

@@ -9,6 +9,8 @@
 // Its rows hold one line each.
 class NivletTableView : public QTableView
 {
+    Q_OBJECT
+
 public:
     struct ColumnSpec
     {
@@ -20,8 +22,7 @@ public:
 
     void addColumn(int minWidth, double weight);
     void fitColumns();
-
-    QList<ColumnSpec> columnSpecs;
+    const QList<ColumnSpec> &columnSpecs() const { return specs; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -31,6 +32,8 @@ private:
     // The height of a row that holds one line of text.
     int lineRowHeight() const;
     void fitRowHeight();
+
+    QList<ColumnSpec> specs;
 };
 
 #endif

@@ -35,9 +35,9 @@ int main(int argc, char *argv[])
                 ChallengeDialog dialog(nullptr, &core, nivlet);
                 const int result = dialog.exec();
                 out << "nivlet " << nivlet->id << ": result " << result << ", outcome "
-                    << dialog.outcome << ", answer \"" << dialog.answerText() << "\"\n";
+                    << dialog.outcome() << ", answer \"" << dialog.answerText() << "\"\n";
                 out.flush();
-                again = result == QDialog::Accepted && dialog.outcome == 1;
+                again = result == QDialog::Accepted && dialog.outcome() == 1;
             }
         }
     }

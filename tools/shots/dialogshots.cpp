@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
         } else {
             BooksDialog books(nullptr, &core);
             books.setupUi();
-            books.view->selectRow(0);
+            books.findChild<NivletTableView *>()->selectRow(0);
             ok = shoot(&books, out.filePath("books.png")) && ok;
 
             EditBookDialog editor(nullptr, &core, core.bookCount() > 0 ? core.book(0) : nullptr);

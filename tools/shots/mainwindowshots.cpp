@@ -5,6 +5,7 @@
 #include "editnivletdialog.h"
 #include "mainwindow.h"
 #include "nivlet.h"
+#include "nivletcore.h"
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
 
@@ -53,15 +54,18 @@ int main(int argc, char *argv[])
     if (!window->init())
         return 1;
     window->show();
-    window->questionEdit->setText(QStringLiteral("Capital of"));
+    window->findChild<QLineEdit *>(QStringLiteral("questionEdit"))
+        ->setText(QStringLiteral("Capital of"));
     window->search();
-    window->nivletTableView->selectionModel()->select(
-        window->nivletsModel->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    auto *table = window->findChild<NivletTableView *>();
+    const auto *result = qobject_cast<NivletsTableModel *>(table->model());
+    table->selectionModel()->select(result->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (!save(window.get(), output.filePath(QStringLiteral("main-window-search.png"))))
         return 1;
 
-    EditNivletDialog editor(window.get(), window->core, window->nivletsModel->nivletAt(2)->id,
-                            QStringLiteral("\nMiensk"));
+    EditNivletDialog editor(window.get(), window->findChild<NivletCore *>(),
+                            result->nivletAt(2)->id, QStringLiteral("\nMiensk"));
     if (!editor.setupUi(nullptr, QString(), false))
         return 1;
     editor.show();

@@ -95,7 +95,7 @@ int screenshots(NivletCore &core, const QString &dir)
     dialog.move(40, 40);
     dialog.show();
     wait(300);
-    CWPuzzleWidget *widget = dialog.widget;
+    CWPuzzleWidget *widget = dialog.findChild<CWPuzzleWidget *>();
     widget->setFocus();
 
     // The first word typed right, the second given away, the third typed with
@@ -142,8 +142,8 @@ int screenshots(NivletCore &core, const QString &dir)
     dialog.hide();
 
     CWPuzzleParamsDialog params(nullptr);
-    params.widthEdit->setText(QStringLiteral("12"));
-    params.heightEdit->setText(QStringLiteral("12"));
+    params.findChild<QLineEdit *>(QStringLiteral("widthEdit"))->setText(QStringLiteral("12"));
+    params.findChild<QLineEdit *>(QStringLiteral("heightEdit"))->setText(QStringLiteral("12"));
     params.move(40, 40);
     params.show();
     wait(300);
@@ -156,15 +156,16 @@ int interactive(NivletCore &core)
     if (params.exec() != QDialog::Accepted)
         return 0;
     CWPuzzleCreator creator;
-    std::unique_ptr<CWPuzzle> puzzle(creator.create(&core, params.width, params.height));
+    std::unique_ptr<CWPuzzle> puzzle(
+        creator.create(&core, params.puzzleWidth(), params.puzzleHeight()));
     if (!puzzle)
         return 1;
     CWPuzzleDialog dialog(nullptr, puzzle.get(), &core);
     dialog.exec();
-    QTextStream(stdout) << puzzle->entries.size() << " entries; correct "
-                        << dialog.widget->correctCount << ", incorrect "
-                        << dialog.widget->incorrectCount << ", cheated "
-                        << dialog.widget->cheatedCount << "\n";
+    const CWPuzzleWidget *widget = dialog.findChild<CWPuzzleWidget *>();
+    QTextStream(stdout) << puzzle->entries.size() << " entries; correct " << widget->correctCount
+                        << ", incorrect " << widget->incorrectCount << ", cheated "
+                        << widget->cheatedCount << "\n";
     return 0;
 }
 } // namespace
