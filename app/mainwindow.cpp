@@ -15,6 +15,7 @@
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
 #include "optionsdialog.h"
+#include "progresswindow.h"
 #include "x11desktop.h"
 
 #include <QAction>
@@ -89,6 +90,7 @@ bool MainWindow::init()
 {
     openLog();
     core = new NivletCore(this);
+    core->setWallClock(wallClock);
     if (!core->open())
         return false;
     // Records of a shown result may refer to a book that has just gone.
@@ -138,6 +140,8 @@ void MainWindow::setFullScreenTest(const FullScreenTest *test)
 void MainWindow::setWallClock(const WallClock *clock)
 {
     wallClock = clock;
+    if (core)
+        core->setWallClock(clock);
 }
 
 void MainWindow::buildCentralWidget()
@@ -249,6 +253,10 @@ QLayout *MainWindow::buildTotalRow()
     totalCountLabel->setTextFormat(Qt::RichText);
     row->addWidget(totalCountLabel, 0);
     row->addStretch(1);
+    QPushButton *progressButton =
+        GuiUtil::named(GuiUtil::iconButton(":/chart.png", "Pro&gress...", 100), "progressButton");
+    row->addWidget(progressButton, 0);
+    connect(progressButton, &QPushButton::clicked, this, &MainWindow::progress);
     return row;
 }
 
@@ -269,6 +277,10 @@ bool MainWindow::createTrayIcon()
     connect(restoreAction, &QAction::triggered, this, &MainWindow::showNormal);
 
     trayIconMenu->addSeparator();
+
+    QAction *progressAction =
+        GuiUtil::named(trayIconMenu->addAction(QStringLiteral("Progress...")), "progressAction");
+    connect(progressAction, &QAction::triggered, this, &MainWindow::progress);
 
     QMenu *pauseMenu = GuiUtil::named(
         trayIconMenu->addMenu(QStringLiteral("Pause automatic challenges")), "pauseMenu");
@@ -374,6 +386,17 @@ void MainWindow::about()
     {
         AboutDialog dialog(this);
         dialog.exec();
+    }
+    autoChallengeAllowed = true;
+}
+
+void MainWindow::progress()
+{
+    autoChallengeAllowed = false;
+    {
+        ProgressWindow window(this, core, core->history(), wallClock);
+        if (window.setupUi())
+            window.exec();
     }
     autoChallengeAllowed = true;
 }
@@ -511,6 +534,7 @@ void MainWindow::runChallenge(bool automatic)
         }
 
         auto *dialog = new ChallengeDialog(this, core, nivlet);
+        dialog->setAutomatic(automatic);
         const bool accepted =
             (unasked ? runWithoutFocus(dialog) : dialog->exec()) == QDialog::Accepted;
         unasked = false;

@@ -68,6 +68,7 @@ public:
                            const QString &file = QString::fromLatin1(fileName));
     ~AnswerHistory() override;
 
+    void setClock(const WallClock *wallClock) { clock = wallClock; }
     // Stamps the answer with the clock's time and queues it.
     void record(const Answer &answer);
     // Answers with their own times, written at once, for a tool that makes a
@@ -88,6 +89,8 @@ public:
     // True once a failure was reported in this run.
     bool failureShown() const { return failureShownOnce; }
 
+    // Whether there is a log, or will be one once the queue is written.
+    bool inUse() const { return holdsAnything(); }
     // Opens the file when it exists; a log never written opens nothing.
     bool openExisting();
     bool isOpen() const { return connection() != nullptr; }

@@ -1,6 +1,7 @@
 #ifndef NIVLETCORE_H
 #define NIVLETCORE_H
 
+#include "answerhistory.h"
 #include "backups.h"
 #include "book.h"
 #include "dbhandler.h"
@@ -51,8 +52,26 @@ public:
         double rate;
     };
     // Writes each rate on its own and reports the failures together in one
-    // box; gives how many could not be written.
-    int setKnowledgeRates(const QList<RateChange> &changes);
+    // box; gives how many could not be written, and which were, when asked.
+    int setKnowledgeRates(const QList<RateChange> &changes, QList<bool> *written = nullptr);
+
+    // An answer the program judged: its nivlet's new rate is written, and
+    // the answer recorded in the history with the rate before and the rate
+    // the file now holds. The history's failures never fail the answer.
+    struct JudgedAnswer
+    {
+        Nivlet *nivlet;
+        AnswerHistory::Verdict verdict;
+        double rate;
+    };
+    bool recordAnswer(const JudgedAnswer &answer, AnswerHistory::Source source);
+    // A crossword's check: the rates that changed written as
+    // setKnowledgeRates writes them; gives how many could not be.
+    int recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source);
+    // The answer history beside the file; the store owns it.
+    AnswerHistory *history() { return &answerLog; }
+    // The clock the history stamps answers with.
+    void setWallClock(const WallClock *clock);
     bool deleteNivlet(qint64 id, Book *book);
     bool deleteNivlets(const QList<Nivlet *> &nivlets);
     QList<Nivlet *> *search(const QString &text, Book *book, bool onlyActive);
@@ -120,6 +139,8 @@ private:
     // Ascending ids without repeats, so that findBook may search by halves.
     bool booksInIdOrder;
 
+    // Before the backup: a backup in the making copies from its connection.
+    AnswerHistory answerLog;
     std::unique_ptr<BackupCopy> backup;
     QTimer backupTimer;
     BackupPace backupPace;

@@ -35,6 +35,7 @@ icons=(
     alarm:actions/appointment-new.png
     arrow_right:actions/go-next.png
     hand_point:emotes/face-smile-big.png
+    chart:apps/utilities-system-monitor.png
 )
 for entry in "${icons[@]}"; do
     name=${entry%%:*}
