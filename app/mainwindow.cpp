@@ -247,14 +247,17 @@ QLayout *MainWindow::buildListRow()
 QLayout *MainWindow::buildTotalRow()
 {
     auto *row = new QHBoxLayout;
-    row->setContentsMargins(2, 2, 2, 2);
+    row->setContentsMargins(2, 0, 2, 0);
     row->addWidget(new QLabel(QStringLiteral("Total number of nivlets:")), 0);
     totalCountLabel = GuiUtil::named(new QLabel, "totalCountLabel");
     totalCountLabel->setTextFormat(Qt::RichText);
     row->addWidget(totalCountLabel, 0);
     row->addStretch(1);
-    QPushButton *progressButton =
-        GuiUtil::named(GuiUtil::iconButton(":/chart.png", "Pro&gress...", 100), "progressButton");
+    // No taller than the line of text with the margins it had, so that the
+    // result table above keeps its rows.
+    QPushButton *progressButton = GuiUtil::named(
+        GuiUtil::iconButton(":/chart.png", "Pro&gress...", 100), "progressButton");
+    progressButton->setMaximumHeight(totalCountLabel->sizeHint().height() + 4);
     row->addWidget(progressButton, 0);
     connect(progressButton, &QPushButton::clicked, this, &MainWindow::progress);
     return row;
