@@ -411,17 +411,14 @@ void MainWindow::puzzle()
     if (params.exec() == QDialog::Accepted) {
         // A failed reload has been reported and left the active list empty;
         // the creator would only add that there are not enough nivlets.
-        if (!core->activeListStale || core->reloadActiveNivlets()) {
+        if (!core->activeListStale() || core->reloadActiveNivlets()) {
             CWPuzzleCreator creator;
-            // The entries point into the active list, which nothing reloads
-            // while the puzzle dialog runs.
-            if (CWPuzzle *crossword =
+            if (const std::unique_ptr<CWPuzzle> crossword =
                     creator.create(core, params.puzzleWidth(), params.puzzleHeight())) {
                 {
-                    CWPuzzleDialog dialog(this, crossword, core);
+                    CWPuzzleDialog dialog(this, crossword.get(), core);
                     dialog.exec();
                 }
-                delete crossword;
                 refreshAfterChange();
             }
         }
@@ -522,7 +519,7 @@ void MainWindow::runChallenge(bool automatic)
     for (;;) {
         // A failed reload has been reported; the list it left empty would
         // only add a second, wrong box saying that there is nothing to ask.
-        if (core->activeListStale && !core->reloadActiveNivlets())
+        if (core->activeListStale() && !core->reloadActiveNivlets())
             break;
         Nivlet *nivlet = core->nextNivlet();
         if (!nivlet) {
@@ -536,12 +533,11 @@ void MainWindow::runChallenge(bool automatic)
             activateWindow();
         }
 
-        auto *dialog = new ChallengeDialog(this, core, nivlet);
+        auto *dialog = new ChallengeDialog(this, core, core->activeList()->hold(nivlet));
         dialog->setAutomatic(automatic);
         const bool accepted =
             (unasked ? runWithoutFocus(dialog) : dialog->exec()) == QDialog::Accepted;
         unasked = false;
-        // The record belongs to the active list, which the steps below may reload.
         const qint64 id = nivlet->id;
         refreshAfterChange();
         const int followUp = accepted ? dialog->outcome() : 0;
@@ -690,7 +686,7 @@ QDateTime MainWindow::nextMorning(const QDateTime &now)
 void MainWindow::updateTrayToolTip()
 {
     // The options as last read; reading them here could bring up a box.
-    const Options *options = core ? core->optionsCache : nullptr;
+    const Options *options = core ? core->cachedOptions() : nullptr;
     if (!trayIcon || !options)
         return;
     QString text;

@@ -318,7 +318,8 @@ int main(int argc, char *argv[])
     }
 
     section(QStringLiteral("Recording an answer (milliseconds, medians)"));
-    const Nivlet *asked = store.activeNivlets.isEmpty() ? nullptr : store.activeNivlets.first();
+    const std::shared_ptr<const ActiveList> list = store.activeList();
+    const Nivlet *asked = list->isEmpty() ? nullptr : list->at(0);
     if (!asked)
         fail(QStringLiteral("no active nivlet"));
     const AnswerHistory::Answer answer{asked->id,

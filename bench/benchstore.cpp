@@ -680,19 +680,20 @@ void benchFile(const QString &program, const QString &source)
                     (memory.hwmAfter - memory.hwmBefore) * 1024.0 / memory.active,
                     (memory.heapAfter - memory.heapBefore) / memory.active);
     }
-    if (!core->activeNivlets.isEmpty()) {
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    if (!list->isEmpty()) {
         double question = 0;
         double answer = 0;
         double entries = 0;
         double entryChars = 0;
-        for (const Nivlet *n : std::as_const(core->activeNivlets)) {
+        for (const Nivlet *n : list->nivlets()) {
             question += n->question.size();
             answer += n->answer.size();
             entries += n->possibleAnswers.size();
             for (const QString &e : n->possibleAnswers)
                 entryChars += e.size();
         }
-        const double count = core->activeNivlets.size();
+        const double count = list->size();
         std::printf("  a record: sizeof(Nivlet) %zu B; on average a question of %.1f characters, "
                     "an answer of %.1f, %.2f possible answers of %.1f\n",
                     sizeof(Nivlet), question / count, answer / count, entries / count,

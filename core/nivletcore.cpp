@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -34,20 +35,21 @@ const char countFailure[] = "Could not count nivlets for a book.";
 class BookLookup
 {
 public:
-    explicit BookLookup(const NivletCore &core) : core(core)
+    explicit BookLookup(const NivletCore &store) : core(store)
     {
-        if (core.books.isEmpty())
+        const QList<Book *> &books = core.books();
+        if (books.isEmpty())
             return;
         const auto [low, high] =
-            std::minmax_element(core.books.cbegin(), core.books.cend(),
+            std::minmax_element(books.cbegin(), books.cend(),
                                 [](const Book *a, const Book *b) { return a->id < b->id; });
         first = (*low)->id;
         // Unsigned, so that ids at both ends of the 64-bit range cannot overflow.
         const quint64 span = quint64((*high)->id) - quint64(first);
-        if (span >= quint64(4 * core.books.size() + 1024))
+        if (span >= quint64(4 * books.size() + 1024))
             return;
         table.assign(span + 1, nullptr);
-        for (Book *b : core.books) {
+        for (Book *b : books) {
             Book *&slot = table[quint64(b->id) - quint64(first)];
             if (!slot)
                 slot = b;
@@ -72,9 +74,10 @@ private:
 } // namespace
 
 NivletCore::NivletCore(QObject *parent)
-    : DBHandler(parent), activeListStale(true), lastAskedId(-1), pendingNivlet(nullptr),
-      optionsCache(nullptr), booksInIdOrder(true)
+    : DBHandler(parent), shelf(std::make_shared<BookShelf>()), active(ActiveList::create())
 {
+    // Once, for the whole run: the draws of every list come from it.
+    seedRandom(static_cast<unsigned int>(std::time(nullptr)));
     connect(&backupTimer, &QTimer::timeout, this, &NivletCore::backupTurn);
 }
 
@@ -88,21 +91,14 @@ NivletCore::~NivletCore()
         reportBackup(*backup, false);
         backup.reset();
     }
-    clearActiveNivlets();
-    qDeleteAll(books);
-    books.clear();
-    qDeleteAll(retiredBooks);
-    retiredBooks.clear();
-    delete optionsCache;
 }
 
 bool NivletCore::open()
 {
-    activeListStale = true;
-    lastAskedId = -1;
-    pendingNivlet = nullptr;
-    delete optionsCache;
-    optionsCache = nullptr;
+    stale = true;
+    lastAsked = -1;
+    pending = nullptr;
+    optionsCache.reset();
 
     if (!openDatabase("nivlets"))
         return false;
@@ -121,27 +117,30 @@ bool NivletCore::open()
         if (nivlets < 0)
             return false;
         book->nivletCount = nivlets;
-        booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
-        books.append(book.release());
+        shelve(std::move(book));
     }
     if (!finishQuery(stmt))
         return false;
     return reloadActiveNivlets();
 }
 
-void NivletCore::clearActiveNivlets()
+Book *NivletCore::shelve(std::unique_ptr<Book> book)
 {
-    activeNivlets.clear();
-    activeRecords.clear();
-    pendingNivlet = nullptr;
+    booksInIdOrder = booksInIdOrder && (bookList.isEmpty() || bookList.last()->id < book->id);
+    bookList.append(book.get());
+    shelf->push_back(std::move(book));
+    return bookList.last();
 }
 
 bool NivletCore::reloadActiveNivlets()
 {
-    clearActiveNivlets();
+    // Let go of first, so that a list nobody else holds gives its memory
+    // back before the new one takes its own.
+    active = ActiveList::create();
+    pending = nullptr;
     // Until the reload succeeds the emptied list does not show the file, so
     // whoever draws from it next must try the reload again.
-    activeListStale = true;
+    stale = true;
     const QByteArray sql = QByteArray(nivletColumns) +
                            ", book b WHERE (m.book_id = b.id)  AND (m.active = 1)  AND "
                            "(b.active = 1) ORDER BY kn_rate";
@@ -152,28 +151,27 @@ bool NivletCore::reloadActiveNivlets()
     // program added rows since), so the list and the records take their room
     // at once instead of growing.
     qsizetype expected = 0;
-    for (const Book *b : std::as_const(books)) {
+    for (const Book *b : std::as_const(bookList)) {
         if (b->active)
             expected += b->nivletCount;
     }
-    activeNivlets.reserve(expected);
-    activeRecords.reserve(expected);
+    std::shared_ptr<ActiveList> loaded = ActiveList::create();
+    loaded->reserve(expected);
+    loaded->keep(shelf);
     const BookLookup lookup(*this);
     while (stmt.next()) {
         const char *question = stmt.columnUtf8(4);
         const int questionSize = stmt.columnBytes(4);
         const char *answer = stmt.columnUtf8(5);
         const int answerSize = stmt.columnBytes(5);
-        activeNivlets.append(activeRecords.add(
-            stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
-            lookup.find(stmt.columnInt64(3)), question, questionSize, answer, answerSize));
+        loaded->add(stmt.columnInt64(0), stmt.columnBool(1), saneKnRate(stmt.columnDouble(2)),
+                    lookup.find(stmt.columnInt64(3)), question, questionSize, answer, answerSize);
     }
-    if (!finishQuery(stmt)) {
-        clearActiveNivlets();
+    if (!finishQuery(stmt))
         return false;
-    }
-    activeListStale = false;
-    selector.reset(static_cast<int>(activeNivlets.size()));
+    loaded->finish();
+    active = std::move(loaded);
+    stale = false;
     return true;
 }
 
@@ -185,12 +183,12 @@ Nivlet *NivletCore::readNivlet(const SqlStatement &stmt) const
 
 int NivletCore::bookCount() const
 {
-    return static_cast<int>(books.size());
+    return static_cast<int>(bookList.size());
 }
 
 Book *NivletCore::book(int index) const
 {
-    return books.at(index);
+    return bookList.at(index);
 }
 
 Book *NivletCore::findBook(qint64 id) const
@@ -201,29 +199,29 @@ Book *NivletCore::findBook(qint64 id) const
     // match. A list out of order, possibly with repeated ids (a hand-made
     // file), is scanned, so that the first book in list order is found.
     if (!booksInIdOrder) {
-        for (Book *b : books) {
+        for (Book *b : bookList) {
             if (b->id == id)
                 return b;
         }
         return nullptr;
     }
     qsizetype low = 0;
-    qsizetype high = books.size();
+    qsizetype high = bookList.size();
     while (low < high) {
         const qsizetype mid = low + (high - low) / 2;
-        if (books.at(mid)->id < id)
+        if (bookList.at(mid)->id < id)
             low = mid + 1;
         else
             high = mid;
     }
-    if (low < books.size() && books.at(low)->id == id)
-        return books.at(low);
+    if (low < bookList.size() && bookList.at(low)->id == id)
+        return bookList.at(low);
     return nullptr;
 }
 
 Book *NivletCore::findBookByName(const QString &name) const
 {
-    for (Book *b : books) {
+    for (Book *b : bookList) {
         if (b->name == name)
             return b;
     }
@@ -232,7 +230,7 @@ Book *NivletCore::findBookByName(const QString &name) const
 
 Book *NivletCore::firstActiveBook() const
 {
-    for (Book *b : books) {
+    for (Book *b : bookList) {
         if (b->active)
             return b;
     }
@@ -242,33 +240,33 @@ Book *NivletCore::firstActiveBook() const
 int NivletCore::totalNivletCount() const
 {
     int total = 0;
-    for (const Book *b : books)
+    for (const Book *b : bookList)
         total += b->nivletCount;
     return total;
 }
 
 int NivletCore::activeNivletCount() const
 {
-    return static_cast<int>(activeNivlets.size());
+    return active->size();
 }
 
 Nivlet *NivletCore::randomActiveNivlet() const
 {
-    return activeNivlets.at(selector.pick());
+    return active->randomNivlet();
 }
 
 Nivlet *NivletCore::nextNivlet()
 {
-    Nivlet *result = pendingNivlet;
+    Nivlet *result = pending;
     if (!result) {
-        if (activeNivlets.isEmpty())
+        if (active->isEmpty())
             return nullptr;
         result = randomActiveNivlet();
-        if (lastAskedId != -1 && activeNivlets.size() >= 2)
+        if (lastAsked != -1 && active->size() >= 2)
             result = otherThanLastAsked(result);
     }
-    lastAskedId = result->id;
-    pendingNivlet = nullptr;
+    lastAsked = result->id;
+    pending = nullptr;
     return result;
 }
 
@@ -278,12 +276,12 @@ Nivlet *NivletCore::otherThanLastAsked(Nivlet *drawn) const
     // find another nivlet; a file whose id column is not the row id may hold
     // only rows with the last id, so the draws cannot go on for ever.
     constexpr int maxDraws = 64;
-    for (int i = 0; i < maxDraws && drawn->id == lastAskedId; ++i)
+    for (int i = 0; i < maxDraws && drawn->id == lastAsked; ++i)
         drawn = randomActiveNivlet();
-    if (drawn->id != lastAskedId)
+    if (drawn->id != lastAsked)
         return drawn;
-    for (Nivlet *n : activeNivlets) {
-        if (n->id != lastAskedId)
+    for (Nivlet *n : active->nivlets()) {
+        if (n->id != lastAsked)
             return n;
     }
     return drawn;
@@ -291,7 +289,9 @@ Nivlet *NivletCore::otherThanLastAsked(Nivlet *drawn) const
 
 void NivletCore::setPendingNivlet(Nivlet *nivlet)
 {
-    pendingNivlet = nivlet;
+    // The next nextNivlet hands out a record of the current list only: one
+    // of an older list lives only as long as its holder keeps that list.
+    pending = !nivlet || active->contains(nivlet) ? nivlet : active->find(nivlet->id);
 }
 
 int NivletCore::countNivletsOfBook(qint64 bookId)
@@ -350,7 +350,7 @@ bool NivletCore::addNivlet(Book *book, const QString &question, const QString &a
     stmt.bindText(4, answer);
     if (!execute(stmt))
         return false;
-    activeListStale = true;
+    stale = true;
     ++book->nivletCount;
     return true;
 }
@@ -366,10 +366,7 @@ bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &a
     stmt.bindText(2, answer);
     stmt.bindBool(3, active);
     stmt.bindInt64(4, id);
-    if (!executeChange(stmt, missingNivlet(id)))
-        return false;
-    activeListStale = true;
-    return true;
+    return changeNivlet(stmt, id);
 }
 
 bool NivletCore::setKnowledgeRate(qint64 id, double rate)
@@ -380,9 +377,14 @@ bool NivletCore::setKnowledgeRate(qint64 id, double rate)
         return false;
     stmt.bindDouble(1, rate);
     stmt.bindInt64(2, id);
+    return changeNivlet(stmt, id);
+}
+
+bool NivletCore::changeNivlet(SqlStatement &stmt, qint64 id)
+{
     if (!executeChange(stmt, missingNivlet(id)))
         return false;
-    activeListStale = true;
+    stale = true;
     return true;
 }
 
@@ -468,12 +470,11 @@ bool NivletCore::deleteNivlet(qint64 id, Book *book)
     if (!stmt)
         return false;
     stmt.bindInt64(1, id);
-    if (!executeChange(stmt, missingNivlet(id)))
+    if (!changeNivlet(stmt, id))
         return false;
     answerLog.nivletsDeleted({id});
     if (book)
         --book->nivletCount;
-    activeListStale = true;
     return true;
 }
 
@@ -529,9 +530,8 @@ Book *NivletCore::addBook(const QString &name, bool active)
     stmt.bindBool(2, active);
     if (!execute(stmt))
         return nullptr;
-    auto *book = new Book(sqlite3_last_insert_rowid(connection()), name, active);
-    booksInIdOrder = booksInIdOrder && (books.isEmpty() || books.last()->id < book->id);
-    books.append(book);
+    Book *book =
+        shelve(std::make_unique<Book>(sqlite3_last_insert_rowid(connection()), name, active));
     emit booksChanged();
     return book;
 }
@@ -551,7 +551,7 @@ bool NivletCore::editBook(Book *book, const QString &name, bool active)
     book->active = active;
     answerLog.bookRenamed(book->id, name);
     emit booksChanged();
-    activeListStale = true;
+    stale = true;
     return true;
 }
 
@@ -588,16 +588,12 @@ bool NivletCore::deleteBook(Book *book)
     answerLog.bookDeleted(book->id, nivletIds);
 
     // Search results and records read by id may still point at the book, so
-    // it lives on, out of the list, until the store goes.
-    if (books.removeOne(book))
-        retiredBooks.append(book);
-    // Records of the old active list stay until the next reload; they must
-    // not keep showing a book that no longer exists.
-    for (Nivlet *n : std::as_const(activeNivlets)) {
-        if (n->book == book)
-            n->book = nullptr;
-    }
-    activeListStale = true;
+    // it lives on, out of the list, on the shelf.
+    bookList.removeOne(book);
+    // Records of the loaded list stay until the next reload; they must not
+    // keep showing a book that no longer exists.
+    active->forgetBook(book);
+    stale = true;
     emit booksChanged();
     return true;
 }
@@ -629,7 +625,7 @@ bool NivletCore::deleteBooks(const QList<Book *> &list)
 Options *NivletCore::options()
 {
     if (optionsCache)
-        return optionsCache;
+        return optionsCache.get();
     // Read into a record of its own: a failure is reported in a box whose
     // event loop may call back here, and must not find a half-read cache.
     auto read = std::make_unique<Options>();
@@ -637,7 +633,7 @@ Options *NivletCore::options()
         prepare("SELECT auto_ch, auto_ch_interval, puzzle_affects_rates FROM options",
                 "Could not get options from database.");
     if (!stmt)
-        return optionsCache;
+        return optionsCache.get();
     if (stmt.next()) {
         read->autoCh = stmt.columnBool(0);
         // A hand-edited interval could overflow the timer's arithmetic.
@@ -647,9 +643,9 @@ Options *NivletCore::options()
         stmt.next();
     }
     if (!finishQuery(stmt) || optionsCache)
-        return optionsCache;
-    optionsCache = read.release();
-    return optionsCache;
+        return optionsCache.get();
+    optionsCache = std::move(read);
+    return optionsCache.get();
 }
 
 bool NivletCore::setOptions(const Options &options)
@@ -667,7 +663,7 @@ bool NivletCore::setOptions(const Options &options)
     if (!executeChange(stmt, QStringLiteral("the options table holds no row")))
         return false;
     if (!optionsCache)
-        optionsCache = new Options;
+        optionsCache = std::make_unique<Options>();
     *optionsCache = options;
     return true;
 }

@@ -1,20 +1,22 @@
 #ifndef NIVLETCORE_H
 #define NIVLETCORE_H
 
+#include "activelist.h"
 #include "answerhistory.h"
 #include "backups.h"
 #include "book.h"
 #include "dbhandler.h"
 #include "nivlet.h"
 #include "options.h"
-#include "rankselector.h"
-#include "recordarena.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QTimer>
 
 #include <memory>
+#include <vector>
+
+class NivletCoreTestAccess;
 
 // The one owner of all persistent data. Every change goes to the database at
 // once; the active list is only marked stale and reloaded on demand.
@@ -29,17 +31,29 @@ public:
     bool open();
     bool reloadActiveNivlets();
 
+    const QList<Book *> &books() const { return bookList; }
     int bookCount() const;
     Book *book(int index) const;
     Book *findBook(qint64 id) const;
     Book *findBookByName(const QString &name) const;
     Book *firstActiveBook() const;
     int totalNivletCount() const;
-    int activeNivletCount() const;
 
+    // The list as last loaded, for as long as the caller holds it: a reload
+    // puts a new one in its place and leaves this one to its holders.
+    std::shared_ptr<const ActiveList> activeList() const { return active; }
+    // Whether a change may have made the loaded list differ from the file.
+    bool activeListStale() const { return stale; }
+    int activeNivletCount() const;
     Nivlet *randomActiveNivlet() const;
+    // Records of the current list; hold activeList() to keep one longer
+    // than until the next reload.
     Nivlet *nextNivlet();
+    // A record of an older list stands for the current list's record of the
+    // same nivlet, or for none when the nivlet is no longer active.
     void setPendingNivlet(Nivlet *nivlet);
+    Nivlet *pendingNivlet() const { return pending; }
+    qint64 lastAskedId() const { return lastAsked; }
 
     int countNivletsOfBook(qint64 bookId);
     Nivlet *getNivlet(qint64 id);
@@ -82,6 +96,9 @@ public:
     bool deleteBooks(const QList<Book *> &list);
 
     Options *options();
+    // The options as last read or written, without reading them: null
+    // before the first read.
+    const Options *cachedOptions() const { return optionsCache.get(); }
     bool setOptions(const Options &options);
 
     // Copies of the file in the folder "backups" beside it (see Backups),
@@ -106,44 +123,51 @@ public:
     static constexpr int maxInterval = 240 * 60;
     static const char backupFolder[];
 
-    QList<Book *> books;
-    QList<Nivlet *> activeNivlets;
-    bool activeListStale;
-    qint64 lastAskedId;
-    Nivlet *pendingNivlet;
-    Options *optionsCache;
-    RankSelector selector;
-    bool backupFailureShown = false;
-
 signals:
     void booksChanged();
     void backupProgress(int pagesCopied, int pageCount);
     void backupFinished(bool ok);
 
 private:
+    // The tests' way to put the selection state where a case needs it.
+    friend class NivletCoreTestAccess;
+
     Nivlet *readNivlet(const SqlStatement &stmt) const;
     int countNivlets(SqlStatement &stmt, qint64 bookId);
+    // A change of one nivlet's row: done when it met the row, which makes
+    // the loaded list stale.
+    bool changeNivlet(SqlStatement &stmt, qint64 id);
     bool deleteBookRows(qint64 bookId, const char *failure);
     bool beginBackup(const QDateTime &now);
     void backupTurn();
     void endBackup();
     void reportBackup(const BackupCopy &copy, bool mayShow);
-    void clearActiveNivlets();
     Nivlet *otherThanLastAsked(Nivlet *drawn) const;
+    Book *shelve(std::unique_ptr<Book> book);
 
-    // Deleted books, kept until the store goes, since records handed out
-    // before the deletion may still point at them.
-    QList<Book *> retiredBooks;
-
-    RecordArena activeRecords;
+    // Every book the store has made, deleted ones too, since records handed
+    // out before a deletion may still point at them. Each loaded list shares
+    // it, so that a list held past the store's end still has its books.
+    using BookShelf = std::vector<std::unique_ptr<Book>>;
+    std::shared_ptr<BookShelf> shelf;
+    // The books of the file, in its order.
+    QList<Book *> bookList;
     // Ascending ids without repeats, so that findBook may search by halves.
-    bool booksInIdOrder;
+    bool booksInIdOrder = true;
+
+    std::shared_ptr<ActiveList> active;
+    bool stale = true;
+    qint64 lastAsked = -1;
+    // A record of the current list, or null.
+    Nivlet *pending = nullptr;
+    std::unique_ptr<Options> optionsCache;
 
     // Before the backup: a backup in the making copies from its connection.
     AnswerHistory answerLog;
     std::unique_ptr<BackupCopy> backup;
     QTimer backupTimer;
     BackupPace backupPace;
+    bool backupFailureShown = false;
 };
 
 #endif

@@ -24,15 +24,16 @@ bool ProgressReport::load()
     now.clear();
     books.clear();
     // The report shows what the next challenge would draw from.
-    if (store.activeListStale && !store.reloadActiveNivlets())
+    if (store.activeListStale() && !store.reloadActiveNivlets())
         return false;
 
     now.append({QStringLiteral("All books"), {}});
     QHash<const Book *, qsizetype> shelfOf;
-    for (const Book *book : std::as_const(store.books))
+    for (const Book *book : store.books())
         shelfOf.insert(book, -1);
     QList<Shelf> perBook;
-    for (const Nivlet *nivlet : std::as_const(store.activeNivlets)) {
+    const std::shared_ptr<const ActiveList> list = store.activeList();
+    for (const Nivlet *nivlet : list->nivlets()) {
         now.first().bands.add(nivlet->knRate);
         auto shelf = shelfOf.find(nivlet->book);
         if (shelf == shelfOf.end())
@@ -43,7 +44,7 @@ bool ProgressReport::load()
         }
         perBook[*shelf].bands.add(nivlet->knRate);
     }
-    for (const Book *book : std::as_const(store.books)) {
+    for (const Book *book : store.books()) {
         const qsizetype shelf = shelfOf.value(book, -1);
         if (shelf >= 0)
             now.append(perBook.at(shelf));
@@ -59,7 +60,7 @@ bool ProgressReport::load()
         if (book.deleted < 0)
             present.insert(book.cardId, book);
     }
-    for (const Book *book : std::as_const(store.books)) {
+    for (const Book *book : store.books()) {
         books.append({book->name, book->id, present.value(book->id, none), false});
         present.remove(book->id);
     }
@@ -91,9 +92,10 @@ bool ProgressReport::show(int days, int choice)
     } else if (!history.dayByDay(shown, book.logBook.key, perDay)) {
         return false;
     }
+    const std::shared_ptr<const ActiveList> list = store.activeList();
     std::vector<Progress::Card> active;
-    active.reserve(static_cast<std::size_t>(store.activeNivlets.size()));
-    for (const Nivlet *nivlet : std::as_const(store.activeNivlets)) {
+    active.reserve(static_cast<std::size_t>(list->size()));
+    for (const Nivlet *nivlet : list->nivlets()) {
         if (book.cardId < 0 || (nivlet->book && nivlet->book->id == book.cardId))
             active.push_back({nivlet->id, nivlet->knRate});
     }

@@ -4,13 +4,6 @@
 
 #include <QtGlobal>
 
-#include <ctime>
-
-RankSelector::RankSelector()
-{
-    seedRandom(static_cast<unsigned int>(std::time(nullptr)));
-}
-
 void RankSelector::reset(int n)
 {
     size = n;

@@ -6,8 +6,6 @@
 // position inside it, so the least-known entries come up far more often.
 struct RankSelector
 {
-    RankSelector();
-
     void reset(int n);
     int pick() const;
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <utility>
 
@@ -126,6 +127,15 @@ void RecordArena::parseAsciiAnswers(const char *utf8, qsizetype size, const QStr
         else
             answers.append(strings.take(length));
     }
+}
+
+bool RecordArena::contains(const Nivlet *record) const
+{
+    // std::less orders pointers into different blocks too, where < would not.
+    const std::less<const Nivlet *> before;
+    return std::any_of(blocks.cbegin(), blocks.cend(), [&](const Block &b) {
+        return !before(record, b.records) && before(record, b.records + b.used);
+    });
 }
 
 void RecordArena::clear()

@@ -8,10 +8,9 @@
 
 // The records of one load of the active list. They are built in a few large
 // blocks instead of one allocation each, their texts in a StringPool, and
-// they are destroyed together by clear() (the next reload) or by the
-// destructor (the store's end): exactly as long as the store kept the
-// records it used to allocate one by one. A record of the arena is never
-// deleted on its own.
+// they are destroyed together by clear() or by the destructor, when the
+// last holder of their ActiveList lets go of it. A record of the arena is
+// never deleted on its own.
 class RecordArena
 {
 public:
@@ -28,9 +27,12 @@ public:
     Nivlet *add(qint64 id, bool active, double knRate, Book *book, const char *question,
                 qsizetype questionSize, const char *answer, qsizetype answerSize);
 
-    void clear();
+    // Whether the record is one of the arena's.
+    bool contains(const Nivlet *record) const;
 
 private:
+    void clear();
+
     struct Block
     {
         Nivlet *records;

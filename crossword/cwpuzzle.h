@@ -5,6 +5,10 @@
 
 #include <QList>
 
+#include <memory>
+
+class ActiveList;
+
 // A finished crossword: its size and the words in the order they were laid,
 // the first always the horizontal one in the middle row.
 struct CWPuzzle
@@ -18,6 +22,9 @@ struct CWPuzzle
     QList<CWEntry *> entries;
     int width;
     int height;
+    // The list whose records the entries point at, held for as long as the
+    // puzzle is; none for a puzzle whose records its maker keeps.
+    std::shared_ptr<const ActiveList> records;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "cwpuzzlecreator.h"
 
+#include "activelist.h"
 #include "cwpuzzle.h"
 #include "log.h"
 #include "nivlet.h"
@@ -18,8 +19,8 @@ const int failuresInARow = 10;
 } // namespace
 
 CWPuzzleCreator::CWPuzzleCreator()
-    : core(nullptr), puzzle(nullptr), cells(nullptr), width(0), height(0), bestDirection(0),
-      bestX(0), bestY(0), bestCrossings(0)
+    : puzzle(nullptr), cells(nullptr), width(0), height(0), bestDirection(0), bestX(0), bestY(0),
+      bestCrossings(0)
 {
 }
 
@@ -53,7 +54,7 @@ void CWPuzzleCreator::freeGrid()
     triedIds.clear();
 }
 
-CWPuzzle *CWPuzzleCreator::fail(const char *message)
+std::unique_ptr<CWPuzzle> CWPuzzleCreator::fail(const char *message)
 {
     logError(message, true);
     freeGrid();
@@ -62,10 +63,10 @@ CWPuzzle *CWPuzzleCreator::fail(const char *message)
     return nullptr;
 }
 
-CWPuzzle *CWPuzzleCreator::create(NivletCore *store, int gridWidth, int gridHeight)
+std::unique_ptr<CWPuzzle> CWPuzzleCreator::create(NivletCore *store, int gridWidth, int gridHeight)
 {
-    core = store;
-    if (core->activeNivletCount() < 4) {
+    list = store->activeList();
+    if (list->size() < 4) {
         logError(notEnoughNivlets, true);
         return nullptr;
     }
@@ -93,18 +94,19 @@ CWPuzzle *CWPuzzleCreator::create(NivletCore *store, int gridWidth, int gridHeig
     freeGrid();
     if (puzzle->entries.size() < 2)
         return fail(noFit);
-    CWPuzzle *result = puzzle;
+    std::unique_ptr<CWPuzzle> result(puzzle);
     puzzle = nullptr;
+    result->records = list;
     return result;
 }
 
 Nivlet *CWPuzzleCreator::pickCandidate()
 {
-    const int limit = 2 * core->activeNivletCount() / 3;
+    const int limit = 2 * list->size() / 3;
     if (triedIds.size() >= limit)
         return nullptr;
     for (int draw = 0; draw < candidateDraws; ++draw) {
-        Nivlet *nivlet = core->randomActiveNivlet();
+        Nivlet *nivlet = list->randomNivlet();
         if (!triedIds.contains(nivlet->id))
             return nivlet;
     }

@@ -4,6 +4,9 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
+class ActiveList;
 class NivletCore;
 struct CWPuzzle;
 struct Nivlet;
@@ -30,9 +33,9 @@ public:
     CWPuzzleCreator(const CWPuzzleCreator &) = delete;
     CWPuzzleCreator &operator=(const CWPuzzleCreator &) = delete;
 
-    // The caller owns the result; null when no puzzle could be built, which
-    // has been reported already.
-    CWPuzzle *create(NivletCore *core, int width, int height);
+    // Laid from the store's current active list, which the puzzle holds;
+    // null when no puzzle could be built, which has been reported already.
+    std::unique_ptr<CWPuzzle> create(NivletCore *core, int width, int height);
 
     // The steps of create, each usable on its own on a grid that
     // allocateGrid has made.
@@ -49,7 +52,8 @@ public:
     static const char notEnoughNivlets[];
     static const char noFit[];
 
-    NivletCore *core;
+    // The list the candidates are drawn from.
+    std::shared_ptr<const ActiveList> list;
     CWPuzzle *puzzle;
     CWCell *cells;
     int width;
@@ -62,7 +66,7 @@ public:
 
 private:
     void evaluate(const QString &answer, int direction, int x, int y);
-    CWPuzzle *fail(const char *message);
+    std::unique_ptr<CWPuzzle> fail(const char *message);
 };
 
 #endif

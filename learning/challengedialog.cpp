@@ -15,11 +15,13 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *store, Nivlet *nivlet)
-    : QuestionDialogBase(parent, nivlet, ":/challengeheader.png"), core(store), answered(false),
-      chosen(0), answerLabel(nullptr), answerEdit(nullptr), correctAnswersEdit(nullptr),
-      checkButton(nullptr), laterButton(nullptr), nextButton(nullptr), closeButton(nullptr),
-      correctionButton(nullptr)
+#include <utility>
+
+ChallengeDialog::ChallengeDialog(QWidget *parent, NivletCore *store, std::shared_ptr<Nivlet> record)
+    : QuestionDialogBase(parent, record.get(), ":/challengeheader.png"), core(store),
+      answered(false), chosen(0), answerLabel(nullptr), answerEdit(nullptr),
+      correctAnswersEdit(nullptr), checkButton(nullptr), laterButton(nullptr), nextButton(nullptr),
+      closeButton(nullptr), correctionButton(nullptr), held(std::move(record))
 {
     resize(440, 360);
     setWindowTitle(QStringLiteral("nivlets - Challenge"));

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class NivletCore;
 class QLineEdit;
 class QPushButton;
@@ -16,7 +18,10 @@ class ChallengeDialog : public QuestionDialogBase
     Q_OBJECT
 
 public:
-    ChallengeDialog(QWidget *parent, NivletCore *store, Nivlet *nivlet);
+    // The record is held for as long as the dialog lives: one of the active
+    // list comes with its list (ActiveList::hold), so a reload meanwhile
+    // leaves it alone.
+    ChallengeDialog(QWidget *parent, NivletCore *store, std::shared_ptr<Nivlet> record);
 
     // 0 nothing chosen, 1 the next challenge, 2 a correction of the nivlet.
     int outcome() const { return chosen; }
@@ -51,6 +56,7 @@ private:
     QPushButton *nextButton;
     QPushButton *closeButton;
     QPushButton *correctionButton;
+    std::shared_ptr<Nivlet> held;
 };
 
 #endif

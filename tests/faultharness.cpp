@@ -151,7 +151,7 @@ QString valueOf(const QString &file, const QString &sql)
 QString memoryOf(const NivletCore &store)
 {
     QStringList parts;
-    for (const Book *b : store.books)
+    for (const Book *b : store.books())
         parts << QStringLiteral("book %1 id %2 '%3' active %4 count %5")
                      .arg(quintptr(b), 0, 16)
                      .arg(b->id)
@@ -160,21 +160,21 @@ QString memoryOf(const NivletCore &store)
                      .arg(b->nivletCount);
     parts << QStringLiteral("total %1 stale %2")
                  .arg(store.totalNivletCount())
-                 .arg(store.activeListStale);
+                 .arg(store.activeListStale());
     QStringList active;
-    for (const Nivlet *n : store.activeNivlets)
+    for (const Nivlet *n : store.activeList()->nivlets())
         active << QStringLiteral("%1:%2:%3:%4")
                       .arg(quintptr(n), 0, 16)
                       .arg(n->id)
                       .arg(n->knRate)
                       .arg(quintptr(n->book), 0, 16);
     parts << QStringLiteral("active ") + active.join(QLatin1Char(','));
-    if (store.optionsCache)
+    if (store.cachedOptions())
         parts << QStringLiteral("options %1 %2 %3 %4")
-                     .arg(quintptr(store.optionsCache), 0, 16)
-                     .arg(store.optionsCache->autoCh)
-                     .arg(store.optionsCache->autoChInterval)
-                     .arg(store.optionsCache->puzzleAffectsRates);
+                     .arg(quintptr(store.cachedOptions()), 0, 16)
+                     .arg(store.cachedOptions()->autoCh)
+                     .arg(store.cachedOptions()->autoChInterval)
+                     .arg(store.cachedOptions()->puzzleAffectsRates);
     else
         parts << QStringLiteral("options none");
     return parts.join(QLatin1Char('\n'));
@@ -190,7 +190,9 @@ const QList<Op> &ops()
          },
          QStringLiteral("SELECT count(*) FROM nivlet WHERE question = 'new question'"),
          QStringLiteral("0"), QStringLiteral("1"),
-         [](const NivletCore &s) { return s.findBook(1)->nivletCount == 4 && s.activeListStale; }},
+         [](const NivletCore &s) {
+             return s.findBook(1)->nivletCount == 4 && s.activeListStale();
+         }},
         {QStringLiteral("editNivlet"), QStringLiteral("Could not edit nivlet."), true,
          [](NivletCore &s) {
              return s.editNivlet(1, QStringLiteral("edited"), QStringLiteral("edited answer"),
@@ -199,17 +201,19 @@ const QList<Op> &ops()
          QStringLiteral("SELECT question || '|' || answer || '|' || active || '|' || kn_rate "
                         "FROM nivlet WHERE id = 1"),
          QStringLiteral("q1|a1|1|0.1"), QStringLiteral("edited|edited answer|0|0.1"),
-         [](const NivletCore &s) { return s.activeListStale; }},
+         [](const NivletCore &s) { return s.activeListStale(); }},
         {QStringLiteral("setKnowledgeRate"),
          QStringLiteral("Could not set knowledge-rate for nivlet."), true,
          [](NivletCore &s) { return s.setKnowledgeRate(1, 0.75); },
          QStringLiteral("SELECT kn_rate FROM nivlet WHERE id = 1"), QStringLiteral("0.1"),
-         QStringLiteral("0.75"), [](const NivletCore &s) { return s.activeListStale; }},
+         QStringLiteral("0.75"), [](const NivletCore &s) { return s.activeListStale(); }},
         {QStringLiteral("deleteNivlet"), QStringLiteral("Could not delete nivlet."), true,
          [](NivletCore &s) { return s.deleteNivlet(1, s.findBook(1)); },
          QStringLiteral("SELECT count(*) FROM nivlet WHERE id = 1"), QStringLiteral("1"),
          QStringLiteral("0"),
-         [](const NivletCore &s) { return s.findBook(1)->nivletCount == 2 && s.activeListStale; }},
+         [](const NivletCore &s) {
+             return s.findBook(1)->nivletCount == 2 && s.activeListStale();
+         }},
         {QStringLiteral("deleteNivlets"), QStringLiteral("Could not delete nivlet."), true,
          [](NivletCore &s) {
              Nivlet first(1, true, 0.1, s.findBook(1), QStringLiteral("q1"), QStringLiteral("a1"));
@@ -218,16 +222,18 @@ const QList<Op> &ops()
          },
          QStringLiteral("SELECT count(*) FROM nivlet WHERE id IN (1, 2)"), QStringLiteral("2"),
          QStringLiteral("0"),
-         [](const NivletCore &s) { return s.findBook(1)->nivletCount == 1 && s.activeListStale; },
+         [](const NivletCore &s) { return s.findBook(1)->nivletCount == 1 && s.activeListStale(); },
          QStringLiteral("1"),
-         [](const NivletCore &s) { return s.findBook(1)->nivletCount == 2 && s.activeListStale; }},
+         [](const NivletCore &s) {
+             return s.findBook(1)->nivletCount == 2 && s.activeListStale();
+         }},
         {QStringLiteral("addBook"), QStringLiteral("Could not add book."), true,
          [](NivletCore &s) { return s.addBook(QStringLiteral("Delta"), true) != nullptr; },
          QStringLiteral("SELECT count(*) FROM book WHERE name = 'Delta'"), QStringLiteral("0"),
          QStringLiteral("1"),
          [](const NivletCore &s) {
-             return s.bookCount() == 4 && s.books.last()->name == QLatin1String("Delta") &&
-                    s.books.last()->nivletCount == 0 && !s.activeListStale;
+             return s.bookCount() == 4 && s.books().last()->name == QLatin1String("Delta") &&
+                    s.books().last()->nivletCount == 0 && !s.activeListStale();
          }},
         {QStringLiteral("editBook"), QStringLiteral("Could not edit book."), true,
          [](NivletCore &s) { return s.editBook(s.findBook(1), QStringLiteral("Renamed"), false); },
@@ -235,7 +241,7 @@ const QList<Op> &ops()
          QStringLiteral("Alpha|1"), QStringLiteral("Renamed|0"),
          [](const NivletCore &s) {
              const Book *b = s.findBook(1);
-             return b->name == QLatin1String("Renamed") && !b->active && s.activeListStale;
+             return b->name == QLatin1String("Renamed") && !b->active && s.activeListStale();
          }},
         {QStringLiteral("deleteBook"), QStringLiteral("Could not delete book."), true,
          [](NivletCore &s) { return s.deleteBook(s.findBook(1)); },
@@ -243,7 +249,7 @@ const QList<Op> &ops()
                         "(SELECT count(*) FROM nivlet WHERE book_id = 1)"),
          QStringLiteral("1|3"), QStringLiteral("0|0"),
          [](const NivletCore &s) {
-             return !s.findBook(1) && s.bookCount() == 2 && s.activeListStale;
+             return !s.findBook(1) && s.bookCount() == 2 && s.activeListStale();
          }},
         {QStringLiteral("deleteBooks"), QStringLiteral("Could not delete book."), true,
          [](NivletCore &s) {
@@ -253,11 +259,11 @@ const QList<Op> &ops()
                         "(SELECT count(*) FROM nivlet WHERE book_id IN (1, 2))"),
          QStringLiteral("2|4"), QStringLiteral("0|0"),
          [](const NivletCore &s) {
-             return s.bookCount() == 1 && s.findBook(3) && s.activeListStale;
+             return s.bookCount() == 1 && s.findBook(3) && s.activeListStale();
          },
          QStringLiteral("1|1"),
          [](const NivletCore &s) {
-             return s.bookCount() == 2 && !s.findBook(1) && s.findBook(2) && s.activeListStale;
+             return s.bookCount() == 2 && !s.findBook(1) && s.findBook(2) && s.activeListStale();
          }},
         {QStringLiteral("setOptions"), QStringLiteral("Could not set options."), true,
          [](NivletCore &s) {
@@ -271,9 +277,9 @@ const QList<Op> &ops()
                         "puzzle_affects_rates FROM options"),
          QStringLiteral("0|900|1"), QStringLiteral("1|1800|0"),
          [](const NivletCore &s) {
-             return s.optionsCache && s.optionsCache->autoCh &&
-                    s.optionsCache->autoChInterval == 1800 && !s.optionsCache->puzzleAffectsRates &&
-                    !s.activeListStale;
+             return s.cachedOptions() && s.cachedOptions()->autoCh &&
+                    s.cachedOptions()->autoChInterval == 1800 &&
+                    !s.cachedOptions()->puzzleAffectsRates && !s.activeListStale();
          }},
     };
     return list;

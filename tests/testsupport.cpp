@@ -213,3 +213,18 @@ int runModal(QDialog *dialog, const std::function<void()> &act)
 }
 
 } // namespace TestSupport
+
+void NivletCoreTestAccess::setLastAskedId(NivletCore &core, qint64 id)
+{
+    core.lastAsked = id;
+}
+
+void NivletCoreTestAccess::markActiveListStale(NivletCore &core)
+{
+    core.stale = true;
+}
+
+void NivletCoreTestAccess::forgetOptions(NivletCore &core)
+{
+    core.optionsCache.reset();
+}

@@ -203,6 +203,17 @@ template <typename T> void onModal(const std::function<void(T *)> &act, bool *se
 
 } // namespace TestSupport
 
+// What a test sets in the store where no operation of the store would: the
+// nivlet asked last, a list that must be reloaded although nothing changed,
+// and an options cache to be read afresh.
+class NivletCoreTestAccess
+{
+public:
+    static void setLastAskedId(NivletCore &core, qint64 id);
+    static void markActiveListStale(NivletCore &core);
+    static void forgetOptions(NivletCore &core);
+};
+
 #define NIVLETS_REQUIRE_TEST_DISPLAY()                                                             \
     do {                                                                                           \
         if (!TestSupport::onTestDisplay())                                                         \

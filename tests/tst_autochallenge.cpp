@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -148,7 +149,8 @@ private:
         return nullptr;
     }
     QTimer timer;
-    ChallengeDialog *last = nullptr;
+    // Guarded, so that a new dialog built where the last one was freed counts as new.
+    QPointer<ChallengeDialog> last;
     EditNivletDialog *lastEditor = nullptr;
 };
 

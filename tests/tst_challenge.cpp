@@ -138,6 +138,8 @@ private slots:
 
 private:
     Nivlet *record(qint64 id) const;
+    // The record with its list, as the main window hands it to the dialog.
+    std::shared_ptr<Nivlet> held(Nivlet *nivlet) const;
     void checkAnsweredLayout(ChallengeDialog &dialog, bool correct);
 
     std::unique_ptr<TestSupport::WorkDir> work;
@@ -152,7 +154,7 @@ void TestChallenge::init()
     core = std::make_unique<NivletCore>();
     QVERIFY(core->open());
     seedRandom(17);
-    QCOMPARE(core->activeNivlets.size(), 3);
+    QCOMPARE(core->activeList()->nivlets().size(), 3);
 }
 
 void TestChallenge::cleanup()
@@ -167,17 +169,22 @@ void TestChallenge::cleanup()
 
 Nivlet *TestChallenge::record(qint64 id) const
 {
-    for (Nivlet *n : core->activeNivlets) {
+    for (Nivlet *n : core->activeList()->nivlets()) {
         if (n->id == id)
             return n;
     }
     return nullptr;
 }
 
+std::shared_ptr<Nivlet> TestChallenge::held(Nivlet *nivlet) const
+{
+    return core->activeList()->hold(nivlet);
+}
+
 void TestChallenge::buildsTheAskingWindow()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("nivlets - Challenge"));
     QCOMPARE(dialog.size(), QSize(440, 360));
     QCOMPARE(ChallengeDialogTestAccess::core(&dialog), core.get());
@@ -316,7 +323,7 @@ void TestChallenge::checkAnsweredLayout(ChallengeDialog &dialog, bool correct)
 void TestChallenge::correctAnswerInCapitalsWithBlanks()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("   LUTETIA    "));
         QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("50%"));
@@ -328,7 +335,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
         QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("75%"));
         QCOMPARE(nivlet->knRate, 0.75);
         QCOMPARE(storedRate(1), 0.75);
-        QVERIFY(core->activeListStale);
+        QVERIFY(core->activeListStale());
         QCOMPARE(child<QLineEdit>(&dialog, "answerEdit")->text(), QStringLiteral("   LUTETIA    "));
         checkAnsweredLayout(dialog, true);
         // The old buttons vanish at once and are destroyed afterwards.
@@ -343,7 +350,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome(), 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(1), 0.75);
     QCOMPARE(storedRate(2), 0.25);
 }
@@ -351,7 +358,7 @@ void TestChallenge::correctAnswerInCapitalsWithBlanks()
 void TestChallenge::returnKeyChecks()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         child<QLineEdit>(&dialog, "answerEdit")->setFocus();
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("le havre"));
@@ -368,7 +375,7 @@ void TestChallenge::returnKeyChecks()
         QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::blankAnswerIsIncorrect_data()
@@ -382,7 +389,7 @@ void TestChallenge::blankAnswerIsIncorrect()
 {
     QFETCH(QString, typed);
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), typed);
         QVERIFY(child<QPushButton>(&dialog, "checkButton")->isEnabled());
@@ -395,7 +402,7 @@ void TestChallenge::blankAnswerIsIncorrect()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome(), 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::escapeBeforeCheck()
@@ -403,7 +410,7 @@ void TestChallenge::escapeBeforeCheck()
     Nivlet *nivlet = core->nextNivlet();
     QVERIFY(nivlet);
     const double rate = nivlet->knRate;
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("something"));
         QTest::keyClick(child<QLineEdit>(&dialog, "answerEdit"), Qt::Key_Escape);
@@ -411,7 +418,7 @@ void TestChallenge::escapeBeforeCheck()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome(), 0);
     QVERIFY(!ChallengeDialogTestAccess::answered(&dialog));
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(nivlet->id), rate);
     QCOMPARE(nivlet->knRate, rate);
     QCOMPARE(core->nextNivlet(), nivlet);
@@ -420,7 +427,7 @@ void TestChallenge::escapeBeforeCheck()
 void TestChallenge::escapeAfterCheck()
 {
     Nivlet *nivlet = record(3);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("Loire"));
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
@@ -428,14 +435,14 @@ void TestChallenge::escapeAfterCheck()
         QTest::keyClick(&dialog, Qt::Key_Escape);
     });
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(3), 0.375);
 }
 
 void TestChallenge::correctionAfterIncorrectAnswer()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral(" Harfleur  "));
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
@@ -448,7 +455,7 @@ void TestChallenge::correctionAfterIncorrectAnswer()
     QCOMPARE(dialog.answerText(), QStringLiteral(" Harfleur  "));
     QCOMPARE(nivlet->knRate, 0.125);
     QCOMPARE(storedRate(2), 0.125);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
 }
 
 void TestChallenge::nextChallengeAfterCorrectAnswer()
@@ -457,7 +464,7 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
     QVERIFY(nivlet);
     const qint64 id = nivlet->id;
     const double rate = nivlet->knRate;
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"),
                          nivlet->possibleAnswers.at(0).toUpper());
@@ -467,10 +474,10 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(dialog.outcome(), 1);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(id), rate * 0.5 + 0.5);
 
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     QVERIFY(core->reloadActiveNivlets());
     for (int i = 0; i < 10; ++i) {
         Nivlet *next = core->nextNivlet();
@@ -483,7 +490,7 @@ void TestChallenge::nextChallengeAfterCorrectAnswer()
 void TestChallenge::laterPlease()
 {
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("paris"));
@@ -493,17 +500,17 @@ void TestChallenge::laterPlease()
     QCOMPARE(rejected.count(), 1);
     QCOMPARE(dialog.outcome(), 0);
     QVERIFY(!ChallengeDialogTestAccess::answered(&dialog));
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(1), 0.5);
     QCOMPARE(nivlet->knRate, 0.5);
     QCOMPARE(core->nextNivlet(), nivlet);
-    QCOMPARE(core->lastAskedId, qint64(1));
+    QCOMPARE(core->lastAskedId(), qint64(1));
 }
 
 void TestChallenge::closingBeforeCheck()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     QSignalSpy finished(&dialog, &QDialog::finished);
     const int result = runModal(&dialog, [&] { QVERIFY(dialog.close()); });
@@ -511,21 +518,21 @@ void TestChallenge::closingBeforeCheck()
     QCOMPARE(rejected.count(), 0);
     QCOMPARE(finished.count(), 0);
     QVERIFY(dialog.isHidden());
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     QCOMPARE(storedRate(2), 0.25);
 }
 
 void TestChallenge::closingAfterCheck()
 {
     Nivlet *nivlet = record(2);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         QTest::mouseClick(child<QPushButton>(&dialog, "checkButton"), Qt::LeftButton);
         QVERIFY(dialog.close());
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(dialog.outcome(), 0);
-    QVERIFY(!core->pendingNivlet);
+    QVERIFY(!core->pendingNivlet());
     QCOMPARE(storedRate(2), 0.125);
 }
 
@@ -534,7 +541,7 @@ void TestChallenge::failingRateWriteKeepsTheNewRate()
     Nivlet *nivlet = record(3);
     // The lock lasts; waiting the user's few seconds for it would prove nothing.
     core->setBusyTimeout(50);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     TestSupport::BoxCatcher boxes;
     const int result = runModal(&dialog, [&] {
         QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), QStringLiteral("seine"));
@@ -563,7 +570,7 @@ void TestChallenge::userTextIsPlain()
     Nivlet *nivlet = record(3);
     nivlet->question = QStringLiteral("<img src=\"x.png\"> <i>river</i>?");
     nivlet->answer = QStringLiteral("<b>Seine</b>");
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     QCOMPARE(child<QLabel>(&dialog, "bookLabel")->textFormat(), Qt::PlainText);
     QCOMPARE(child<QLabel>(&dialog, "bookLabel")->text(), QStringLiteral("<b>Geo</b>graphy"));
     QCOMPARE(child<QTextEdit>(&dialog, "questionEdit")->toPlainText(), nivlet->question);
@@ -574,10 +581,10 @@ void TestChallenge::userTextIsPlain()
 
 void TestChallenge::nivletWithoutBook()
 {
-    std::unique_ptr<Nivlet> lost(core->getNivlet(4));
+    const std::shared_ptr<Nivlet> lost(core->getNivlet(4));
     QVERIFY(lost);
     QVERIFY(!lost->book);
-    ChallengeDialog dialog(nullptr, core.get(), lost.get());
+    ChallengeDialog dialog(nullptr, core.get(), lost);
     QVERIFY(child<QLabel>(&dialog, "bookLabel")->text().isEmpty());
     QCOMPARE(child<QLabel>(&dialog, "knRateLabel")->text(), QStringLiteral("0%"));
     const int result = runModal(&dialog, [&] {
@@ -599,7 +606,7 @@ void TestChallenge::runsModallyOverItsParent()
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
     Nivlet *nivlet = record(1);
-    auto *dialog = new ChallengeDialog(&parent, core.get(), nivlet);
+    auto *dialog = new ChallengeDialog(&parent, core.get(), held(nivlet));
     QCOMPARE(dialog->parentWidget(), &parent);
     QVERIFY(dialog->isWindow());
     bool modal = false;
@@ -610,7 +617,7 @@ void TestChallenge::runsModallyOverItsParent()
     });
     QVERIFY(modal);
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(core->pendingNivlet, nivlet);
+    QCOMPARE(core->pendingNivlet(), nivlet);
     delete dialog;
 }
 
@@ -625,7 +632,7 @@ void TestChallenge::checkByKeyboard()
 {
     QFETCH(int, way);
     Nivlet *nivlet = record(1);
-    ChallengeDialog dialog(nullptr, core.get(), nivlet);
+    ChallengeDialog dialog(nullptr, core.get(), held(nivlet));
     const int result = runModal(&dialog, [&] {
         dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));

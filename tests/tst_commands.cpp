@@ -282,7 +282,7 @@ void TestCommands::buttonsStartTheCommands()
 void TestCommands::challengeAfterAFailedReload()
 {
     ui().core()->setBusyTimeout(50);
-    ui().core()->activeListStale = true;
+    NivletCoreTestAccess::markActiveListStale(*ui().core());
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     window->challenge();

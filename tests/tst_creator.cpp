@@ -119,7 +119,8 @@ QString brokenRule(const CWPuzzle *puzzle, const NivletCore *core, int width, in
     std::vector<QChar> letters(width * height);
     std::vector<bool> blocked(width * height, false);
     QSet<qint64> ids;
-    const QSet<const Nivlet *> active(core->activeNivlets.cbegin(), core->activeNivlets.cend());
+    const QSet<const Nivlet *> active(core->activeList()->nivlets().cbegin(),
+                                      core->activeList()->nivlets().cend());
     for (int k = 0; k < puzzle->entries.size(); ++k) {
         const CWEntry *e = puzzle->entries.at(k);
         const QString where = QStringLiteral("entry %1 '%2' at %3,%4 dir %5: ")
@@ -270,7 +271,7 @@ void TestCreator::firstWordMinimums()
 void TestCreator::newCreatorHoldsNothing()
 {
     CWPuzzleCreator creator;
-    QVERIFY(!creator.core);
+    QVERIFY(!creator.list);
     QVERIFY(!creator.puzzle);
     QVERIFY(!creator.cells);
     QVERIFY(creator.triedIds.isEmpty());
@@ -549,7 +550,7 @@ void TestCreator::threeActiveNivlets()
     QVERIFY(!creator.create(core.get(), 10, 10));
     QCOMPARE(boxes.titles, QStringList({QStringLiteral("Error")}));
     QCOMPARE(boxes.texts, QStringList({QString::fromLatin1(notEnough)}));
-    QCOMPARE(creator.core, core.get());
+    QVERIFY(creator.list == core->activeList());
     QVERIFY(!creator.puzzle);
     QVERIFY(!creator.cells);
     QVERIFY(creator.triedIds.isEmpty());
@@ -630,11 +631,11 @@ void TestCreator::candidatesStopAtTwoThirds()
 {
     QVERIFY(openStore(poolSql(ShortAnswers, 30)));
     CWPuzzleCreator creator;
-    creator.core = core.get();
+    creator.list = core->activeList();
     // Nineteen of thirty tried, the least known among them, so that twenty
     // draws in a row can all hit tried ones.
     for (int i = 0; i < 19; ++i)
-        creator.triedIds.insert(core->activeNivlets.at(i)->id);
+        creator.triedIds.insert(core->activeList()->nivlets().at(i)->id);
     int none = 0;
     for (unsigned seed = 1; seed <= 200; ++seed) {
         seedRandom(seed);
@@ -651,7 +652,7 @@ void TestCreator::candidatesStopAtTwoThirds()
     QVERIFY(none > 0 && none < 200);
 
     // At two thirds nothing is drawn at all.
-    creator.triedIds.insert(core->activeNivlets.at(29)->id);
+    creator.triedIds.insert(core->activeList()->nivlets().at(29)->id);
     seedRandom(9);
     const int firstDraw = randomDraw();
     seedRandom(9);

@@ -116,7 +116,7 @@ void TestDatabase::cleanup()
 void TestDatabase::opens()
 {
     QVERIFY(core->open());
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
     QVERIFY(core->activeNivletCount() > 0);
 }
 
@@ -125,7 +125,7 @@ void TestDatabase::hasTwoBooks()
     QVERIFY(core->open());
     QVERIFY(core->bookCount() >= 2);
     QVERIFY(core->firstActiveBook() != nullptr);
-    for (const Book *book : std::as_const(core->books))
+    for (const Book *book : std::as_const(core->books()))
         QVERIFY2(!book->name.trimmed().isEmpty(), qPrintable(QString::number(book->id)));
 }
 
@@ -134,7 +134,7 @@ void TestDatabase::hasCrosswordBook()
     QVERIFY(core->open());
     static const QRegularExpression word(QStringLiteral("^[A-Z]{2,9}$"));
     const Book *found = nullptr;
-    for (Book *book : std::as_const(core->books)) {
+    for (Book *book : std::as_const(core->books())) {
         if (!book->active)
             continue;
         NivletList result(core->search(QString(), book, false));
@@ -203,7 +203,7 @@ void TestDatabase::activeListMatchesFlags()
                              "AND m.active = 1 AND b.active = 1"));
     QCOMPARE(QString::number(core->activeNivletCount()), expected);
     double previous = -1.0;
-    for (const Nivlet *nivlet : std::as_const(core->activeNivlets)) {
+    for (const Nivlet *nivlet : std::as_const(core->activeList()->nivlets())) {
         QVERIFY(nivlet->knRate >= previous);
         QVERIFY(nivlet->knRate >= 0.0 && nivlet->knRate <= 1.0);
         previous = nivlet->knRate;
@@ -231,7 +231,7 @@ void TestDatabase::countsMatchTable()
              queryValue(file, QStringLiteral("SELECT COUNT(*) FROM book")));
     QCOMPARE(QString::number(core->totalNivletCount()),
              queryValue(file, QStringLiteral("SELECT COUNT(*) FROM nivlet")));
-    for (const Book *book : std::as_const(core->books)) {
+    for (const Book *book : std::as_const(core->books())) {
         const QString sql = QStringLiteral("SELECT COUNT(*) FROM nivlet WHERE book_id = %1");
         QCOMPARE(QString::number(book->nivletCount), queryValue(file, sql.arg(book->id)));
         qInfo("book %lld \"%s\" (%s): %d nivlets", static_cast<long long>(book->id),

@@ -223,7 +223,7 @@ void TestEditNivlet::newNivletIsSaved()
     QVERIFY(boxes->texts.isEmpty());
     QCOMPARE(nivletCount(), before + 1);
     QCOMPARE(core->book(2)->nivletCount, bookCount + 1);
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     const Row row = readRow(4);
     QVERIFY(row.found);
     QCOMPARE(row.question, QStringLiteral("Highest mountain in Africa?"));
@@ -432,7 +432,7 @@ void TestEditNivlet::cancelWritesNothing()
     });
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(readRow(1).question, QStringLiteral("Longest river?"));
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
 }
 
 void TestEditNivlet::correctionPath_data()

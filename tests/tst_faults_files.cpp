@@ -210,7 +210,7 @@ void TstFileFaults::optionsTableMissing()
         QVERIFY(store.open());
         QVERIFY(!store.options());
         QVERIFY(!store.options());
-        QVERIFY(!store.optionsCache);
+        QVERIFY(!store.cachedOptions());
     }));
     const QString expected = QStringLiteral("Could not get options from database. error code: 1 "
                                             "error message: no such table: options");
@@ -231,7 +231,7 @@ void TstFileFaults::orphanNivlet()
         QCOMPARE(store.findBook(1)->nivletCount, 1);
         QCOMPARE(store.totalNivletCount(), 1);
         QCOMPARE(store.activeNivletCount(), 1);
-        QCOMPARE(store.activeNivlets.first()->id, qint64(1));
+        QCOMPARE(store.activeList()->nivlets().first()->id, qint64(1));
         std::unique_ptr<Nivlet> orphan(store.getNivlet(2));
         QVERIFY(orphan);
         QCOMPARE(orphan->book, nullptr);
@@ -266,7 +266,7 @@ void TstFileFaults::oddRateValues()
             QVERIFY(n);
             QCOMPARE(n->knRate, expected.at(id - 1));
         }
-        for (const Nivlet *n : std::as_const(store.activeNivlets))
+        for (const Nivlet *n : std::as_const(store.activeList()->nivlets()))
             QVERIFY(n->knRate >= 0.0 && n->knRate <= 1.0);
     }));
     QVERIFY(boxes.texts.isEmpty());

@@ -19,6 +19,18 @@
 using namespace FaultHarness;
 using namespace TestSupport;
 
+namespace {
+// The fixture in a folder of its own, copied afresh for every fault point;
+// its file, or nothing when it could not be made.
+QString fixtureTemplate(const WorkDir &work)
+{
+    const QString folder = work.file(QStringLiteral("template"));
+    if (!QDir().mkpath(folder) || !createDatabase(folder, QString::fromLatin1(fixtureSql)))
+        return QString();
+    return QDir(folder).filePath(QStringLiteral("nivlets"));
+}
+} // namespace
+
 class TstIoFaults : public FaultTest
 {
     Q_OBJECT
@@ -74,10 +86,8 @@ void TstIoFaults::ioFaultInEveryChange()
     const auto faultPoint = static_cast<FaultVfs::Point>(point);
 
     WorkDir work;
-    const QString templ = work.file(QStringLiteral("template"));
-    QVERIFY(QDir().mkpath(templ));
-    QVERIFY(createDatabase(templ, QString::fromLatin1(fixtureSql)));
-    const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
+    const QString source = fixtureTemplate(work);
+    QVERIFY(!source.isEmpty());
     const QString file = work.file(QStringLiteral("nivlets"));
 
     int calls = 0;
@@ -216,7 +226,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
         auto store = std::make_unique<NivletCore>();
         QVERIFY(store->open());
         Book *alpha = store->findBook(1);
-        const QList<Book *> books = store->books;
+        const QList<Book *> books = store->books();
         bool ok;
         {
             BoxCatcher boxes;
@@ -239,7 +249,7 @@ void TstIoFaults::ioFaultDuringBookDeletion()
             QCOMPARE(store->bookCount(), 1);
         } else {
             ++failed;
-            QCOMPARE(store->books, books);
+            QCOMPARE(store->books(), books);
             QCOMPARE(alpha->nivletCount, alphaCount);
         }
         {
@@ -301,7 +311,7 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
         auto store = std::make_unique<NivletCore>();
         QVERIFY(store->open());
         Book *alpha = store->findBook(1);
-        const QList<Book *> books = store->books;
+        const QList<Book *> books = store->books();
         bool ok;
         {
             BoxCatcher boxes;
@@ -327,7 +337,7 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
             QVERIFY(!store->findBook(1));
         } else {
             ++failed;
-            QCOMPARE(store->books, books);
+            QCOMPARE(store->books(), books);
             QCOMPARE(alpha->nivletCount, alphaCount);
         }
         {
@@ -362,10 +372,8 @@ void TstIoFaults::outOfMemoryDuringBookDeletion()
 void TstIoFaults::outOfMemoryDuringCardImport()
 {
     WorkDir work;
-    const QString templ = work.file(QStringLiteral("template"));
-    QVERIFY(QDir().mkpath(templ));
-    QVERIFY(createDatabase(templ, QString::fromLatin1(fixtureSql)));
-    const QString source = QDir(templ).filePath(QStringLiteral("nivlets"));
+    const QString source = fixtureTemplate(work);
+    QVERIFY(!source.isEmpty());
     const QString file = work.file(QStringLiteral("nivlets"));
     std::vector<Card> cards;
     for (int i = 1; i <= 30; ++i) {
@@ -468,8 +476,8 @@ void TstIoFaults::readErrorWhileOpening()
         const QString failure = boxes.texts.first().section(QLatin1String(" error code: "), 0, 0);
         QVERIFY2(failures.contains(failure), qPrintable(boxes.texts.first()));
         seen.insert(failure);
-        QVERIFY(store.activeNivlets.isEmpty());
-        QVERIFY(store.activeListStale);
+        QVERIFY(store.activeList()->nivlets().isEmpty());
+        QVERIFY(store.activeListStale());
         QCOMPARE(readBytes(QStringLiteral("nivlets")), bytes);
     }
     QVERIFY2(seen.size() >= 2, qPrintable(QStringList(seen.values()).join(QLatin1Char(','))));

@@ -145,9 +145,9 @@ void TstLockFaults::exclusiveLockStopsReads()
     }
     // The list was emptied by the failed reload, so it no longer shows the
     // file and must be reloaded before anything is drawn from it.
-    QVERIFY(store.activeNivlets.isEmpty());
-    QVERIFY(store.activeListStale);
-    QVERIFY(!store.pendingNivlet);
+    QVERIFY(store.activeList()->nivlets().isEmpty());
+    QVERIFY(store.activeListStale());
+    QVERIFY(!store.pendingNivlet());
 
     child.say("release");
     QVERIFY(child.process.waitForFinished(10000));
@@ -162,7 +162,7 @@ void TstLockFaults::exclusiveLockStopsReads()
     qDeleteAll(*found);
     QVERIFY(store.reloadActiveNivlets());
     QCOMPARE(store.activeNivletCount(), 3);
-    QVERIFY(!store.activeListStale);
+    QVERIFY(!store.activeListStale());
     QVERIFY(boxes.texts.isEmpty());
 }
 

@@ -154,7 +154,7 @@ void TstTextFaults::hostileTextRoundTrip()
         QVERIFY(store.reloadActiveNivlets());
         QCOMPARE(store.activeNivletCount(), int(answers.size()));
         QMap<QString, qint64> ids;
-        for (const Nivlet *n : std::as_const(store.activeNivlets)) {
+        for (const Nivlet *n : std::as_const(store.activeList()->nivlets())) {
             QVERIFY2(answers.contains(n->question), qPrintable(n->question));
             QCOMPARE(n->answer, answers.value(n->question));
             ids.insert(n->question, n->id);
@@ -183,7 +183,7 @@ void TstTextFaults::hostileTextRoundTrip()
             QCOMPARE(foundIds, expected);
         }
         QStringList names;
-        for (const Book *b : std::as_const(store.books))
+        for (const Book *b : std::as_const(store.books()))
             names << b->name;
         QCOMPARE(names, QStringList{QStringLiteral("Plain")} + texts);
         for (const QString &t : texts) {

@@ -124,9 +124,9 @@ QStringList parsed(const QString &answer)
 // answer parser and against a record read one by one through getNivlet.
 void checkActiveList(NivletCore &core, const QList<Row> &rows)
 {
-    QCOMPARE(core.activeNivlets.size(), rows.size());
+    QCOMPARE(core.activeList()->nivlets().size(), rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        const Nivlet *n = core.activeNivlets.at(i);
+        const Nivlet *n = core.activeList()->nivlets().at(i);
         const Row &row = rows.at(i);
         const QByteArray where =
             "row " + QByteArray::number(i) + ", id " + QByteArray::number(row.id);
@@ -274,7 +274,7 @@ void TestLoading::stringsOutliveTheirRecords()
     {
         NivletCore core;
         QVERIFY(core.open());
-        for (const Nivlet *n : std::as_const(core.activeNivlets)) {
+        for (const Nivlet *n : std::as_const(core.activeList()->nivlets())) {
             questions << n->question;
             answers << n->answer;
             entries << n->possibleAnswers;
@@ -304,9 +304,9 @@ void TestLoading::changedStringsDetach()
     QVERIFY(c.insert(2, 0.2, 1, QByteArray("Second"), QByteArray("Two\nthree")));
     NivletCore core;
     QVERIFY(core.open());
-    QCOMPARE(core.activeNivlets.size(), 2);
-    Nivlet *first = core.activeNivlets.at(0);
-    Nivlet *second = core.activeNivlets.at(1);
+    QCOMPARE(core.activeList()->nivlets().size(), 2);
+    Nivlet *first = core.activeList()->nivlets().at(0);
+    Nivlet *second = core.activeList()->nivlets().at(1);
     const QString kept = first->question;
     first->question.append(QStringLiteral(" question, longer"));
     first->answer[0] = QLatin1Char('O');
@@ -383,7 +383,7 @@ void TestLoading::sparseBookIds()
     const QList<Row> rows = c.activeRows();
     QCOMPARE(rows.size(), 60);
     checkActiveList(core, rows);
-    for (const Nivlet *n : std::as_const(core.activeNivlets))
+    for (const Nivlet *n : std::as_const(core.activeList()->nivlets()))
         QVERIFY(n->book);
 }
 
@@ -404,8 +404,8 @@ void TestLoading::duplicateBookIds()
     QVERIFY(core.open());
     QCOMPARE(core.bookCount(), 3);
     // The join gives the row of book 3 once for each of its two books.
-    QCOMPARE(core.activeNivlets.size(), 3);
-    for (const Nivlet *n : std::as_const(core.activeNivlets)) {
+    QCOMPARE(core.activeList()->nivlets().size(), 3);
+    for (const Nivlet *n : std::as_const(core.activeList()->nivlets())) {
         QVERIFY(n->book);
         QCOMPARE(n->book, core.findBook(n->book->id));
         QVERIFY(n->book->name != QLatin1String("Three again"));

@@ -661,7 +661,7 @@ void TestMainWindow::deleteAnsweredNo()
     QCOMPARE(window->selectedRow(), 0);
     QVERIFY(ui().button("deleteButton")->isEnabled());
     QVERIFY(ui().autoChallengeAllowed());
-    QVERIFY(!ui().core()->activeListStale);
+    QVERIFY(!ui().core()->activeListStale());
 }
 
 void TestMainWindow::failingDeleteStillRefreshes()

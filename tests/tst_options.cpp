@@ -176,10 +176,10 @@ void TestOptions::readsNothingUntilLoaded()
 {
     QVERIFY(openStore());
     OptionsDialog dialog(nullptr, core.get());
-    QVERIFY(!core->optionsCache);
+    QVERIFY(!core->cachedOptions());
     QVERIFY(child<QLineEdit>(&dialog, "intervalEdit")->text().isEmpty());
     QVERIFY(dialog.loadOptions());
-    QVERIFY(core->optionsCache);
+    QVERIFY(core->cachedOptions());
 }
 
 void TestOptions::showsStoredMinutes()

@@ -102,7 +102,7 @@ void TestPlainText::init()
     core = std::make_unique<NivletCore>();
     QVERIFY(core->open());
     QCOMPARE(core->activeNivletCount(), 1);
-    QCOMPARE(core->activeNivlets.first()->book->name, bookName);
+    QCOMPARE(core->activeList()->nivlets().first()->book->name, bookName);
     labelsSeen = 0;
 }
 
@@ -156,7 +156,8 @@ void TestPlainText::verifyLiteral(QWidget *window)
 
 void TestPlainText::challengeAsking()
 {
-    ChallengeDialog dialog(nullptr, core.get(), core->activeNivlets.first());
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    ChallengeDialog dialog(nullptr, core.get(), list->hold(list->at(0)));
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);
@@ -166,7 +167,8 @@ void TestPlainText::challengeAsking()
 
 void TestPlainText::challengeAnswered()
 {
-    ChallengeDialog dialog(nullptr, core.get(), core->activeNivlets.first());
+    const std::shared_ptr<const ActiveList> list = core->activeList();
+    ChallengeDialog dialog(nullptr, core.get(), list->hold(list->at(0)));
     dialog.show();
     QTest::keyClicks(child<QLineEdit>(&dialog, "answerEdit"), bookName);
     dialog.check();
@@ -179,7 +181,7 @@ void TestPlainText::challengeAnswered()
 
 void TestPlainText::crosswordClue()
 {
-    CWQuestionDialog dialog(nullptr, core->activeNivlets.first());
+    CWQuestionDialog dialog(nullptr, core->activeList()->nivlets().first());
     dialog.show();
     verifyLiteral(&dialog);
     QCOMPARE(labelsSeen, 1);

@@ -70,7 +70,7 @@ QPalette darkPalette()
 int storeCount(const NivletCore &store, int band, const QString &book = QString())
 {
     int count = 0;
-    for (const Nivlet *nivlet : store.activeNivlets) {
+    for (const Nivlet *nivlet : store.activeList()->nivlets()) {
         if (Progress::bandOf(nivlet->knRate) == band &&
             (book.isEmpty() || (nivlet->book && nivlet->book->name == book)))
             ++count;

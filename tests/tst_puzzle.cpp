@@ -242,7 +242,7 @@ void TestPuzzle::cleanup()
 
 Nivlet *TestPuzzle::record(qint64 id) const
 {
-    for (Nivlet *n : core->activeNivlets) {
+    for (Nivlet *n : core->activeList()->nivlets()) {
         if (n->id == id)
             return n;
     }
@@ -254,8 +254,7 @@ void TestPuzzle::setPuzzleAffectsRates(bool on)
     QVERIFY(TestSupport::execSql(
         work->file(QStringLiteral("nivlets")),
         QStringLiteral("UPDATE options SET puzzle_affects_rates = %1").arg(on ? 1 : 0)));
-    delete core->optionsCache;
-    core->optionsCache = nullptr;
+    NivletCoreTestAccess::forgetOptions(*core);
 }
 
 void TestPuzzle::revealParisTypeRomeAndCheck(const QString &ome)
@@ -640,7 +639,7 @@ void TestPuzzle::clueIsPlainText()
 {
     const QString question =
         QStringLiteral("<b>Bold</b> <img src=\"missing.png\"> &amp; a  b\nnext line");
-    Nivlet marked(77, true, 0.0, core->books.at(0), question, QStringLiteral("ab"));
+    Nivlet marked(77, true, 0.0, core->books().at(0), question, QStringLiteral("ab"));
     CWPuzzle small(10, 10);
     small.entries.append(new CWEntry(&marked, QStringLiteral("ab"), 0, 1, 1));
     CWPuzzleWidget w(&small, core.get());
@@ -873,7 +872,7 @@ void TestPuzzle::checkCountsAndRates()
     QCOMPARE(storedRate(1), 0.25);
     QCOMPARE(storedRate(2), 0.625);
     QCOMPARE(storedRate(3), 0.375);
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
 }
 
 void TestPuzzle::checkWithoutRateChanges()
@@ -890,7 +889,7 @@ void TestPuzzle::checkWithoutRateChanges()
     QCOMPARE(storedRate(1), 0.5);
     QCOMPARE(storedRate(2), 0.25);
     QCOMPARE(storedRate(3), 0.75);
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
 }
 
 void TestPuzzle::checkWithFailingRateWrites()

@@ -131,7 +131,7 @@ void TestPuzzleCommand::cancelBuildsNothing()
     QTest::mouseClick(ui().button("searchButton"), Qt::LeftButton);
     QVERIFY(ui().nivletsModel()->hasNivlets());
     QSignalSpy resets(ui().nivletsModel(), &QAbstractItemModel::modelReset);
-    const QList<Nivlet *> before = ui().core()->activeNivlets;
+    const QList<Nivlet *> before = ui().core()->activeList()->nivlets();
     bool guardInDialog = true;
     bool seen = false;
     onModal<CWPuzzleParamsDialog>(
@@ -147,7 +147,7 @@ void TestPuzzleCommand::cancelBuildsNothing()
     QVERIFY(!guardInDialog);
     QVERIFY(ui().autoChallengeAllowed());
     QCOMPARE(resets.count(), 0);
-    QCOMPARE(ui().core()->activeNivlets, before);
+    QCOMPARE(ui().core()->activeList()->nivlets(), before);
     QVERIFY(boxes->texts.isEmpty());
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -183,7 +183,7 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
                 QCOMPARE(child<CWPuzzleWidget>(dialog, "puzzleWidget")->core, ui().core());
                 QVERIFY(puzzle->entries.size() >= 2);
                 for (const CWEntry *e : puzzle->entries) {
-                    QVERIFY(ui().core()->activeNivlets.contains(e->nivlet));
+                    QVERIFY(ui().core()->activeList()->nivlets().contains(e->nivlet));
                     ids.append(e->nivlet->id);
                     ratesBefore.append(e->nivlet->knRate);
                 }
@@ -206,26 +206,26 @@ void TestPuzzleCommand::puzzleCheckedAndClosed()
         QCOMPARE(storedRate(ids.at(i)), ratesBefore.at(i) * 0.5);
     // The list was searched again for the new rates.
     QCOMPARE(resets.count(), 1);
-    QVERIFY(ui().core()->activeListStale);
+    QVERIFY(ui().core()->activeListStale());
 }
 
 void TestPuzzleCommand::staleListReloadedFirst()
 {
     NivletCore *core = ui().core();
-    QVERIFY(!core->activeListStale);
-    Nivlet *first = core->activeNivlets.first();
+    QVERIFY(!core->activeListStale());
+    Nivlet *first = core->activeList()->nivlets().first();
     QVERIFY(core->setKnowledgeRate(first->id, 0.99));
-    QVERIFY(core->activeListStale);
+    QVERIFY(core->activeListStale());
     seedRandom(8);
     bool puzzleSeen = false;
     onModal<CWPuzzleParamsDialog>([&](CWPuzzleParamsDialog *params) {
         onModal<CWPuzzleDialog>(
             [&](CWPuzzleDialog *dialog) {
-                QVERIFY(!core->activeListStale);
-                QCOMPARE(core->activeNivlets.last()->knRate, 0.99);
+                QVERIFY(!core->activeListStale());
+                QCOMPARE(core->activeList()->nivlets().last()->knRate, 0.99);
                 for (const CWEntry *e :
                      child<CWPuzzleWidget>(dialog, "puzzleWidget")->puzzle->entries)
-                    QVERIFY(core->activeNivlets.contains(e->nivlet));
+                    QVERIFY(core->activeList()->nivlets().contains(e->nivlet));
                 dialog->close();
             },
             &puzzleSeen);
@@ -235,7 +235,7 @@ void TestPuzzleCommand::staleListReloadedFirst()
     QVERIFY(puzzleSeen);
     QVERIFY(boxes->texts.isEmpty());
     // Closed without a check: no rate moved.
-    QVERIFY(!core->activeListStale);
+    QVERIFY(!core->activeListStale());
 }
 
 void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
@@ -262,7 +262,7 @@ void TestPuzzleCommand::creatorFailureShowsNoPuzzle()
 
 void TestPuzzleCommand::failedReloadBuildsNothing()
 {
-    ui().core()->activeListStale = true;
+    NivletCoreTestAccess::markActiveListStale(*ui().core());
     TestSupport::LockingConnection lock;
     QVERIFY(lock.locked);
     bool puzzleSeen = false;

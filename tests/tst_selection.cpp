@@ -342,17 +342,17 @@ void TestSelection::nextNivletNeverRepeats()
     QVERIFY(TestSupport::createDatabase(work.path(), nivletRows(count)));
     NivletCore core;
     QVERIFY(core.open());
-    QCOMPARE(core.activeNivlets.size(), count);
+    QCOMPARE(core.activeList()->nivlets().size(), count);
     seedRandom(31);
     QSet<qint64> seen;
     qint64 previous = -1;
     for (int i = 0; i < 3000; ++i) {
         Nivlet *n = core.nextNivlet();
         QVERIFY(n);
-        QVERIFY(core.activeNivlets.contains(n));
+        QVERIFY(core.activeList()->nivlets().contains(n));
         QVERIFY(n->id != previous);
-        QCOMPARE(core.lastAskedId, n->id);
-        QVERIFY(!core.pendingNivlet);
+        QCOMPARE(core.lastAskedId(), n->id);
+        QVERIFY(!core.pendingNivlet());
         previous = n->id;
         seen.insert(n->id);
     }
@@ -366,11 +366,11 @@ void TestSelection::nextNivletWithOneNivlet()
     NivletCore core;
     QVERIFY(core.open());
     seedRandom(2);
-    QCOMPARE(core.activeNivlets.size(), 1);
-    Nivlet *only = core.activeNivlets.at(0);
+    QCOMPARE(core.activeList()->nivlets().size(), 1);
+    Nivlet *only = core.activeList()->nivlets().at(0);
     for (int i = 0; i < 20; ++i) {
         QCOMPARE(core.nextNivlet(), only);
-        QCOMPARE(core.lastAskedId, only->id);
+        QCOMPARE(core.lastAskedId(), only->id);
     }
 }
 
@@ -402,7 +402,7 @@ void TestSelection::nextNivletWithRepeatedIds()
             .arg(rows)));
     NivletCore core;
     QVERIFY(core.open());
-    QVERIFY(core.activeNivlets.size() >= 2);
+    QVERIFY(core.activeList()->nivlets().size() >= 2);
     seedRandom(5);
     std::atomic<bool> returned = false;
     // A draw that never ends would hang the test; it ends it with a message.
@@ -440,14 +440,14 @@ void TestSelection::nextNivletPrefersLowRates()
                                     "(3, 0.5, 1, 'q', 'a');")));
     NivletCore core;
     QVERIFY(core.open());
-    QCOMPARE(core.activeNivlets.at(0)->id, qint64(2));
-    QCOMPARE(core.activeNivlets.at(1)->id, qint64(3));
-    QCOMPARE(core.activeNivlets.at(2)->id, qint64(1));
+    QCOMPARE(core.activeList()->nivlets().at(0)->id, qint64(2));
+    QCOMPARE(core.activeList()->nivlets().at(1)->id, qint64(3));
+    QCOMPARE(core.activeList()->nivlets().at(2)->id, qint64(1));
     seedRandom(8);
     const int draws = 20000;
     int lowest = 0;
     for (int i = 0; i < draws; ++i) {
-        core.lastAskedId = -1;
+        NivletCoreTestAccess::setLastAskedId(core, -1);
         if (core.nextNivlet()->id == 2)
             ++lowest;
     }
@@ -465,10 +465,10 @@ void TestSelection::pendingNivletComesFirst()
     for (int i = 0; i < 50; ++i) {
         Nivlet *asked = core.nextNivlet();
         core.setPendingNivlet(asked);
-        QCOMPARE(core.pendingNivlet, asked);
+        QCOMPARE(core.pendingNivlet(), asked);
         QCOMPARE(core.nextNivlet(), asked);
-        QCOMPARE(core.lastAskedId, asked->id);
-        QVERIFY(!core.pendingNivlet);
+        QCOMPARE(core.lastAskedId(), asked->id);
+        QVERIFY(!core.pendingNivlet());
         QVERIFY(core.nextNivlet() != asked);
     }
 }
@@ -481,10 +481,11 @@ void TestSelection::pendingNivletOtherThanTheLast()
     QVERIFY(core.open());
     seedRandom(6);
     Nivlet *asked = core.nextNivlet();
-    Nivlet *other = core.activeNivlets.at(core.activeNivlets.at(0) == asked ? 1 : 0);
+    Nivlet *other =
+        core.activeList()->nivlets().at(core.activeList()->nivlets().at(0) == asked ? 1 : 0);
     core.setPendingNivlet(other);
     QCOMPARE(core.nextNivlet(), other);
-    QCOMPARE(core.lastAskedId, other->id);
+    QCOMPARE(core.lastAskedId(), other->id);
 }
 
 void TestSelection::emptyActiveListGivesNull()
@@ -493,13 +494,13 @@ void TestSelection::emptyActiveListGivesNull()
     QVERIFY(TestSupport::createDatabase(work.path(), nivletRows(3, "0")));
     NivletCore core;
     QVERIFY(core.open());
-    QVERIFY(core.activeNivlets.isEmpty());
+    QVERIFY(core.activeList()->nivlets().isEmpty());
     seedRandom(9);
     QVERIFY(!core.nextNivlet());
-    QCOMPARE(core.lastAskedId, qint64(-1));
-    QVERIFY(!core.pendingNivlet);
+    QCOMPARE(core.lastAskedId(), qint64(-1));
+    QVERIFY(!core.pendingNivlet());
     QVERIFY(!core.nextNivlet());
-    QCOMPARE(core.lastAskedId, qint64(-1));
+    QCOMPARE(core.lastAskedId(), qint64(-1));
     const int afterCalls = randomDraw();
     seedRandom(9);
     QCOMPARE(afterCalls, randomDraw());
@@ -516,9 +517,9 @@ void TestSelection::emptiedActiveListKeepsLastAsked()
     QVERIFY(TestSupport::execSql(work.file(QStringLiteral("nivlets")),
                                  QStringLiteral("UPDATE nivlet SET active = 0;")));
     QVERIFY(core.reloadActiveNivlets());
-    QVERIFY(core.activeNivlets.isEmpty());
+    QVERIFY(core.activeList()->nivlets().isEmpty());
     QVERIFY(!core.nextNivlet());
-    QCOMPARE(core.lastAskedId, asked);
+    QCOMPARE(core.lastAskedId(), asked);
 }
 
 void TestSelection::reloadClearsPendingAndKeepsLastAsked()
@@ -532,8 +533,8 @@ void TestSelection::reloadClearsPendingAndKeepsLastAsked()
     const qint64 askedId = asked->id;
     core.setPendingNivlet(asked);
     QVERIFY(core.reloadActiveNivlets());
-    QVERIFY(!core.pendingNivlet);
-    QCOMPARE(core.lastAskedId, askedId);
+    QVERIFY(!core.pendingNivlet());
+    QCOMPARE(core.lastAskedId(), askedId);
     for (int i = 0; i < 20; ++i) {
         Nivlet *n = core.nextNivlet();
         QVERIFY(n);
@@ -550,12 +551,12 @@ void TestSelection::randomActiveNivletLeavesTheState()
     QVERIFY(core.open());
     seedRandom(12);
     Nivlet *asked = core.nextNivlet();
-    Nivlet *pending = core.activeNivlets.at(3);
+    Nivlet *pending = core.activeList()->nivlets().at(3);
     core.setPendingNivlet(pending);
     for (int i = 0; i < 100; ++i)
-        QVERIFY(core.activeNivlets.contains(core.randomActiveNivlet()));
-    QCOMPARE(core.lastAskedId, asked->id);
-    QCOMPARE(core.pendingNivlet, pending);
+        QVERIFY(core.activeList()->nivlets().contains(core.randomActiveNivlet()));
+    QCOMPARE(core.lastAskedId(), asked->id);
+    QCOMPARE(core.pendingNivlet(), pending);
 }
 
 void TestSelection::openResetsTheState()
@@ -563,15 +564,16 @@ void TestSelection::openResetsTheState()
     TestSupport::WorkDir work;
     QVERIFY(TestSupport::createDatabase(work.path(), nivletRows(7)));
     NivletCore core;
-    QCOMPARE(core.lastAskedId, qint64(-1));
-    QVERIFY(!core.pendingNivlet);
+    QCOMPARE(core.lastAskedId(), qint64(-1));
+    QVERIFY(!core.pendingNivlet());
     QVERIFY(core.open());
-    QCOMPARE(core.lastAskedId, qint64(-1));
-    QVERIFY(!core.pendingNivlet);
-    QCOMPARE(core.selector.size, 7);
-    QCOMPARE(core.selector.bandCount, 3);
-    for (int i = 1; i < core.activeNivlets.size(); ++i)
-        QVERIFY(core.activeNivlets.at(i - 1)->knRate <= core.activeNivlets.at(i)->knRate);
+    QCOMPARE(core.lastAskedId(), qint64(-1));
+    QVERIFY(!core.pendingNivlet());
+    QCOMPARE(core.activeList()->selector().size, 7);
+    QCOMPARE(core.activeList()->selector().bandCount, 3);
+    for (int i = 1; i < core.activeList()->nivlets().size(); ++i)
+        QVERIFY(core.activeList()->nivlets().at(i - 1)->knRate <=
+                core.activeList()->nivlets().at(i)->knRate);
 }
 
 QTEST_MAIN(TestSelection)

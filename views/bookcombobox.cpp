@@ -13,7 +13,7 @@ void BookComboBox::refresh()
     clear();
     if (withAllBooks)
         addItem(QStringLiteral("*All books*"));
-    for (const Book *book : std::as_const(core->books))
+    for (const Book *book : core->books())
         addItem(book->name);
     if (withAllBooks)
         setCurrentBook(nullptr);
@@ -39,7 +39,7 @@ int BookComboBox::indexOfBook(const Book *book) const
 {
     if (!book)
         return -1;
-    return static_cast<int>(core->books.indexOf(book));
+    return static_cast<int>(core->books().indexOf(book));
 }
 
 void BookComboBox::setCurrentBook(const Book *book)

@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
             QTextStream out(stdout);
             bool again = true;
             while (again) {
-                if (core.activeListStale && !core.reloadActiveNivlets()) {
+                if (core.activeListStale() && !core.reloadActiveNivlets()) {
                     status = 1;
                     break;
                 }
@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
                                              QStringLiteral("There is no nivlet to ask."));
                     break;
                 }
-                ChallengeDialog dialog(nullptr, &core, nivlet);
+                ChallengeDialog dialog(nullptr, &core, core.activeList()->hold(nivlet));
                 const int result = dialog.exec();
                 out << "nivlet " << nivlet->id << ": result " << result << ", outcome "
                     << dialog.outcome() << ", answer \"" << dialog.answerText() << "\"\n";
