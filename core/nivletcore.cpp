@@ -444,20 +444,20 @@ bool NivletCore::recordAnswer(const JudgedAnswer &answer, AnswerHistory::Source 
     return written;
 }
 
-int NivletCore::recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source)
+int NivletCore::recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source,
+                              bool writeRates)
 {
     QList<RateChange> changes;
-    for (const JudgedAnswer &answer : answers) {
-        if (answer.rate != answer.nivlet->knRate)
+    if (writeRates) {
+        for (const JudgedAnswer &answer : answers)
             changes.append({answer.nivlet->id, answer.rate});
     }
     QList<bool> written;
     const int failed = changes.isEmpty() ? 0 : setKnowledgeRates(changes, &written);
-    qsizetype change = 0;
-    for (const JudgedAnswer &answer : answers) {
-        const bool moved = answer.rate != answer.nivlet->knRate;
-        const bool ok = moved && written.value(change++, false);
-        AnswerHistory::Answer entry = logged(answer, ok ? answer.rate : answer.nivlet->knRate);
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        const JudgedAnswer &answer = answers.at(i);
+        AnswerHistory::Answer entry =
+            logged(answer, written.value(i, false) ? answer.rate : answer.nivlet->knRate);
         entry.source = source;
         answerLog.record(entry);
     }

@@ -79,9 +79,12 @@ public:
         double rate;
     };
     bool recordAnswer(const JudgedAnswer &answer, AnswerHistory::Source source);
-    // A crossword's check: the rates that changed written as
-    // setKnowledgeRates writes them; gives how many could not be.
-    int recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source);
+    // A crossword's check: with writeRates, every answer's rate written as
+    // setKnowledgeRates writes them (a rate that stays the same as well, so
+    // the list is read again after every check that moves rates); gives how
+    // many could not be. Without, the answers are only recorded.
+    int recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source,
+                      bool writeRates);
     // The answer history beside the file; the store owns it.
     AnswerHistory *history() { return &answerLog; }
     // The clock the history stamps answers with.

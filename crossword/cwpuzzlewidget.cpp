@@ -292,7 +292,7 @@ void CWPuzzleWidget::checkAll()
     // One box for all entries: under a lasting lock a box for each would
     // keep the user clicking through dozens of them.
     if (!answers.isEmpty())
-        core->recordAnswers(answers, AnswerHistory::Source::Crossword);
+        core->recordAnswers(answers, AnswerHistory::Source::Crossword, moveRates);
     for (const NivletCore::JudgedAnswer &answer : std::as_const(answers))
         answer.nivlet->knRate = answer.rate;
     update();
