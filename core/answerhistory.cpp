@@ -299,14 +299,23 @@ bool AnswerHistory::prepareFile()
     }
     if (found == 0 && !createTables())
         return false;
+    return readBookKeys(openFailure);
+}
+
+bool AnswerHistory::readBookKeys(const char *failure)
+{
     bookKeys.clear();
+    bookKeysKnown = false;
     SqlStatement stmt(connection(), "SELECT id, card_id, name FROM book WHERE deleted IS NULL",
-                      openFailure);
+                      failure);
     if (!stmt)
         return keepFailure(stmt);
     while (stmt.next())
         bookKeys.insert(stmt.columnInt64(1), {stmt.columnInt64(0), stmt.columnText(2)});
-    return !stmt.failed() || keepFailure(stmt);
+    if (stmt.failed())
+        return keepFailure(stmt);
+    bookKeysKnown = true;
+    return true;
 }
 
 bool AnswerHistory::createTables()
@@ -423,6 +432,10 @@ bool AnswerHistory::writeQueue(int lockWait)
     sqlite3_busy_timeout(connection(), lockWait);
     SqlStatement begin(connection(), "BEGIN IMMEDIATE", writeFailure);
     bool ok = run(begin);
+    // Read under the transaction's lock: the numbers a failed write had
+    // made went with its rollback.
+    if (ok && !bookKeysKnown)
+        ok = readBookKeys(writeFailure);
     if (ok) {
         Writer writer(connection());
         if (const SqlStatement *failed = writer.unprepared())
@@ -438,7 +451,7 @@ bool AnswerHistory::writeQueue(int lockWait)
         // A failed ROLLBACK is reported there; the report of what failed
         // first follows once the transaction is over.
         rollback();
-        reloadBookKeys();
+        bookKeysKnown = false;
     }
     if (connection())
         sqlite3_busy_timeout(connection(), busyTimeout());
@@ -446,17 +459,6 @@ bool AnswerHistory::writeQueue(int lockWait)
         queue.clear();
     writing = false;
     return ok;
-}
-
-void AnswerHistory::reloadBookKeys()
-{
-    // The numbers of books written in the transaction went with it.
-    bookKeys.clear();
-    if (!connection())
-        return;
-    SqlStatement stmt(connection(), "SELECT id, card_id, name FROM book WHERE deleted IS NULL");
-    while (stmt.next())
-        bookKeys.insert(stmt.columnInt64(1), {stmt.columnInt64(0), stmt.columnText(2)});
 }
 
 bool AnswerHistory::run(SqlStatement &stmt)

@@ -128,7 +128,8 @@ private:
     bool open(int lockWait);
     bool prepareFile();
     bool createTables();
-    void reloadBookKeys();
+    // The present books' numbers, read afresh; false with the failure kept.
+    bool readBookKeys(const char *failure);
     struct Writer;
     // Each a step of the writing transaction; false with the statement's
     // failure kept.
@@ -170,6 +171,8 @@ private:
         QString name;
     };
     QHash<qint64, KnownBook> bookKeys;
+    // False after a write failed, until the next one reads them again.
+    bool bookKeysKnown = false;
 };
 
 #endif
