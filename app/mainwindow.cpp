@@ -16,6 +16,7 @@
 #include "nivlettableview.h"
 #include "optionsdialog.h"
 #include "programicon.h"
+#include "progresswindow.h"
 #include "x11desktop.h"
 
 #include <QAction>
@@ -87,6 +88,7 @@ bool MainWindow::init()
 {
     openLog();
     core = new NivletCore(this);
+    core->setWallClock(wallClock);
     if (!core->open())
         return false;
     // Records of a shown result may refer to a book that has just gone.
@@ -136,6 +138,8 @@ void MainWindow::setFullScreenTest(const FullScreenTest *test)
 void MainWindow::setWallClock(const WallClock *clock)
 {
     wallClock = clock;
+    if (core)
+        core->setWallClock(clock);
 }
 
 void MainWindow::buildCentralWidget()
@@ -242,12 +246,19 @@ QLayout *MainWindow::buildListRow()
 QLayout *MainWindow::buildTotalRow()
 {
     auto *row = new QHBoxLayout;
-    row->setContentsMargins(2, 2, 2, 2);
+    row->setContentsMargins(2, 0, 2, 0);
     row->addWidget(new QLabel(QStringLiteral("Total number of nivlets:")), 0);
     totalCountLabel = GuiUtil::named(new QLabel, "totalCountLabel");
     totalCountLabel->setTextFormat(Qt::RichText);
     row->addWidget(totalCountLabel, 0);
     row->addStretch(1);
+    // No taller than the line of text with the margins it had, so that the
+    // result table above keeps its rows.
+    QPushButton *progressButton = GuiUtil::named(
+        GuiUtil::iconButton(":/chart.png", "Pro&gress...", 100), "progressButton");
+    progressButton->setMaximumHeight(totalCountLabel->sizeHint().height() + 4);
+    row->addWidget(progressButton, 0);
+    connect(progressButton, &QPushButton::clicked, this, &MainWindow::progress);
     return row;
 }
 
@@ -268,6 +279,10 @@ bool MainWindow::createTrayIcon()
     connect(restoreAction, &QAction::triggered, this, &MainWindow::showNormal);
 
     trayIconMenu->addSeparator();
+
+    QAction *progressAction =
+        GuiUtil::named(trayIconMenu->addAction(QStringLiteral("Progress...")), "progressAction");
+    connect(progressAction, &QAction::triggered, this, &MainWindow::progress);
 
     QMenu *pauseMenu = GuiUtil::named(
         trayIconMenu->addMenu(QStringLiteral("Pause automatic challenges")), "pauseMenu");
@@ -372,6 +387,17 @@ void MainWindow::about()
     {
         AboutDialog dialog(this);
         dialog.exec();
+    }
+    autoChallengeAllowed = true;
+}
+
+void MainWindow::progress()
+{
+    autoChallengeAllowed = false;
+    {
+        ProgressWindow window(this, core, core->history(), wallClock);
+        if (window.setupUi())
+            window.exec();
     }
     autoChallengeAllowed = true;
 }
@@ -508,6 +534,7 @@ void MainWindow::runChallenge(bool automatic)
 
         const auto dialog =
             std::make_unique<ChallengeDialog>(this, core, core->activeList()->hold(nivlet));
+        dialog->setAutomatic(automatic);
         const bool accepted =
             (unasked ? runWithoutFocus(dialog.get()) : dialog->exec()) == QDialog::Accepted;
         unasked = false;

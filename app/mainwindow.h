@@ -86,6 +86,7 @@ public slots:
     void manageBooks();
     void options();
     void about();
+    void progress();
     void search();
     void reset();
     void nivletsSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);

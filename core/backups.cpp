@@ -23,11 +23,21 @@ const QRegularExpression &namePattern()
     return pattern;
 }
 
+const QString backupPrefix = QStringLiteral("nivlets-");
+const QString historyPrefix = QStringLiteral("nivlets-history-");
+
+bool taken(const QDir &dir, const QString &name)
+{
+    const QString history = Backups::historyName(name);
+    return dir.exists(name) || dir.exists(name + partialSuffix) || dir.exists(history) ||
+           dir.exists(history + partialSuffix);
+}
+
 QString newName(const QDir &dir, const QDateTime &now)
 {
-    const QString base = QStringLiteral("nivlets-") + now.toString(stampFormat);
+    const QString base = backupPrefix + now.toString(stampFormat);
     QString name = base;
-    for (int n = 2; dir.exists(name) || dir.exists(name + partialSuffix); ++n)
+    for (int n = 2; taken(dir, name); ++n)
         name = base + QStringLiteral("-%1").arg(n);
     return name;
 }
@@ -35,6 +45,11 @@ QString newName(const QDir &dir, const QDateTime &now)
 } // namespace
 
 Backups::Backups(const QString &path) : folder(path) {}
+
+QString Backups::historyName(const QString &backupName)
+{
+    return historyPrefix + backupName.mid(backupPrefix.size());
+}
 
 QDateTime Backups::timeOf(const QString &fileName)
 {
@@ -88,16 +103,19 @@ bool Backups::prune()
     QStringList all = files();
     while (all.size() > kept) {
         const QString oldest = all.takeFirst();
-        if (!QFile::remove(dir.filePath(oldest))) {
-            failure =
-                QStringLiteral("could not remove the old backup %1").arg(dir.filePath(oldest));
-            return false;
+        for (const QString &name : {oldest, historyName(oldest)}) {
+            if (dir.exists(name) && !QFile::remove(dir.filePath(name))) {
+                failure =
+                    QStringLiteral("could not remove the old backup %1").arg(dir.filePath(name));
+                return false;
+            }
         }
     }
     return true;
 }
 
-BackupCopy::BackupCopy(sqlite3 *db, const QString &into, const QDateTime &now) : folder(into)
+BackupCopy::BackupCopy(sqlite3 *db, const QString &into, const QDateTime &now, sqlite3 *historyDb)
+    : folder(into), withHistory(historyDb != nullptr)
 {
     if (!db) {
         failure = QStringLiteral("the database is not open");
@@ -116,8 +134,19 @@ BackupCopy::BackupCopy(sqlite3 *db, const QString &into, const QDateTime &now) :
     for (const QString &leftover : leftovers)
         dir.remove(leftover);
 
-    name = newName(dir, now);
-    partial = dir.filePath(name + partialSuffix);
+    cards.name = newName(dir, now);
+    if (!cards.begin(db, dir.filePath(cards.name + partialSuffix))) {
+        fail(cards.failure);
+        return;
+    }
+    history.name = Backups::historyName(cards.name);
+    if (withHistory && !history.begin(historyDb, dir.filePath(history.name + partialSuffix)))
+        fail(history.failure);
+}
+
+bool BackupCopy::Piece::begin(sqlite3 *source, const QString &partialName)
+{
+    partial = partialName;
     int rc = sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     // No journal, since a copy that fails is removed anyway, and no syncs
@@ -126,29 +155,43 @@ BackupCopy::BackupCopy(sqlite3 *db, const QString &into, const QDateTime &now) :
         rc = sqlite3_exec(copy, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr,
                           nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        fail(copy ? QString::fromUtf8(sqlite3_errmsg(copy))
-                  : QString::fromUtf8(sqlite3_errstr(rc)));
-        return;
+        failure = QStringLiteral("could not write %1: %2")
+                      .arg(partial, copy ? QString::fromUtf8(sqlite3_errmsg(copy))
+                                         : QString::fromUtf8(sqlite3_errstr(rc)));
+        return false;
     }
     written.setFileName(partial);
     if (!written.open(QIODevice::ReadOnly)) {
-        fail(written.errorString());
-        return;
+        failure = QStringLiteral("could not write %1: %2").arg(partial, written.errorString());
+        return false;
     }
-    backup = sqlite3_backup_init(copy, "main", db, "main");
-    if (!backup)
-        fail(QString::fromUtf8(sqlite3_errmsg(copy)));
+    backup = sqlite3_backup_init(copy, "main", source, "main");
+    if (!backup) {
+        failure = QStringLiteral("could not write %1: %2")
+                      .arg(partial, QString::fromUtf8(sqlite3_errmsg(copy)));
+        return false;
+    }
+    return true;
 }
 
-BackupCopy::~BackupCopy()
+int BackupCopy::Piece::step(int pages)
 {
-    if (current == State::Copying)
-        release();
-    if (current != State::Done && !partial.isEmpty())
-        QFile::remove(partial);
+    const int rc = sqlite3_backup_step(backup, pages);
+    total = sqlite3_backup_pagecount(backup);
+    left = sqlite3_backup_remaining(backup);
+    if (rc == SQLITE_OK) {
+        // Starts the writing of what the step copied and returns at once,
+        // so that the sync at the end finds little left: a sync of the
+        // whole file would hold the event loop for as long as the disk needs.
+        ::sync_file_range(written.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    } else if (rc != SQLITE_DONE) {
+        failure = QStringLiteral("could not write %1: %2")
+                      .arg(partial, QString::fromUtf8(sqlite3_errstr(rc)));
+    }
+    return rc;
 }
 
-void BackupCopy::release()
+void BackupCopy::Piece::release()
 {
     if (backup) {
         sqlite3_backup_finish(backup);
@@ -161,11 +204,45 @@ void BackupCopy::release()
     written.close();
 }
 
+QString BackupCopy::Piece::finish()
+{
+    const int rc = sqlite3_backup_finish(backup);
+    backup = nullptr;
+    if (rc != SQLITE_OK)
+        return QStringLiteral("could not write %1: %2")
+            .arg(partial, QString::fromUtf8(sqlite3_errstr(rc)));
+    const int closed = sqlite3_close(copy);
+    copy = nullptr;
+    if (closed != SQLITE_OK)
+        return QStringLiteral("could not write %1: the copy could not be closed").arg(partial);
+    if (::fdatasync(written.handle()) != 0)
+        return QStringLiteral("could not write %1: %2")
+            .arg(partial, QString::fromLocal8Bit(std::strerror(errno)));
+    written.close();
+    return QString();
+}
+
+BackupCopy::~BackupCopy()
+{
+    if (current == State::Copying) {
+        cards.release();
+        history.release();
+    }
+    for (const Piece *piece : {&cards, &history}) {
+        if (!piece->partial.isEmpty())
+            QFile::remove(piece->partial);
+    }
+}
+
 void BackupCopy::fail(const QString &text)
 {
-    release();
-    QFile::remove(partial);
-    failure = QStringLiteral("could not write %1: %2").arg(partial, text);
+    cards.release();
+    history.release();
+    for (const Piece *piece : {&cards, &history}) {
+        if (!piece->partial.isEmpty())
+            QFile::remove(piece->partial);
+    }
+    failure = text;
     current = State::Failed;
 }
 
@@ -173,18 +250,28 @@ BackupCopy::State BackupCopy::step(int pages)
 {
     if (current != State::Copying)
         return current;
-    const int rc = sqlite3_backup_step(backup, pages);
-    total = sqlite3_backup_pagecount(backup);
-    left = sqlite3_backup_remaining(backup);
-    if (rc == SQLITE_OK) {
-        // Starts the writing of what the step copied and returns at once,
-        // so that the sync at the end finds little left: a sync of the
-        // whole file would hold the event loop for as long as the disk needs.
-        ::sync_file_range(written.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    // The history's last page waits for the database's: until then a step
+    // leaves one, and the changes made meanwhile come along as SQLite
+    // passes them on.
+    if (withHistory && (history.total == 0 || history.left > 1)) {
+        const int shortOfEnd = history.total == 0 ? 0 : history.left - 1;
+        const int n = pages < 0 ? shortOfEnd : std::min(pages, shortOfEnd);
+        if (history.step(n) != SQLITE_OK) {
+            fail(history.failure.isEmpty()
+                     ? QStringLiteral("the history was copied before the database")
+                     : history.failure);
+            return current;
+        }
+    }
+    const int rc = cards.step(pages);
+    if (rc == SQLITE_OK)
+        return current;
+    if (rc != SQLITE_DONE) {
+        fail(cards.failure);
         return current;
     }
-    if (rc != SQLITE_DONE) {
-        fail(QString::fromUtf8(sqlite3_errstr(rc)));
+    if (withHistory && history.step(-1) != SQLITE_DONE) {
+        fail(history.failure);
         return current;
     }
     complete();
@@ -193,34 +280,29 @@ BackupCopy::State BackupCopy::step(int pages)
 
 void BackupCopy::complete()
 {
-    const int rc = sqlite3_backup_finish(backup);
-    backup = nullptr;
-    if (rc != SQLITE_OK) {
-        fail(QString::fromUtf8(sqlite3_errstr(rc)));
+    if (!completePiece(cards) || (withHistory && !completePiece(history)))
         return;
-    }
-    const int closed = sqlite3_close(copy);
-    copy = nullptr;
-    if (closed != SQLITE_OK) {
-        fail(QStringLiteral("the copy could not be closed"));
-        return;
-    }
-    if (::fdatasync(written.handle()) != 0) {
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-        return;
-    }
-    written.close();
-    const QDir dir(folder);
-    if (!QFile::rename(partial, dir.filePath(name))) {
-        QFile::remove(partial);
-        failure = QStringLiteral("could not rename %1 to %2").arg(partial, name);
-        current = State::Failed;
-        return;
-    }
     current = State::Done;
     Backups backups(folder);
     if (!backups.prune()) {
         failure = backups.errorText();
         current = State::Failed;
     }
+}
+
+bool BackupCopy::completePiece(Piece &piece)
+{
+    const QString text = piece.finish();
+    if (!text.isEmpty()) {
+        fail(text);
+        return false;
+    }
+    const QDir dir(folder);
+    if (!QFile::rename(piece.partial, dir.filePath(piece.name))) {
+        const QString from = piece.partial;
+        fail(QStringLiteral("could not rename %1 to %2").arg(from, piece.name));
+        return false;
+    }
+    piece.partial.clear();
+    return true;
 }

@@ -12,8 +12,10 @@
 // they were begun ("nivlets-2026-12-08_09-05-00"). Each is made from the open
 // connection with SQLite's online backup API (see BackupCopy), so it is a
 // whole database of one moment even while the file is in use; a copy is
-// written under a temporary name and renamed only when it is complete. Only
-// the newest `kept` copies stay.
+// written under a temporary name and renamed only when it is complete. The
+// answer history comes along as a file of the same moment with the same stamp
+// ("nivlets-history-2026-12-08_09-05-00"). Only the newest `kept` copies stay,
+// each with its history.
 class Backups
 {
 public:
@@ -22,8 +24,11 @@ public:
 
     explicit Backups(const QString &folder);
 
-    // The backups' file names, oldest first.
+    // The backups' file names, oldest first; the histories beside them are
+    // not counted.
     QStringList files() const;
+    // The name of the history copied together with a backup.
+    static QString historyName(const QString &backupName);
     // True unless a backup was begun within the day before now.
     bool isDue(const QDateTime &now) const;
     // Removes all but the newest `kept` backups; false with errorText().
@@ -53,6 +58,10 @@ struct BackupPace
 // steps: SQLite passes each change on to the copy, which ends as the file of
 // the moment of its last step. Until it is complete the copy is a file
 // "<name>.partial", which goes again if the copy fails or is given up.
+//
+// With a history connection, the history is copied beside it in the same
+// steps, but its last pages only in the step that copies the database's
+// last: both files are then of the same moment.
 class BackupCopy
 {
 public:
@@ -60,7 +69,8 @@ public:
 
     // Begins a copy of db's main database in folder, named after now; one
     // that cannot begin is Failed at once.
-    BackupCopy(sqlite3 *db, const QString &folder, const QDateTime &now);
+    BackupCopy(sqlite3 *db, const QString &folder, const QDateTime &now,
+               sqlite3 *history = nullptr);
     // A copy given up before it is done leaves nothing behind.
     ~BackupCopy();
     BackupCopy(const BackupCopy &) = delete;
@@ -73,28 +83,44 @@ public:
 
     State state() const { return current; }
     QString errorText() const { return failure; }
-    QString fileName() const { return name; }
-    // Both are 0 before the first step.
-    int pageCount() const { return total; }
-    int pagesCopied() const { return total - left; }
+    QString fileName() const { return cards.name; }
+    // Both are 0 before the first step; they count the history's pages too.
+    int pageCount() const { return cards.total + history.total; }
+    int pagesCopied() const { return cards.total - cards.left + history.total - history.left; }
 
 private:
+    // One file of the copy: the database, or its history.
+    struct Piece
+    {
+        bool begin(sqlite3 *source, const QString &partialName);
+        // SQLITE_OK while pages are left, SQLITE_DONE after the last.
+        int step(int pages);
+        // Writes the copy out; an empty text when it went well.
+        QString finish();
+        void release();
+
+        QString name;
+        QString partial;
+        sqlite3 *copy = nullptr;
+        sqlite3_backup *backup = nullptr;
+        // The partial file once more, to have its pages written out as they
+        // come, where SQLite would write them all at the end.
+        QFile written;
+        QString failure;
+        int total = 0;
+        int left = 0;
+    };
+
     void fail(const QString &text);
     void complete();
-    void release();
+    bool completePiece(Piece &piece);
 
     QString folder;
-    QString name;
-    QString partial;
-    sqlite3 *copy = nullptr;
-    sqlite3_backup *backup = nullptr;
-    // The partial file once more, to have its pages written out as they
-    // come, where SQLite would write them all at the end.
-    QFile written;
+    Piece cards;
+    Piece history;
+    bool withHistory = false;
     State current = State::Copying;
     QString failure;
-    int total = 0;
-    int left = 0;
 };
 
 #endif

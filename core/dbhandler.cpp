@@ -3,8 +3,8 @@
 #include "log.h"
 
 DBHandler::DBHandler(QObject *parent)
-    : QObject(parent), db(nullptr), busyWait(defaultBusyTimeout), holding(false), heldCount(0),
-      heldCode(SQLITE_OK)
+    : QObject(parent), db(nullptr), busyWait(defaultBusyTimeout), holding(false),
+      reportsShown(true), heldCount(0), heldCode(SQLITE_OK)
 {
 }
 
@@ -28,15 +28,21 @@ int DBHandler::busyTimeout() const
     return busyWait;
 }
 
-bool DBHandler::openDatabase(const char *fileName)
+bool DBHandler::openDatabase(const char *fileName, const char *failure)
 {
     const int rc = sqlite3_open(fileName, &db);
     if (rc != SQLITE_OK) {
-        reportError("Could not open database.", rc);
+        reportError(failure, rc);
         return false;
     }
     sqlite3_busy_timeout(db, busyWait);
     return true;
+}
+
+void DBHandler::closeDatabase()
+{
+    sqlite3_close(db);
+    db = nullptr;
 }
 
 SqlStatement DBHandler::prepare(const char *sql, const char *failure)
@@ -146,7 +152,7 @@ void DBHandler::releaseReports()
     holding = false;
     const QString text = heldReport;
     if (takeHeldReports() > 0)
-        logError(text, true);
+        logError(text, reportsShown);
 }
 
 void DBHandler::releaseReports(const QString &failure)
@@ -154,7 +160,7 @@ void DBHandler::releaseReports(const QString &failure)
     holding = false;
     const QString text = reportText(failure, heldCode, heldMessage);
     if (takeHeldReports() > 0)
-        logError(text, true);
+        logError(text, reportsShown);
 }
 
 int DBHandler::takeHeldReports()
@@ -190,7 +196,12 @@ void DBHandler::reportError(const QString &failure, int code, const QString &mes
         heldReport += reportText(failure, code, message);
         return;
     }
-    logError(reportText(failure, code, message), true);
+    logError(reportText(failure, code, message), reportsShown);
+}
+
+void DBHandler::setReportsShown(bool shown)
+{
+    reportsShown = shown;
 }
 
 QString DBHandler::reportText(const QString &failure, int code, const QString &message)

@@ -25,7 +25,9 @@ public:
 
 protected:
     // Opens the file on this connection with the store's wait for locks.
-    bool openDatabase(const char *fileName);
+    bool openDatabase(const char *fileName, const char *failure = "Could not open database.");
+    // Closes the connection, also one whose opening failed.
+    void closeDatabase();
     sqlite3 *connection() const { return db; }
 
     // A statement on the connection, its failure text beside it. One that
@@ -59,6 +61,9 @@ protected:
     void reportError(const QString &failure, int code);
     void reportError(const char *failure, int code);
     void reportError(const QString &failure, int code, const QString &message);
+    // Whether a report shows its box besides going to the log: work whose
+    // failures must not stop the user again and again shows only its first.
+    void setReportsShown(bool shown);
 
 private:
     sqlite3 *db;
@@ -71,6 +76,7 @@ private:
     bool exec(const char *sql, const char *failure);
 
     bool holding;
+    bool reportsShown;
     int heldCount;
     // Every held report, one a line.
     QString heldReport;

@@ -86,6 +86,7 @@ NivletCore::~NivletCore()
     // A backup begun is never given up: the end of the run waits for it.
     // Its failure can only be logged, the program's windows are gone.
     if (backup) {
+        answerLog.flush();
         backup->step(-1);
         reportBackup(*backup, false);
         backup.reset();
@@ -387,12 +388,15 @@ bool NivletCore::changeNivlet(SqlStatement &stmt, qint64 id)
     return true;
 }
 
-int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
+int NivletCore::setKnowledgeRates(const QList<RateChange> &changes, QList<bool> *written)
 {
     holdReports();
     bool waitDropped = false;
     for (const RateChange &change : changes) {
-        if (setKnowledgeRate(change.id, change.rate) || waitDropped)
+        const bool ok = setKnowledgeRate(change.id, change.rate);
+        if (written)
+            written->append(ok);
+        if (ok || waitDropped)
             continue;
         // A lock that outlasted one wait is held by something that will not
         // let go soon; waiting again for every rate would freeze the window
@@ -410,6 +414,56 @@ int NivletCore::setKnowledgeRates(const QList<RateChange> &changes)
     return failed;
 }
 
+void NivletCore::setWallClock(const WallClock *clock)
+{
+    answerLog.setClock(clock);
+}
+
+namespace {
+AnswerHistory::Answer logged(const NivletCore::JudgedAnswer &answer, double rateAfter)
+{
+    const Nivlet *nivlet = answer.nivlet;
+    return {nivlet->id,
+            nivlet->book ? nivlet->book->id : 0,
+            nivlet->book ? nivlet->book->name : QString(),
+            answer.verdict,
+            AnswerHistory::Source::Challenge,
+            nivlet->knRate,
+            rateAfter};
+}
+} // namespace
+
+bool NivletCore::recordAnswer(const JudgedAnswer &answer, AnswerHistory::Source source)
+{
+    const bool written = setKnowledgeRate(answer.nivlet->id, answer.rate);
+    // The log tells the rate the file holds: a rate that could not be
+    // written did not change.
+    AnswerHistory::Answer entry = logged(answer, written ? answer.rate : answer.nivlet->knRate);
+    entry.source = source;
+    answerLog.record(entry);
+    return written;
+}
+
+int NivletCore::recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source,
+                              bool writeRates)
+{
+    QList<RateChange> changes;
+    if (writeRates) {
+        for (const JudgedAnswer &answer : answers)
+            changes.append({answer.nivlet->id, answer.rate});
+    }
+    QList<bool> written;
+    const int failed = changes.isEmpty() ? 0 : setKnowledgeRates(changes, &written);
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        const JudgedAnswer &answer = answers.at(i);
+        AnswerHistory::Answer entry =
+            logged(answer, written.value(i, false) ? answer.rate : answer.nivlet->knRate);
+        entry.source = source;
+        answerLog.record(entry);
+    }
+    return failed;
+}
+
 bool NivletCore::deleteNivlet(qint64 id, Book *book)
 {
     SqlStatement stmt = prepare("DELETE FROM nivlet WHERE id = ?", "Could not delete nivlet.");
@@ -418,6 +472,7 @@ bool NivletCore::deleteNivlet(qint64 id, Book *book)
     stmt.bindInt64(1, id);
     if (!changeNivlet(stmt, id))
         return false;
+    answerLog.nivletsDeleted({id});
     if (book)
         --book->nivletCount;
     return true;
@@ -491,6 +546,7 @@ bool NivletCore::editBook(Book *book, const QString &name, bool active)
         return false;
     book->name = name;
     book->active = active;
+    answerLog.bookRenamed(book->id, name);
     emit booksChanged();
     stale = true;
     return true;
@@ -502,6 +558,19 @@ bool NivletCore::deleteBook(Book *book)
     // undo it, and a failed rollback closes the connection it is copied from.
     finishBackup();
     const char failure[] = "Could not delete book.";
+    // The history keeps the book's entries under its last name, and learns
+    // which nivlet ids are free for new nivlets.
+    QList<qint64> nivletIds;
+    if (answerLog.inUse()) {
+        SqlStatement ids = prepare("SELECT id FROM nivlet WHERE book_id = ?", failure);
+        if (!ids)
+            return false;
+        ids.bindInt64(1, book->id);
+        while (ids.next())
+            nivletIds.append(ids.columnInt64(0));
+        if (!finishQuery(ids))
+            return false;
+    }
     if (!beginTransaction(failure))
         return false;
     holdReports();
@@ -513,6 +582,7 @@ bool NivletCore::deleteBook(Book *book)
         return false;
     }
     releaseReports();
+    answerLog.bookDeleted(book->id, nivletIds);
 
     // Search results and records read by id may still point at the book, so
     // it lives on, out of the list, on the shelf.
@@ -610,7 +680,12 @@ void NivletCore::reportBackup(const BackupCopy &copy, bool mayShow)
 
 bool NivletCore::beginBackup(const QDateTime &now)
 {
-    auto copy = std::make_unique<BackupCopy>(connection(), QString::fromLatin1(backupFolder), now);
+    // The history comes along when there is one, of the same moment: what is
+    // queued for it is written first, in the turns of the copy as well.
+    answerLog.flush();
+    answerLog.openExisting();
+    auto copy = std::make_unique<BackupCopy>(connection(), QString::fromLatin1(backupFolder), now,
+                                             answerLog.database());
     if (copy->state() == BackupCopy::State::Failed) {
         reportBackup(*copy, true);
         return false;
@@ -624,6 +699,7 @@ void NivletCore::backupTurn()
 {
     QElapsedTimer turn;
     turn.start();
+    answerLog.flush();
     BackupCopy::State state;
     do
         state = backup->step(backupPace.pagesPerStep);
@@ -665,6 +741,7 @@ void NivletCore::finishBackup()
 {
     if (!backup)
         return;
+    answerLog.flush();
     backup->step(-1);
     endBackup();
 }

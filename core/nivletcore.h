@@ -2,6 +2,7 @@
 #define NIVLETCORE_H
 
 #include "activelist.h"
+#include "answerhistory.h"
 #include "backups.h"
 #include "book.h"
 #include "dbhandler.h"
@@ -65,8 +66,29 @@ public:
         double rate;
     };
     // Writes each rate on its own and reports the failures together in one
-    // box; gives how many could not be written.
-    int setKnowledgeRates(const QList<RateChange> &changes);
+    // box; gives how many could not be written, and which were, when asked.
+    int setKnowledgeRates(const QList<RateChange> &changes, QList<bool> *written = nullptr);
+
+    // An answer the program judged: its nivlet's new rate is written, and
+    // the answer recorded in the history with the rate before and the rate
+    // the file now holds. The history's failures never fail the answer.
+    struct JudgedAnswer
+    {
+        Nivlet *nivlet;
+        AnswerHistory::Verdict verdict;
+        double rate;
+    };
+    bool recordAnswer(const JudgedAnswer &answer, AnswerHistory::Source source);
+    // A crossword's check: with writeRates, every answer's rate written as
+    // setKnowledgeRates writes them (a rate that stays the same as well, so
+    // the list is read again after every check that moves rates); gives how
+    // many could not be. Without, the answers are only recorded.
+    int recordAnswers(const QList<JudgedAnswer> &answers, AnswerHistory::Source source,
+                      bool writeRates);
+    // The answer history beside the file; the store owns it.
+    AnswerHistory *history() { return &answerLog; }
+    // The clock the history stamps answers with.
+    void setWallClock(const WallClock *clock);
     bool deleteNivlet(qint64 id, Book *book);
     bool deleteNivlets(const QList<Nivlet *> &nivlets);
     // Null after a failure, which has been reported.
@@ -144,6 +166,8 @@ private:
     Nivlet *pending = nullptr;
     std::unique_ptr<Options> optionsCache;
 
+    // Before the backup: a backup in the making copies from its connection.
+    AnswerHistory answerLog;
     std::unique_ptr<BackupCopy> backup;
     QTimer backupTimer;
     BackupPace backupPace;

@@ -485,21 +485,26 @@ void CWPuzzleWidget::checkAll()
     checked = true;
     const Options *options = store->options();
     const bool moveRates = options && options->puzzleAffectsRates;
-    QList<NivletCore::RateChange> changes;
+    // Every entry is judged and recorded; its rate moves only with the
+    // option set.
+    QList<NivletCore::JudgedAnswer> answers;
     for (const CWEntry *entry : shown->entries) {
         const bool right = checkEntry(entry);
-        if (!moveRates)
-            continue;
         Nivlet *nivlet = entry->nivlet;
-        const double rate =
-            right ? knRateAfterCorrect(nivlet->knRate) : knRateAfterIncorrect(nivlet->knRate);
-        changes.append({nivlet->id, rate});
-        nivlet->knRate = rate;
+        const double rate = !moveRates ? nivlet->knRate
+                            : right    ? knRateAfterCorrect(nivlet->knRate)
+                                       : knRateAfterIncorrect(nivlet->knRate);
+        const AnswerHistory::Verdict verdict = entry->cheated ? AnswerHistory::Verdict::Cheated
+                                               : right        ? AnswerHistory::Verdict::Right
+                                                              : AnswerHistory::Verdict::Wrong;
+        answers.append({nivlet, verdict, rate});
     }
     // One box for all entries: under a lasting lock a box for each would
     // keep the user clicking through dozens of them.
-    if (!changes.isEmpty())
-        store->setKnowledgeRates(changes);
+    if (!answers.isEmpty())
+        store->recordAnswers(answers, AnswerHistory::Source::Crossword, moveRates);
+    for (const NivletCore::JudgedAnswer &answer : std::as_const(answers))
+        answer.nivlet->knRate = answer.rate;
     cursorChanged();
 }
 

@@ -63,7 +63,9 @@ void ChallengeDialog::check()
     const bool correct = asked->isCorrectAnswer(answerEdit->text());
     const double rate =
         correct ? knRateAfterCorrect(asked->knRate) : knRateAfterIncorrect(asked->knRate);
-    core->setKnowledgeRate(asked->id, rate);
+    core->recordAnswer(
+        {asked, correct ? AnswerHistory::Verdict::Right : AnswerHistory::Verdict::Wrong, rate},
+        timed ? AnswerHistory::Source::AutomaticChallenge : AnswerHistory::Source::Challenge);
     asked->knRate = rate;
     showKnRate(rate);
 

@@ -25,6 +25,8 @@ public:
 
     // 0 nothing chosen, 1 the next challenge, 2 a correction of the nivlet.
     int outcome() const { return chosen; }
+    // A challenge of a series the timer started is recorded as automatic.
+    void setAutomatic(bool automatic) { timed = automatic; }
     QString answerText() const;
 
 public slots:
@@ -43,6 +45,7 @@ private:
     friend class ChallengeDialogTestAccess;
 
     NivletCore *core;
+    bool timed = false;
     bool answered;
     int chosen;
     QLabel *answerLabel;

@@ -36,6 +36,7 @@ icons=(
     alarm:actions/appointment-new.png
     arrow_right:actions/go-next.png
     hand_point:emotes/face-smile-big.png
+    chart:apps/utilities-system-monitor.png
 )
 # Tango draws each icon for 32 pixels on its own, so the larger one is no
 # blown-up copy of the small one.

@@ -1,7 +1,7 @@
 # Shared by the run and test commands: installs what is missing and configures a build.
 
 # Packages needed to build and run the program.
-NIVLETS_BUILD_PACKAGES="build-essential cmake pkgconf qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libsqlite3-dev libxml2-dev libxcb1-dev libxcb-screensaver0-dev fonts-dejavu-core"
+NIVLETS_BUILD_PACKAGES="build-essential cmake pkgconf qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-charts-dev libqt6opengl6-dev libgl-dev libsqlite3-dev libxml2-dev libxcb1-dev libxcb-screensaver0-dev fonts-dejavu-core"
 # Further packages needed by the tests: an X server, a tray host, a driver for
 # the program's windows, the benchmark library, the desktop entry and AppStream
 # validators, the Debian package tools (dpkg-shlibdeps, file), a session bus

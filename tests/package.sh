@@ -50,7 +50,7 @@ field() {
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
-for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libsqlite3-0 libxml2 libxcb1 libxcb-screensaver0; do
+for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6 libsqlite3-0 libxml2 libxcb1 libxcb-screensaver0; do
     # With a version or, where the library gives none, without.
     pattern=", $library( \(|,)"
     [[ ", $depends," =~ $pattern ]] || fail "Depends lacks $library: $depends"

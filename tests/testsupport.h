@@ -1,6 +1,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "elapsedclock.h"
 #include "sqlstatement.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 #include <QTimer>
 
 #include <functional>
@@ -20,6 +22,19 @@ class QDialog;
 struct sqlite3;
 
 namespace TestSupport {
+
+// The calendar's time, set and moved by hand, in a zone with daylight-saving
+// time.
+class ManualWallClock : public WallClock
+{
+public:
+    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(utc, zone); }
+    void set(const QDateTime &time) { utc = time.toMSecsSinceEpoch(); }
+    void set(const QDate &date, const QTime &time) { set(QDateTime(date, time, zone)); }
+    void advance(qint64 ms) { utc += ms; }
+    const QTimeZone zone{QByteArrayLiteral("Europe/Berlin")};
+    qint64 utc = QDateTime(QDate(2024, 6, 12), QTime(14, 0), zone).toMSecsSinceEpoch();
+};
 
 // The delivered schema (data/schema.sql): the tables, their indexes and the
 // one row of options with its defaults.

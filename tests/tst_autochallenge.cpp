@@ -883,10 +883,11 @@ void TestAutoChallenge::trayMenuOffersThePause()
     for (const QAction *action : ui().trayIconMenu()->actions())
         entries << action->text();
     QCOMPARE(entries, (QStringList{QStringLiteral("Show the nivlets window"), QString(),
+                                   QStringLiteral("Progress..."),
                                    QStringLiteral("Pause automatic challenges"),
                                    QStringLiteral("Resume automatic challenges"), QString(),
                                    QStringLiteral("Exit nivlets")}));
-    QCOMPARE(ui().trayIconMenu()->actions().at(2)->menu(), ui().pauseMenu());
+    QCOMPARE(ui().trayIconMenu()->actions().at(3)->menu(), ui().pauseMenu());
     QStringList choices;
     for (const QAction *action : ui().pauseMenu()->actions())
         choices << action->text();

@@ -45,6 +45,7 @@ const Expected images[] = {
     {":/alarm.png", 16, 16},
     {":/arrow_right.png", 16, 16},
     {":/hand_point.png", 16, 16},
+    {":/chart.png", 16, 16},
 };
 
 QString doubleSize(const char *path)

@@ -1,9 +1,17 @@
-// nivlets_gendb OUTPUT N B SEED [SCHEMA]: writes a database of the delivered
-// schema, or of the schema file given for a trial, with N nivlets in B books,
-// the same file for the same arguments.
+// nivlets_gendb [--answers A [--days D] [--last DATE]] OUTPUT N B SEED [SCHEMA]:
+// writes a database of the delivered schema, or of the schema file given for
+// a trial, with N nivlets in B books, the same file for the same arguments;
+// with --answers also the answer history OUTPUT-history of a learner who
+// answered them A times over the D days up to DATE.
 
+#include "answerhistory.h"
+#include "answersim.h"
 #include "schemasql.h"
 #include "sqlstatement.h"
+
+#include <QDate>
+#include <QFile>
+#include <QTimeZone>
 
 #include <sqlite3.h>
 
@@ -79,29 +87,6 @@ const char *const words[] = {
     "gold",      "silver",     "copper",     "uranium",  "quartz",    "quantum",    "velocity",
 };
 const int wordCount = sizeof(words) / sizeof(words[0]);
-
-// splitmix64: fixed arithmetic, so the same seed gives the same file with any
-// compiler and standard library.
-struct Random
-{
-    explicit Random(std::uint64_t seed) : state(seed) {}
-
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
-    }
-
-    double unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
-
-    int range(int low, int high) { return low + static_cast<int>(next() % (high - low + 1)); }
-
-    bool chance(double p) { return unit() < p; }
-
-    std::uint64_t state;
-};
 
 // Word ranks weighted 1/(rank+1)^0.8: a Zipf-like spread over the list.
 class WordPicker
@@ -274,33 +259,80 @@ bool generate(sqlite3 *db, long long nivlets, long long bookCount, std::uint64_t
     return ok;
 }
 
+// The options before the positional arguments: --answers A, --days D, --last
+// DATE. Gives the index of the first positional argument, or -1.
+int parseOptions(int argc, char **argv, long long &answers, long long &days, QDate &last)
+{
+    int i = 1;
+    for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--answers" && parseCount(argv[i + 1], answers))
+            continue;
+        if (option == "--days" && parseCount(argv[i + 1], days) && days > 0)
+            continue;
+        if (option == "--last") {
+            last = QDate::fromString(QString::fromLatin1(argv[i + 1]), Qt::ISODate);
+            if (last.isValid())
+                continue;
+        }
+        return -1;
+    }
+    return i;
+}
+
+bool writeHistory(sqlite3 *db, const std::string &file, long long answers, long long days,
+                  const QDate &last, std::uint64_t seed)
+{
+    AnswerHistory history(WallClock::system(), nullptr, QString::fromStdString(file));
+    const AnswerPlan plan{answers, static_cast<int>(days), last,
+                          QTimeZone(QByteArrayLiteral("Europe/Berlin")), seed};
+    std::string error;
+    if (simulateAnswers(db, history, plan, error))
+        return true;
+    std::fprintf(stderr, "nivlets_gendb: %s\n", error.c_str());
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    long long answers = 0;
+    long long days = 365;
+    QDate last(2026, 6, 30);
+    const int first = parseOptions(argc, argv, answers, days, last);
+    const int positional = first < 0 ? 0 : argc - first;
     long long nivlets = 0;
     long long books = 0;
     long long seed = 0;
-    if ((argc != 5 && argc != 6) || !parseCount(argv[2], nivlets) || !parseCount(argv[3], books) ||
-        !parseCount(argv[4], seed) || (books == 0 && nivlets > 0)) {
+    if ((positional != 4 && positional != 5) || !parseCount(argv[first + 1], nivlets) ||
+        !parseCount(argv[first + 2], books) || !parseCount(argv[first + 3], seed) ||
+        (books == 0 && nivlets > 0)) {
         std::fprintf(stderr,
-                     "usage: nivlets_gendb OUTPUT N B SEED [SCHEMA]\n"
+                     "usage: nivlets_gendb [--answers A [--days D] [--last YYYY-MM-DD]] OUTPUT N "
+                     "B SEED [SCHEMA]\n"
                      "  N nivlets in B books (B >= 1 when N > 0); the same arguments give the "
-                     "same file\n");
+                     "same file\n"
+                     "  --answers: also OUTPUT-history, A answers over the D days (365) up to\n"
+                     "  the date (2026-06-30), and the nivlets' rates where they left them\n");
         return 2;
     }
     std::string schema = Schema::sql;
-    if (argc == 6 && !readFile(argv[5], schema)) {
-        std::fprintf(stderr, "nivlets_gendb: cannot read %s\n", argv[5]);
+    if (positional == 5 && !readFile(argv[first + 4], schema)) {
+        std::fprintf(stderr, "nivlets_gendb: cannot read %s\n", argv[first + 4]);
         return 1;
     }
 
     // Built beside the target and renamed at the end, so that an interrupted
-    // run never leaves a half-written file under the final name.
-    const std::string output = argv[1];
+    // run never leaves a half-written file under the final name. A history
+    // left from an earlier run would not belong to the new file.
+    const std::string output = argv[first];
     const std::string partial = output + ".partial";
-    std::remove(partial.c_str());
-    std::remove((partial + "-journal").c_str());
+    const std::string history = output + "-history";
+    const std::string historyPartial = history + ".partial";
+    for (const std::string &stale :
+         {partial, partial + "-journal", history, historyPartial, historyPartial + "-journal"})
+        std::remove(stale.c_str());
 
     sqlite3 *db = nullptr;
     bool ok = sqlite3_open(partial.c_str(), &db) == SQLITE_OK;
@@ -312,6 +344,8 @@ int main(int argc, char **argv)
                         "PRAGMA cache_size = -1048576; BEGIN");
     ok = ok && exec(db, schema.c_str());
     ok = ok && generate(db, nivlets, books, static_cast<std::uint64_t>(seed));
+    ok = ok && (answers == 0 || writeHistory(db, historyPartial, answers, days, last,
+                                             static_cast<std::uint64_t>(seed)));
     ok = ok && exec(db, "COMMIT");
     if (db && sqlite3_close(db) != SQLITE_OK) {
         std::fprintf(stderr, "nivlets_gendb: %s\n", sqlite3_errmsg(db));
@@ -321,8 +355,13 @@ int main(int argc, char **argv)
         std::perror("nivlets_gendb: rename");
         ok = false;
     }
+    if (ok && answers > 0 && std::rename(historyPartial.c_str(), history.c_str()) != 0) {
+        std::perror("nivlets_gendb: rename");
+        ok = false;
+    }
     if (!ok) {
         std::remove(partial.c_str());
+        std::remove(historyPartial.c_str());
         return 1;
     }
     return 0;
