@@ -56,8 +56,8 @@ public:
 
     int countNivletsOfBook(qint64 bookId);
     Nivlet *getNivlet(qint64 id);
-    bool addNivlet(Book *book, const QString &question, const QString &answer, bool active);
-    bool editNivlet(qint64 id, const QString &question, const QString &answer, bool active);
+    bool addNivlet(Book *book, const QString &question, const QString &answer, bool isActive);
+    bool editNivlet(qint64 id, const QString &question, const QString &answer, bool isActive);
     bool setKnowledgeRate(qint64 id, double rate);
     struct RateChange
     {
@@ -71,8 +71,8 @@ public:
     bool deleteNivlets(const QList<Nivlet *> &nivlets);
     QList<Nivlet *> *search(const QString &text, Book *book, bool onlyActive);
 
-    Book *addBook(const QString &name, bool active);
-    bool editBook(Book *book, const QString &name, bool active);
+    Book *addBook(const QString &name, bool isActive);
+    bool editBook(Book *book, const QString &name, bool isActive);
     bool deleteBook(Book *book);
     bool deleteBooks(const QList<Book *> &list);
 
