@@ -29,8 +29,8 @@ const WallClock *WallClock::system()
     return &clock;
 }
 
-ElapsedClock::ElapsedClock(const MonotonicClock *source)
-    : source(source), startedAt(0), started(false)
+ElapsedClock::ElapsedClock(const MonotonicClock *clock)
+    : source(clock), startedAt(0), started(false)
 {
 }
 

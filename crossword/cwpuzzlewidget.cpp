@@ -31,9 +31,9 @@ const QPoint cursorCorners[4][3] = {
 };
 } // namespace
 
-CWPuzzleWidget::CWPuzzleWidget(CWPuzzle *puzzle, NivletCore *core)
-    : QWidget(nullptr), core(core), puzzle(puzzle), width(puzzle->width), height(puzzle->height),
-      cells(new CWPuzzleCell[puzzle->width * puzzle->height]), cursorX(-1), cursorY(-1),
+CWPuzzleWidget::CWPuzzleWidget(CWPuzzle *shown, NivletCore *store)
+    : QWidget(nullptr), core(store), puzzle(shown), width(shown->width), height(shown->height),
+      cells(new CWPuzzleCell[shown->width * shown->height]), cursorX(-1), cursorY(-1),
       cursorDirection(CursorRight), hoveredEntry(nullptr), checked(false), correctCount(0),
       incorrectCount(0), cheatedCount(0), letterBackground(255, 255, 255),
       revealedBackground(205, 205, 205), cursorColor(0, 166, 237), gridColor(128, 128, 128),

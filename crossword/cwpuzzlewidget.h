@@ -33,7 +33,7 @@ class CWPuzzleWidget : public QWidget
 public:
     enum CursorDirection { CursorRight = 0, CursorUp = 1, CursorLeft = 2, CursorDown = 3 };
 
-    CWPuzzleWidget(CWPuzzle *puzzle, NivletCore *core);
+    CWPuzzleWidget(CWPuzzle *shown, NivletCore *store);
     ~CWPuzzleWidget() override;
 
     // The grid with its last lines.

@@ -3,8 +3,8 @@
 #include "book.h"
 #include "nivletcore.h"
 
-BooksTableModel::BooksTableModel(NivletCore *core, QObject *parent)
-    : QAbstractTableModel(parent), core(core)
+BooksTableModel::BooksTableModel(NivletCore *store, QObject *parent)
+    : QAbstractTableModel(parent), core(store)
 {
 }
 

@@ -13,7 +13,7 @@ class BooksTableModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    BooksTableModel(NivletCore *core, QObject *parent);
+    BooksTableModel(NivletCore *store, QObject *parent);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
