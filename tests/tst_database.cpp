@@ -26,7 +26,7 @@ QString queryValue(const QString &file, const QString &sql)
 
 struct NivletList
 {
-    explicit NivletList(QList<Nivlet *> *list) : list(list) {}
+    explicit NivletList(QList<Nivlet *> *result) : list(result) {}
     ~NivletList()
     {
         if (list)

@@ -71,17 +71,19 @@ void TestResources::noOtherImages()
     for (const Expected &e : images)
         expected << QString::fromLatin1(e.path).mid(2);
     expected.sort();
-    QCOMPARE(QDir(":/").entryList({"*.png"}, QDir::Files, QDir::Name), expected);
+    QCOMPARE(
+        QDir(QStringLiteral(":/")).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name),
+        expected);
 }
 
 // Proves that the loading checks above can fail at all.
 void TestResources::wrongPathFails()
 {
-    QVERIFY(!QFile::exists(":/no_such_image.png"));
+    QVERIFY(!QFile::exists(QStringLiteral(":/no_such_image.png")));
     QImage image;
-    QVERIFY(!image.load(":/no_such_image.png"));
+    QVERIFY(!image.load(QStringLiteral(":/no_such_image.png")));
     QVERIFY(image.isNull());
-    QVERIFY(!image.load(":/images/trophy.png"));
+    QVERIFY(!image.load(QStringLiteral(":/images/trophy.png")));
 }
 
 QTEST_GUILESS_MAIN(TestResources)

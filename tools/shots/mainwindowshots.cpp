@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
     installErrorBoxPresenter();
 
     QTemporaryDir work;
-    if (!work.isValid() || !QFile::copy(QStringLiteral(NIVLETS_DATABASE), work.filePath("nivlets")))
+    if (!work.isValid() ||
+        !QFile::copy(QStringLiteral(NIVLETS_DATABASE), work.filePath(QStringLiteral("nivlets"))))
         return 1;
     QDir::setCurrent(work.path());
 
