@@ -5,8 +5,8 @@
 
 struct Book
 {
-    Book(qint64 id, const QString &name, bool active)
-        : id(id), name(name), active(active), nivletCount(0)
+    Book(qint64 bookId, const QString &bookName, bool isActive)
+        : id(bookId), name(bookName), active(isActive), nivletCount(0)
     {
     }
 

@@ -34,7 +34,7 @@ public:
 class ElapsedClock
 {
 public:
-    explicit ElapsedClock(const MonotonicClock *source = MonotonicClock::system());
+    explicit ElapsedClock(const MonotonicClock *clock = MonotonicClock::system());
 
     void setSource(const MonotonicClock *source);
     void start();

@@ -4,17 +4,18 @@
 
 #include <algorithm>
 
-Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
-               const QString &answer)
-    : id(id), active(active), knRate(knRate), book(book), question(question), answer(answer)
+Nivlet::Nivlet(qint64 nivletId, bool isActive, double rate, Book *inBook,
+               const QString &questionText, const QString &answerText)
+    : id(nivletId), active(isActive), knRate(rate), book(inBook), question(questionText),
+      answer(answerText)
 {
-    parseAnswers(answer, possibleAnswers);
+    parseAnswers(answerText, possibleAnswers);
 }
 
-Nivlet::Nivlet(qint64 id, bool active, double knRate, Book *book, QString question, QString answer,
-               QStringList possibleAnswers)
-    : id(id), active(active), knRate(knRate), book(book), question(std::move(question)),
-      answer(std::move(answer)), possibleAnswers(std::move(possibleAnswers))
+Nivlet::Nivlet(qint64 nivletId, bool isActive, double rate, Book *inBook, QString questionText,
+               QString answerText, QStringList answers)
+    : id(nivletId), active(isActive), knRate(rate), book(inBook), question(std::move(questionText)),
+      answer(std::move(answerText)), possibleAnswers(std::move(answers))
 {
 }
 

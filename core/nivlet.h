@@ -11,11 +11,11 @@ struct Book;
 
 struct Nivlet
 {
-    Nivlet(qint64 id, bool active, double knRate, Book *book, const QString &question,
-           const QString &answer);
+    Nivlet(qint64 nivletId, bool isActive, double rate, Book *inBook, const QString &questionText,
+           const QString &answerText);
     // For a loader that has parsed the answer text already.
-    Nivlet(qint64 id, bool active, double knRate, Book *book, QString question, QString answer,
-           QStringList possibleAnswers);
+    Nivlet(qint64 nivletId, bool isActive, double rate, Book *inBook, QString questionText,
+           QString answerText, QStringList answers);
 
     // The answer text holds one possible answer a line; "#" starts a comment.
     static void parseAnswers(const QString &text, QStringList &answers);

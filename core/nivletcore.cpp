@@ -336,7 +336,8 @@ std::unique_ptr<Nivlet> NivletCore::getNivlet(qint64 id)
     return result;
 }
 
-bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer, bool active)
+bool NivletCore::addNivlet(Book *book, const QString &question, const QString &answer,
+                           bool isActive)
 {
     Q_ASSERT(book);
     SqlStatement stmt =
@@ -344,7 +345,7 @@ bool NivletCore::addNivlet(Book *book, const QString &question, const QString &a
                 "Could not add nivlet.");
     if (!stmt)
         return false;
-    stmt.bindBool(1, active);
+    stmt.bindBool(1, isActive);
     stmt.bindInt64(2, book->id);
     stmt.bindText(3, question);
     stmt.bindText(4, answer);
@@ -355,7 +356,8 @@ bool NivletCore::addNivlet(Book *book, const QString &question, const QString &a
     return true;
 }
 
-bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer, bool active)
+bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &answer,
+                            bool isActive)
 {
     SqlStatement stmt =
         prepare("UPDATE nivlet SET question = ?, answer = ?, active = ? WHERE id = ?",
@@ -364,7 +366,7 @@ bool NivletCore::editNivlet(qint64 id, const QString &question, const QString &a
         return false;
     stmt.bindText(1, question);
     stmt.bindText(2, answer);
-    stmt.bindBool(3, active);
+    stmt.bindBool(3, isActive);
     stmt.bindInt64(4, id);
     return changeNivlet(stmt, id);
 }
@@ -517,35 +519,35 @@ std::unique_ptr<NivletRecords> NivletCore::search(const QString &text, Book *boo
     return result;
 }
 
-Book *NivletCore::addBook(const QString &name, bool active)
+Book *NivletCore::addBook(const QString &name, bool isActive)
 {
     SqlStatement stmt =
         prepare("INSERT INTO book (name, active) VALUES (?, ?);", "Could not add book.");
     if (!stmt)
         return nullptr;
     stmt.bindText(1, name);
-    stmt.bindBool(2, active);
+    stmt.bindBool(2, isActive);
     if (!execute(stmt))
         return nullptr;
     Book *book =
-        shelve(std::make_unique<Book>(sqlite3_last_insert_rowid(connection()), name, active));
+        shelve(std::make_unique<Book>(sqlite3_last_insert_rowid(connection()), name, isActive));
     emit booksChanged();
     return book;
 }
 
-bool NivletCore::editBook(Book *book, const QString &name, bool active)
+bool NivletCore::editBook(Book *book, const QString &name, bool isActive)
 {
     SqlStatement stmt =
         prepare("UPDATE book SET name = ?, active = ? WHERE id = ?", "Could not edit book.");
     if (!stmt)
         return false;
     stmt.bindText(1, name);
-    stmt.bindBool(2, active);
+    stmt.bindBool(2, isActive);
     stmt.bindInt64(3, book->id);
     if (!executeChange(stmt, missingBook(book->id)))
         return false;
     book->name = name;
-    book->active = active;
+    book->active = isActive;
     answerLog.bookRenamed(book->id, name);
     emit booksChanged();
     stale = true;

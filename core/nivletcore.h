@@ -57,8 +57,8 @@ public:
 
     int countNivletsOfBook(qint64 bookId);
     std::unique_ptr<Nivlet> getNivlet(qint64 id);
-    bool addNivlet(Book *book, const QString &question, const QString &answer, bool active);
-    bool editNivlet(qint64 id, const QString &question, const QString &answer, bool active);
+    bool addNivlet(Book *book, const QString &question, const QString &answer, bool isActive);
+    bool editNivlet(qint64 id, const QString &question, const QString &answer, bool isActive);
     bool setKnowledgeRate(qint64 id, double rate);
     struct RateChange
     {
@@ -94,8 +94,8 @@ public:
     // Null after a failure, which has been reported.
     std::unique_ptr<NivletRecords> search(const QString &text, Book *book, bool onlyActive);
 
-    Book *addBook(const QString &name, bool active);
-    bool editBook(Book *book, const QString &name, bool active);
+    Book *addBook(const QString &name, bool isActive);
+    bool editBook(Book *book, const QString &name, bool isActive);
     bool deleteBook(Book *book);
     bool deleteBooks(const QList<Book *> &list);
 

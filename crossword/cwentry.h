@@ -11,8 +11,8 @@ struct CWEntry
 {
     enum Direction { Horizontal = 0, Vertical = 1 };
 
-    CWEntry(Nivlet *nivlet, const QString &answer, int direction, int x, int y)
-        : nivlet(nivlet), answer(answer), direction(direction), x(x), y(y), cheated(false)
+    CWEntry(Nivlet *source, const QString &word, int wordDirection, int column, int row)
+        : nivlet(source), answer(word), direction(wordDirection), x(column), y(row), cheated(false)
     {
     }
 

@@ -13,7 +13,7 @@ class ActiveList;
 // the first always the horizontal one in the middle row.
 struct CWPuzzle
 {
-    CWPuzzle(int width, int height) : width(width), height(height) {}
+    CWPuzzle(int columns, int rows) : width(columns), height(rows) {}
     ~CWPuzzle();
 
     CWPuzzle(const CWPuzzle &) = delete;

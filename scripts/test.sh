@@ -104,7 +104,8 @@ run_suite() {
     local name="$1" build_dir="$2"
     shift 2
     echo "=== $name build ==="
-    nivlets_configure "$build_dir" "$@" >/dev/null || return 1
+    # A warning of either build fails the run.
+    nivlets_configure "$build_dir" -DNIVLETS_WERROR=ON "$@" >/dev/null || return 1
     cmake --build "$build_dir" -j"$JOBS" || return 1
     echo "=== $name tests ==="
     ctest --test-dir "$build_dir" --output-on-failure -j"$JOBS" --timeout 600

@@ -138,7 +138,8 @@ void TestAbout::legalNoticeNamesTheLicence()
     } else if (licence.startsWith(QStringLiteral("MIT License"))) {
         QVERIFY2(notice.contains(QStringLiteral("MIT")), qPrintable(notice));
     } else {
-        QFAIL(qPrintable("The notice knows nothing of this licence: " + licence.left(80)));
+        QFAIL(qPrintable(QStringLiteral("The notice knows nothing of this licence: ") +
+                         licence.left(80)));
     }
 }
 

@@ -102,7 +102,7 @@ constexpr BackupPace slowPace{2, 0, 0};
 class Unwritable
 {
 public:
-    explicit Unwritable(const QString &path) : path(path)
+    explicit Unwritable(const QString &file) : path(file)
     {
         QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
         if (writable())

@@ -246,7 +246,7 @@ private slots:
     void tableFollowsEveryChange();
 
 private:
-    bool openStore(const QString &extraSql = QString(sampleSql));
+    bool openStore(const QString &extraSql = QString::fromUtf8(sampleSql));
     std::unique_ptr<BooksDialog> makeDialog();
     void select(BooksDialog &dialog, const QList<int> &selectedRows);
 
@@ -311,7 +311,9 @@ void TestBooks::modelColumnsAndHeaders()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.columnCount(), 3);
-    QCOMPARE(shown(&model), (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no"}));
+    QCOMPARE(shown(&model),
+             (QStringList{QStringLiteral("Latin|3|yes"), QStringLiteral("Greek|2|yes"),
+                          QStringLiteral("Old|0|no")}));
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Book"));
     QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Nivlets"));
     QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Active"));
@@ -338,7 +340,9 @@ void TestBooks::modelFollowsTheStore()
     Book *added = core->addBook(QStringLiteral("Hebrew"), false);
     QVERIFY(added);
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(shown(&model), (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no", "Hebrew|0|no"}));
+    QCOMPARE(shown(&model),
+             (QStringList{QStringLiteral("Latin|3|yes"), QStringLiteral("Greek|2|yes"),
+                          QStringLiteral("Old|0|no"), QStringLiteral("Hebrew|0|no")}));
 
     QVERIFY(core->editBook(core->findBook(2), QStringLiteral("Ancient Greek"), false));
     QCOMPARE(resets.count(), 2);
@@ -347,7 +351,8 @@ void TestBooks::modelFollowsTheStore()
 
     QVERIFY(core->deleteBooks({core->findBook(1), added}));
     QCOMPARE(resets.count(), 4);
-    QCOMPARE(shown(&model), (QStringList{"Ancient Greek|2|no", "Old|0|no"}));
+    QCOMPARE(shown(&model),
+             (QStringList{QStringLiteral("Ancient Greek|2|no"), QStringLiteral("Old|0|no")}));
 
     QVERIFY(core->deleteBooks({core->book(0), core->book(1)}));
     QCOMPARE(model.rowCount(), 0);
@@ -403,7 +408,8 @@ void TestBooks::buildsTheDialog()
     const QList<QPushButton *> expected{child<QPushButton>(&dialog, "newButton"),
                                         child<QPushButton>(&dialog, "editButton"),
                                         child<QPushButton>(&dialog, "deleteButton")};
-    const QStringList texts{"New book", "Edit book", "Delete book(s)"};
+    const QStringList texts{QStringLiteral("New book"), QStringLiteral("Edit book"),
+                            QStringLiteral("Delete book(s)")};
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(buttons->itemAt(i)->widget(), expected.at(i));
         QCOMPARE(buttons->stretch(i), 1);
@@ -550,10 +556,12 @@ void TestBooks::blankNameRefused()
     else
         QTest::mouseClick(child<QPushButton>(dialog.get(), "newButton"), Qt::LeftButton);
     QVERIFY(stayedOpen);
-    QCOMPARE(boxes->texts(), QStringList{"Error: The name of the book must be provided."});
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
-    QVERIFY(TestSupport::readFile(work->file("nivlets.log"))
-                .contains("Error: The name of the book must be provided."));
+    QCOMPARE(boxes->texts(),
+             QStringList{QStringLiteral("Error: The name of the book must be provided.")});
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
+    QVERIFY(TestSupport::readFile(work->file(QStringLiteral("nivlets.log")))
+                .contains(QStringLiteral("Error: The name of the book must be provided.")));
 }
 
 void TestBooks::newBookWithExistingName()
@@ -572,12 +580,13 @@ void TestBooks::newBookWithExistingName()
     });
     dialog->newBook();
     QVERIFY(stayedOpen);
-    QCOMPARE(
-        boxes->texts(),
-        QStringList{"Error: Could not add book because a book already exists with this name."});
+    QCOMPARE(boxes->texts(),
+             QStringList{QStringLiteral(
+                 "Error: Could not add book because a book already exists with this name.")});
     QCOMPARE(changed.count(), 0);
     QCOMPARE(core->bookCount(), 3);
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
 }
 
 void TestBooks::newBookWithNameInOtherCase()
@@ -597,9 +606,11 @@ void TestBooks::newBookWithNameInOtherCase()
     QTest::mouseClick(child<QPushButton>(dialog.get(), "newButton"), Qt::LeftButton);
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0", "greek|0"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0"), QStringLiteral("greek|0")}));
     QCOMPARE(shown(view->model()),
-             (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no", "greek|0|no"}));
+             (QStringList{QStringLiteral("Latin|3|yes"), QStringLiteral("Greek|2|yes"),
+                          QStringLiteral("Old|0|no"), QStringLiteral("greek|0|no")}));
     // The new row does not inherit a selection; the buttons say so.
     QCOMPARE(view->selectionModel()->selectedRows().size(), 0);
     QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
@@ -614,7 +625,8 @@ void TestBooks::nameKeptAsTyped()
     editor.onOk();
     QCOMPARE(editor.result(), int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0", " Latin |1"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0"), QStringLiteral(" Latin |1")}));
     QCOMPARE(core->book(3)->name, QStringLiteral(" Latin "));
 }
 
@@ -636,7 +648,8 @@ void TestBooks::editKeepingItsName()
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(boxes->seen.isEmpty());
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
     QVERIFY(!editButton->isEnabled());
 }
 
@@ -657,8 +670,10 @@ void TestBooks::renameOntoAnotherBook()
     dialog->editBook();
     QVERIFY(stayedOpen);
     QCOMPARE(boxes->texts(),
-             QStringList{"Error: Could not edit book because another book exists with this name."});
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+             QStringList{QStringLiteral(
+                 "Error: Could not edit book because another book exists with this name.")});
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
     QCOMPARE(core->findBook(1)->name, QStringLiteral("Latin"));
     // The selection stays, and so do the buttons.
     QVERIFY(child<QPushButton>(dialog.get(), "editButton")->isEnabled());
@@ -679,7 +694,9 @@ void TestBooks::renameAndSwitchOff()
     });
     dialog->editBook();
     QVERIFY(boxes->seen.isEmpty());
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Ancient Greek|0", "Old|0"}));
+    QCOMPARE(storedBooks(),
+             (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Ancient Greek|0"),
+                          QStringLiteral("Old|0")}));
     QCOMPARE(view->model()->index(1, 0).data().toString(), QStringLiteral("Ancient Greek"));
     QCOMPARE(view->model()->index(1, 2).data().toString(), QStringLiteral("no"));
     QVERIFY(core->activeListStale());
@@ -702,17 +719,18 @@ void TestBooks::cancelChangesNothing()
     dialog->editBook();
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(changed.count(), 0);
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
     QCOMPARE(core->findBook(1)->name, QStringLiteral("Latin"));
     QVERIFY(core->findBook(1)->active);
 }
 
 void TestBooks::failingSaveKeepsTheEditorOpen()
 {
-    QVERIFY(openStore(QString(sampleSql) + R"(
+    QVERIFY(openStore(QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER no_new_books BEFORE INSERT ON book BEGIN SELECT RAISE(ABORT, 'full'); END;
         CREATE TRIGGER no_renames BEFORE UPDATE ON book BEGIN SELECT RAISE(ABORT, 'fixed'); END;
-    )"));
+    )")));
     auto dialog = makeDialog();
     QVERIFY(dialog);
     bool stayedOpen = false;
@@ -740,12 +758,16 @@ void TestBooks::failingSaveKeepsTheEditorOpen()
     dialog->editBook();
     QVERIFY(stayedOpen);
 
-    QCOMPARE(boxes->texts(),
-             (QStringList{"Error: Could not add book. error code: 19 error message: full",
-                          "Error: Could not edit book. error code: 19 error message: fixed"}));
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
+    QCOMPARE(
+        boxes->texts(),
+        (QStringList{
+            QStringLiteral("Error: Could not add book. error code: 19 error message: full"),
+            QStringLiteral("Error: Could not edit book. error code: 19 error message: fixed")}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
     QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
-             (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no"}));
+             (QStringList{QStringLiteral("Latin|3|yes"), QStringLiteral("Greek|2|yes"),
+                          QStringLiteral("Old|0|no")}));
 }
 
 void TestBooks::deleteOneAsksWithItsName()
@@ -767,10 +789,11 @@ void TestBooks::deleteOneAsksWithItsName()
     QCOMPARE(question.defaultButton, QMessageBox::Yes);
     QVERIFY(!question.hasParent);
 
-    QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
-    QCOMPARE(rows("SELECT id FROM nivlet ORDER BY id"), (QStringList{"4", "5"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Greek|1"), QStringLiteral("Old|0")}));
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM nivlet ORDER BY id")),
+             (QStringList{QStringLiteral("4"), QStringLiteral("5")}));
     QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
-             (QStringList{"Greek|2|yes", "Old|0|no"}));
+             (QStringList{QStringLiteral("Greek|2|yes"), QStringLiteral("Old|0|no")}));
     QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
     QVERIFY(!deleteButton->isEnabled());
     QVERIFY(core->activeListStale());
@@ -778,9 +801,9 @@ void TestBooks::deleteOneAsksWithItsName()
 
 void TestBooks::deleteNameShownLiterally()
 {
-    QVERIFY(openStore(QString(sampleSql) + R"(
+    QVERIFY(openStore(QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         INSERT INTO book (id, name, active) VALUES (4, '<b>x</b> <img src="nothing.png"> &amp;', 1);
-    )"));
+    )")));
     auto dialog = makeDialog();
     QVERIFY(dialog);
     QCOMPARE(child<NivletTableView>(dialog.get(), "bookTableView")
@@ -811,12 +834,13 @@ void TestBooks::deleteSeveralAsksInPlural()
     QSignalSpy changed(core.get(), &NivletCore::booksChanged);
     dialog->deleteBooks();
     QCOMPARE(boxes->texts(),
-             QStringList{"Delete book(s): Are you sure you want to delete the selected books?"});
+             QStringList{QStringLiteral(
+                 "Delete book(s): Are you sure you want to delete the selected books?")});
     QCOMPARE(boxes->seen.first().defaultButton, QMessageBox::Yes);
     QCOMPARE(changed.count(), 2);
-    QCOMPARE(storedBooks(), QStringList{"Greek|1"});
+    QCOMPARE(storedBooks(), QStringList{QStringLiteral("Greek|1")});
     QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
-             QStringList{"Greek|2|yes"});
+             QStringList{QStringLiteral("Greek|2|yes")});
     QVERIFY(!child<QPushButton>(dialog.get(), "deleteButton")->isEnabled());
 }
 
@@ -839,17 +863,18 @@ void TestBooks::noDeletesNothing()
     }
     QCOMPARE(boxes->seen.size(), 2);
     QCOMPARE(changed.count(), 0);
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
-    QCOMPARE(rows("SELECT COUNT(*) FROM nivlet"), QStringList{"5"});
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                         QStringLiteral("Old|0")}));
+    QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM nivlet")), QStringList{QStringLiteral("5")});
     QCOMPARE(core->bookCount(), 3);
 }
 
 void TestBooks::deleteSeveralStopsAtFirstFailure()
 {
-    QVERIFY(openStore(QString(sampleSql) + R"(
+    QVERIFY(openStore(QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER keep_greek BEFORE DELETE ON nivlet WHEN old.book_id = 2
         BEGIN SELECT RAISE(ABORT, 'keep'); END;
-    )"));
+    )")));
     auto dialog = makeDialog();
     QVERIFY(dialog);
     auto *deleteButton = child<QPushButton>(dialog.get(), "deleteButton");
@@ -857,13 +882,16 @@ void TestBooks::deleteSeveralStopsAtFirstFailure()
     select(*dialog, {0, 1, 2});
     boxes->answers = {QMessageBox::Yes};
     QTest::mouseClick(deleteButton, Qt::LeftButton);
-    QCOMPARE(boxes->texts(),
-             (QStringList{"Delete book(s): Are you sure you want to delete the selected books?",
-                          "Error: Could not delete book. error code: 19 error message: keep"}));
-    QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
-    QCOMPARE(rows("SELECT id FROM nivlet ORDER BY id"), (QStringList{"4", "5"}));
+    QCOMPARE(
+        boxes->texts(),
+        (QStringList{
+            QStringLiteral("Delete book(s): Are you sure you want to delete the selected books?"),
+            QStringLiteral("Error: Could not delete book. error code: 19 error message: keep")}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Greek|1"), QStringLiteral("Old|0")}));
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM nivlet ORDER BY id")),
+             (QStringList{QStringLiteral("4"), QStringLiteral("5")}));
     QCOMPARE(shown(child<NivletTableView>(dialog.get(), "bookTableView")->model()),
-             (QStringList{"Greek|2|yes", "Old|0|no"}));
+             (QStringList{QStringLiteral("Greek|2|yes"), QStringLiteral("Old|0|no")}));
     QVERIFY(!child<QPushButton>(dialog.get(), "editButton")->isEnabled());
     QVERIFY(!deleteButton->isEnabled());
 }
@@ -887,7 +915,7 @@ void TestBooks::backupBeforeAConfirmedDeletion()
     ProgressWatcher watcher;
     dialog->deleteBooks();
     QVERIFY(watcher.seen.isEmpty());
-    QCOMPARE(storedBooks(), QStringList{"Greek|1"});
+    QCOMPARE(storedBooks(), QStringList{QStringLiteral("Greek|1")});
     const QStringList made = backups.files();
     QCOMPARE(made.size(), 1);
     // The copy is the file as it was before the deletion; restored, it
@@ -899,8 +927,10 @@ void TestBooks::backupBeforeAConfirmedDeletion()
         QVERIFY(QFile::rename(QStringLiteral("nivlets"), QStringLiteral("deleted")));
         QVERIFY(QFile::rename(QStringLiteral("restored"), QStringLiteral("nivlets")));
         QVERIFY(restored.open());
-        QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Greek|1", "Old|0"}));
-        QCOMPARE(rows("SELECT COUNT(*) FROM nivlet"), QStringList{"5"});
+        QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Greek|1"),
+                                             QStringLiteral("Old|0")}));
+        QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM nivlet")),
+                 QStringList{QStringLiteral("5")});
     }
     QCOMPARE(boxes->seen.size(), 2);
 }
@@ -971,17 +1001,18 @@ void TestBooks::backupFailureStopsNoDeletion()
     select(*dialog, {0});
     boxes->answers = {QMessageBox::Yes};
     dialog->deleteBooks();
-    QCOMPARE(
-        boxes->texts(),
-        (QStringList{"Delete book(s): Are you sure you want to delete book 'Latin?'", failure}));
-    QCOMPARE(storedBooks(), (QStringList{"Greek|1", "Old|0"}));
+    QCOMPARE(boxes->texts(),
+             (QStringList{
+                 QStringLiteral("Delete book(s): Are you sure you want to delete book 'Latin?'"),
+                 failure}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Greek|1"), QStringLiteral("Old|0")}));
 
     // Shown once; the next failure is only logged.
     select(*dialog, {0});
     boxes->answers = {QMessageBox::Yes};
     dialog->deleteBooks();
     QCOMPARE(boxes->seen.size(), 3);
-    QCOMPARE(storedBooks(), QStringList{"Old|0"});
+    QCOMPARE(storedBooks(), QStringList{QStringLiteral("Old|0")});
     closeLog();
     QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")).count(failure), 2);
 }
@@ -1003,7 +1034,8 @@ void TestBooks::tableFollowsEveryChange()
     dialog->newBook();
     QCOMPARE(resets.count(), 1);
     QCOMPARE(shown(view->model()),
-             (QStringList{"Latin|3|yes", "Greek|2|yes", "Old|0|no", "Hebrew|0|yes"}));
+             (QStringList{QStringLiteral("Latin|3|yes"), QStringLiteral("Greek|2|yes"),
+                          QStringLiteral("Old|0|no"), QStringLiteral("Hebrew|0|yes")}));
 
     select(*dialog, {3});
     whenModal<EditBookDialog>([&](EditBookDialog *editor) {
@@ -1028,7 +1060,8 @@ void TestBooks::tableFollowsEveryChange()
     dialog->deleteBooks();
     QCOMPARE(shown(view->model()).size(), 3);
     QCOMPARE(view->model()->index(1, 0).data().toString(), QStringLiteral("Old"));
-    QCOMPARE(storedBooks(), (QStringList{"Latin|1", "Old|1", "Hebrew|0"}));
+    QCOMPARE(storedBooks(), (QStringList{QStringLiteral("Latin|1"), QStringLiteral("Old|1"),
+                                         QStringLiteral("Hebrew|0")}));
 }
 
 QTEST_MAIN(TestBooks)

@@ -166,13 +166,14 @@ void TestButtons::openAndClose(QPushButton *button, const QString &title)
     QVERIFY2(
         QTest::qWaitFor([&] { return !(opened = viewableByTitle(*process, title)).id.isEmpty(); },
                         waitTimeout),
-        qPrintable(button->text() + " opened no window \"" + title + "\""));
+        qPrintable(button->text() + QStringLiteral(" opened no window \"") + title +
+                   QStringLiteral("\"")));
     int exitCode = -1;
     runHelper({QStringLiteral("close"), opened.id}, &exitCode);
     QCOMPARE(exitCode, 0);
     QVERIFY2(
         QTest::qWaitFor([&] { return viewableByTitle(*process, title).id.isEmpty(); }, waitTimeout),
-        qPrintable("\"" + title + "\" did not close"));
+        qPrintable(QStringLiteral("\"") + title + QStringLiteral("\" did not close")));
     QCOMPARE(process->state(), QProcess::Running);
     QVERIFY(!mainWindowOf(*process).id.isEmpty());
 }

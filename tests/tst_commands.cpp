@@ -148,7 +148,8 @@ void TestCommands::optionsHoldsTheGuardAndSaves()
     QVERIFY(!guardDuring);
     QCOMPARE(parent, window.get());
     QCOMPARE(catcher->texts,
-             QStringList{"Please provide a whole number for 'minutes' between 1 and 240."});
+             QStringList{
+                 QStringLiteral("Please provide a whole number for 'minutes' between 1 and 240.")});
     QVERIFY(ui().autoChallengeAllowed());
     QCOMPARE(storedInterval(), QStringLiteral("180"));
     QVERIFY(ui().core()->options()->autoCh);
@@ -170,7 +171,8 @@ void TestCommands::optionsCancelled()
 
 void TestCommands::optionsUnreadableShowsNoDialog()
 {
-    QVERIFY(TestSupport::execSql(work->file("nivlets"), "DROP TABLE options;"));
+    QVERIFY(TestSupport::execSql(work->file(QStringLiteral("nivlets")),
+                                 QStringLiteral("DROP TABLE options;")));
     // The error box's own event loop gives the watch its chances.
     bool shown = false;
     QTimer watch;
@@ -184,8 +186,9 @@ void TestCommands::optionsUnreadableShowsNoDialog()
     watch.start();
     window->options();
     QVERIFY(!shown);
-    QCOMPARE(catcher->texts, QStringList{"Could not get options from database. error code: 1 "
-                                         "error message: no such table: options"});
+    QCOMPARE(catcher->texts,
+             QStringList{QStringLiteral("Could not get options from database. error code: 1 "
+                                        "error message: no such table: options")});
     QVERIFY(ui().autoChallengeAllowed());
     QVERIFY(window->findChildren<OptionsDialog *>().isEmpty());
 }
@@ -275,7 +278,8 @@ void TestCommands::buttonsStartTheCommands()
     QTest::mouseClick(ui().button("optionsButton"), Qt::LeftButton);
     whenModal<AboutDialog>(note);
     QTest::mouseClick(ui().button("aboutButton"), Qt::LeftButton);
-    QCOMPARE(titles, (QStringList{"Books", "Options", "About nivlets"}));
+    QCOMPARE(titles, (QStringList{QStringLiteral("Books"), QStringLiteral("Options"),
+                                  QStringLiteral("About nivlets")}));
     QVERIFY(ui().autoChallengeAllowed());
 }
 

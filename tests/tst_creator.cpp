@@ -591,14 +591,20 @@ void TestCreator::failureTexts_data()
     QTest::addColumn<QString>("message");
     // Too short for every first word: fifteen attempts fail.
     QTest::newRow("one letter each")
-        << QStringList({"a", "b", "c", "d", "e", "f", "g"}) << QString::fromLatin1(noFit);
+        << QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                        QStringLiteral("d"), QStringLiteral("e"), QStringLiteral("f"),
+                        QStringLiteral("g")})
+        << QString::fromLatin1(noFit);
     // Each one tried is marked, so the candidates run out first.
     QTest::newRow("too long for the width")
-        << QStringList({"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklmn"})
+        << QStringList({QStringLiteral("abcdefghij"), QStringLiteral("bcdefghijk"),
+                        QStringLiteral("cdefghijkl"), QStringLiteral("defghijklmn")})
         << QString::fromLatin1(notEnough);
     // A first word that no other answer shares a letter with.
     QTest::newRow("nothing crosses")
-        << QStringList({"abcdefg", "hijklmn", "opqrstu", "vwxyz", "0123", "4567"})
+        << QStringList({QStringLiteral("abcdefg"), QStringLiteral("hijklmn"),
+                        QStringLiteral("opqrstu"), QStringLiteral("vwxyz"), QStringLiteral("0123"),
+                        QStringLiteral("4567")})
         << QString::fromLatin1(noFit);
 }
 

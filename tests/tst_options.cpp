@@ -105,7 +105,8 @@ void TestOptions::cleanup()
     catcher.reset();
     closeLog();
     work.reset();
-    QVERIFY2(leftOver.isEmpty(), qPrintable("unexpected boxes: " + leftOver.join(" / ")));
+    QVERIFY2(leftOver.isEmpty(), qPrintable(QStringLiteral("unexpected boxes: ") +
+                                            leftOver.join(QStringLiteral(" / "))));
 }
 
 bool TestOptions::openStore(const QString &extraSql)
@@ -184,8 +185,8 @@ void TestOptions::readsNothingUntilLoaded()
 
 void TestOptions::showsStoredMinutes()
 {
-    QVERIFY(openStore("UPDATE options SET auto_ch = 1, auto_ch_interval = 900, "
-                      "puzzle_affects_rates = 0;"));
+    QVERIFY(openStore(QStringLiteral("UPDATE options SET auto_ch = 1, auto_ch_interval = 900, "
+                                     "puzzle_affects_rates = 0;")));
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
     QVERIFY(child<QCheckBox>(&dialog, "autoChCheck")->isChecked());
@@ -319,10 +320,11 @@ void TestOptions::invalidMinutesStoreNothing()
     });
     QVERIFY(stayedOpen);
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(takeBoxes(), QStringList{"Error: " + minutesMessage});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") + minutesMessage});
     QCOMPARE(storedOptions(), QStringLiteral("0|900|1"));
     QCOMPARE(cached(*core->options()), QStringLiteral("0|900|1"));
-    QVERIFY(TestSupport::readFile(work->file("nivlets.log")).contains("Error: " + minutesMessage));
+    QVERIFY(TestSupport::readFile(work->file(QStringLiteral("nivlets.log")))
+                .contains(QStringLiteral("Error: ") + minutesMessage));
 }
 
 void TestOptions::invalidMinutesInDisabledField()
@@ -334,7 +336,7 @@ void TestOptions::invalidMinutesInDisabledField()
     child<QCheckBox>(&dialog, "puzzleRatesCheck")->setChecked(false);
     QVERIFY(!child<QLineEdit>(&dialog, "intervalEdit")->isEnabled());
     dialog.onOk();
-    QCOMPARE(takeBoxes(), QStringList{"Error: " + minutesMessage});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") + minutesMessage});
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(storedOptions(), QStringLiteral("0|900|1"));
 
@@ -355,7 +357,7 @@ void TestOptions::cancelAfterChangingEverything_data()
 void TestOptions::cancelAfterChangingEverything()
 {
     QFETCH(int, way);
-    QVERIFY(openStore("UPDATE options SET auto_ch = 1, auto_ch_interval = 600;"));
+    QVERIFY(openStore(QStringLiteral("UPDATE options SET auto_ch = 1, auto_ch_interval = 600;")));
     Options *before = core->options();
     QVERIFY(before);
     OptionsDialog dialog(nullptr, core.get());
@@ -381,18 +383,19 @@ void TestOptions::cancelAfterChangingEverything()
 
 void TestOptions::unreadableOptions()
 {
-    QVERIFY(openStore("DROP TABLE options;"));
+    QVERIFY(openStore(QStringLiteral("DROP TABLE options;")));
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(!dialog.loadOptions());
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not get options from database. error code: 1 "
-                                      "error message: no such table: options"});
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not get options from database. error code: 1 "
+                                        "error message: no such table: options")});
     QVERIFY(!dialog.isVisible());
 }
 
 void TestOptions::failingSaveStaysOpen()
 {
-    QVERIFY(openStore("CREATE TRIGGER keep_options BEFORE UPDATE ON options "
-                      "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+    QVERIFY(openStore(QStringLiteral("CREATE TRIGGER keep_options BEFORE UPDATE ON options "
+                                     "BEGIN SELECT RAISE(ABORT, 'kept'); END;")));
     OptionsDialog dialog(nullptr, core.get());
     QVERIFY(dialog.loadOptions());
     bool stayedOpen = false;
@@ -407,8 +410,8 @@ void TestOptions::failingSaveStaysOpen()
     });
     QVERIFY(stayedOpen);
     QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: Could not set options. error code: 19 error message: kept"});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not set options. error code: 19 error message: kept")});
     QCOMPARE(storedOptions(), QStringLiteral("0|900|1"));
     QCOMPARE(cached(*core->options()), QStringLiteral("0|900|1"));
 }

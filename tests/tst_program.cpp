@@ -557,7 +557,9 @@ void TestProgram::secondInstance()
         QStringList lines;
         for (const XWindow &w : windows(first))
             lines << QStringLiteral("%1 %2 %3 %4,%5 %6x%7")
-                         .arg(w.id, w.viewable ? "viewable" : "hidden", w.type)
+                         .arg(w.id,
+                              w.viewable ? QStringLiteral("viewable") : QStringLiteral("hidden"),
+                              w.type)
                          .arg(w.geometry.x())
                          .arg(w.geometry.y())
                          .arg(w.geometry.width())
@@ -894,7 +896,8 @@ void TestProgram::exitFromTrayMenu()
     NIVLETS_REQUIRE_TEST_DISPLAY();
     Sandbox sandbox;
     QVERIFY(sandbox.copyDatabase());
-    QProcess *process = start(sandbox, shown ? QStringList() : QStringList{"startbg"});
+    QProcess *process =
+        start(sandbox, shown ? QStringList() : QStringList{QStringLiteral("startbg")});
     QVERIFY(process);
     if (shown)
         QTRY_VERIFY_WITH_TIMEOUT(mainWindowViewable(process), waitTimeout);

@@ -100,15 +100,19 @@ void TestResources::noOtherImages()
             expected << doubleSize(e.path).mid(2);
     }
     expected.sort();
-    QCOMPARE(QDir(":/").entryList({"*.png"}, QDir::Files, QDir::Name), expected);
+    QCOMPARE(
+        QDir(QStringLiteral(":/")).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name),
+        expected);
 }
 
 // The sizes of the installed program icon beside the tray's 16 pixels.
 void TestResources::programIconSizes()
 {
     const QStringList sizes = QDir(QStringLiteral(":/icons")).entryList(QDir::Dirs);
-    QCOMPARE(sizes,
-             QStringList({"128x128", "22x22", "24x24", "256x256", "32x32", "48x48", "64x64"}));
+    QCOMPARE(sizes, QStringList({QStringLiteral("128x128"), QStringLiteral("22x22"),
+                                 QStringLiteral("24x24"), QStringLiteral("256x256"),
+                                 QStringLiteral("32x32"), QStringLiteral("48x48"),
+                                 QStringLiteral("64x64")}));
     for (const QString &size : sizes) {
         QImage image;
         QVERIFY(image.load(QStringLiteral(":/icons/%1/nivlets.png").arg(size)));
@@ -122,11 +126,11 @@ void TestResources::programIconSizes()
 // Proves that the loading checks above can fail at all.
 void TestResources::wrongPathFails()
 {
-    QVERIFY(!QFile::exists(":/no_such_image.png"));
+    QVERIFY(!QFile::exists(QStringLiteral(":/no_such_image.png")));
     QImage image;
-    QVERIFY(!image.load(":/no_such_image.png"));
+    QVERIFY(!image.load(QStringLiteral(":/no_such_image.png")));
     QVERIFY(image.isNull());
-    QVERIFY(!image.load(":/images/trophy.png"));
+    QVERIFY(!image.load(QStringLiteral(":/images/trophy.png")));
 }
 
 QTEST_GUILESS_MAIN(TestResources)

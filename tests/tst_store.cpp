@@ -43,13 +43,13 @@ CREATE TABLE nivlet (id INTEGER PRIMARY KEY, active INTEGER, kn_rate REAL, book_
                      question TEXT, answer TEXT);
 )";
 
-const char nivletRowsSql[] =
-    "SELECT id, active, kn_rate, book_id, question, answer FROM nivlet ORDER BY id";
+constexpr QLatin1String
+    nivletRowsSql("SELECT id, active, kn_rate, book_id, question, answer FROM nivlet ORDER BY id");
 
 QStringList allRows()
 {
-    return rows("SELECT 'book', * FROM book ORDER BY id") + rows(nivletRowsSql) +
-           rows("SELECT 'options', * FROM options");
+    return rows(QStringLiteral("SELECT 'book', * FROM book ORDER BY id")) + rows(nivletRowsSql) +
+           rows(QStringLiteral("SELECT 'options', * FROM options"));
 }
 
 bool exec(const QString &sql)
@@ -116,7 +116,8 @@ public:
 
 QString lockedText(const char *failure)
 {
-    return QStringLiteral("%1 error code: 5 error message: database is locked").arg(failure);
+    return QStringLiteral("%1 error code: 5 error message: database is locked")
+        .arg(QLatin1String(failure));
 }
 
 // Tests that expect a lock to be reported wait this long, not the few
@@ -190,7 +191,7 @@ private slots:
 private:
     // The boxes shown since the last call, as "title: text".
     QStringList takeBoxes();
-    bool openSample(NivletCore &core, const QString &extraSql = QString(sampleSql));
+    bool openSample(NivletCore &core, const QString &extraSql = QString::fromUtf8(sampleSql));
 
     BoxCatcher *catcher = nullptr;
     WorkDir *dir = nullptr;
@@ -210,7 +211,8 @@ void TestStore::cleanup()
     closeLog();
     delete dir;
     dir = nullptr;
-    QVERIFY2(leftOver.isEmpty(), qPrintable("unexpected boxes: " + leftOver.join(" / ")));
+    QVERIFY2(leftOver.isEmpty(), qPrintable(QStringLiteral("unexpected boxes: ") +
+                                            leftOver.join(QStringLiteral(" / "))));
 }
 
 QStringList TestStore::takeBoxes()
@@ -259,13 +261,13 @@ void TestStore::openLoadsBooksCountsAndActiveList()
 void TestStore::openReadsNullsAndOutOfRangeRates()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(looseNivletTableSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(looseNivletTableSql) + QStringLiteral(R"(
         INSERT INTO book (id, name, active) VALUES (1, 'Loose', 1);
         INSERT INTO nivlet VALUES (1, 1, 7.5, 1, 'high', 'a'), (2, 1, -3, 1, 'low', 'a'),
             (3, 1, 1e308, 1, 'huge', 'a'), (4, 1, 'abc', 1, 'text', 'a'),
             (5, 1, NULL, 1, NULL, NULL), (6, 1, 0.5, 1, 'fine', NULL),
             (7, 1, 1e999, 1, 'infinite', 'a'), (8, 1, -1e999, 1, 'minus infinite', 'a');
-    )"));
+    )")));
     QCOMPARE(core.activeNivletCount(), 8);
     const QHash<qint64, double> expected{{1, 1.0}, {2, 0.0}, {3, 1.0}, {4, 0.0},
                                          {5, 0.0}, {6, 0.5}, {7, 1.0}, {8, 0.0}};
@@ -343,7 +345,7 @@ void TestStore::getNivlet()
     QCOMPARE(n->book, core.findBook(1));
     QCOMPARE(n->question, QStringLiteral("amat"));
     QCOMPARE(n->answer, QStringLiteral("he loves"));
-    QCOMPARE(n->possibleAnswers, QStringList{"he loves"});
+    QCOMPARE(n->possibleAnswers, QStringList{QStringLiteral("he loves")});
 
     std::unique_ptr<Nivlet> orphan(core.getNivlet(7));
     QVERIFY(orphan);
@@ -359,36 +361,40 @@ void TestStore::changesTouchOnlyTheirRow()
     QVERIFY(openSample(core));
     QStringList expected = rows(nivletRowsSql);
 
-    QVERIFY(core.addNivlet(core.findBook(2), "new question", "new answer", false));
-    expected << "8|0|0.0|2|new question|new answer";
+    QVERIFY(core.addNivlet(core.findBook(2), QStringLiteral("new question"),
+                           QStringLiteral("new answer"), false));
+    expected << QStringLiteral("8|0|0.0|2|new question|new answer");
     QCOMPARE(rows(nivletRowsSql), expected);
 
-    QVERIFY(core.editNivlet(2, "changed question", "changed answer", false));
-    expected[1] = "2|0|0.25|1|changed question|changed answer";
+    QVERIFY(core.editNivlet(2, QStringLiteral("changed question"), QStringLiteral("changed answer"),
+                            false));
+    expected[1] = QStringLiteral("2|0|0.25|1|changed question|changed answer");
     QCOMPARE(rows(nivletRowsSql), expected);
-    QVERIFY(core.editNivlet(3, "amat", "he loves", true));
-    expected[2] = "3|1|0.1|1|amat|he loves";
+    QVERIFY(core.editNivlet(3, QStringLiteral("amat"), QStringLiteral("he loves"), true));
+    expected[2] = QStringLiteral("3|1|0.1|1|amat|he loves");
     QCOMPARE(rows(nivletRowsSql), expected);
 
     QVERIFY(core.setKnowledgeRate(4, 0.875));
-    expected[3] = "4|1|0.875|2|logos|word";
+    expected[3] = QStringLiteral("4|1|0.875|2|logos|word");
     QCOMPARE(rows(nivletRowsSql), expected);
 
     QVERIFY(core.deleteNivlet(5, core.findBook(2)));
     expected.removeAt(4);
     QCOMPARE(rows(nivletRowsSql), expected);
 
-    QCOMPARE(rows("SELECT * FROM book ORDER BY id"),
-             (QStringList{"1|Latin|1", "2|Greek|1", "3|Old|0"}));
+    QCOMPARE(rows(QStringLiteral("SELECT * FROM book ORDER BY id")),
+             (QStringList{QStringLiteral("1|Latin|1"), QStringLiteral("2|Greek|1"),
+                          QStringLiteral("3|Old|0")}));
 }
 
 void TestStore::insertWithoutRateDefaultReadsZero()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(looseNivletTableSql) +
-                                 "INSERT INTO book (id, name, active) VALUES (1, 'Loose', 1);"));
-    QVERIFY(core.addNivlet(core.book(0), "q", "a", true));
-    QCOMPARE(rows(nivletRowsSql), QStringList{"1|1|NULL|1|q|a"});
+    QVERIFY(openSample(
+        core, QString::fromUtf8(looseNivletTableSql) +
+                  QStringLiteral("INSERT INTO book (id, name, active) VALUES (1, 'Loose', 1);")));
+    QVERIFY(core.addNivlet(core.book(0), QStringLiteral("q"), QStringLiteral("a"), true));
+    QCOMPARE(rows(nivletRowsSql), QStringList{QStringLiteral("1|1|NULL|1|q|a")});
     std::unique_ptr<Nivlet> n(core.getNivlet(1));
     QVERIFY(n);
     QCOMPARE(n->knRate, 0.0);
@@ -445,7 +451,7 @@ void TestStore::search()
     QFETCH(QList<qint64>, expected);
 
     NivletCore core;
-    QVERIFY(openSample(core, searchSql));
+    QVERIFY(openSample(core, QString::fromUtf8(searchSql)));
     Book *book = bookId ? core.findBook(bookId) : nullptr;
     QVERIFY(!bookId || book);
     const Found result(core.search(text, book, onlyActive));
@@ -462,12 +468,12 @@ void TestStore::search()
 void TestStore::searchStopsAtLimit()
 {
     NivletCore core;
-    QVERIFY(openSample(core, R"(
+    QVERIFY(openSample(core, QStringLiteral(R"(
         INSERT INTO book (id, name, active) VALUES (1, 'Many', 1);
         WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 250)
         INSERT INTO nivlet (book_id, question, kn_rate) SELECT 1, 'q' || x, (x * 37 % 250) / 250.0
         FROM c;
-    )"));
+    )")));
     QCOMPARE(core.book(0)->nivletCount, 250);
     for (const QString &text : {QString(), QStringLiteral("q")}) {
         const Found result(core.search(text, nullptr, false));
@@ -476,20 +482,21 @@ void TestStore::searchStopsAtLimit()
         QStringList found;
         for (const Nivlet *n : *result.list)
             found << QString::number(n->id);
-        QCOMPARE(found, rows("SELECT id FROM nivlet ORDER BY kn_rate LIMIT 200"));
+        QCOMPARE(found, rows(QStringLiteral("SELECT id FROM nivlet ORDER BY kn_rate LIMIT 200")));
     }
 }
 
 void TestStore::searchKeepsNonAsciiText()
 {
     NivletCore core;
-    QVERIFY(openSample(core, "INSERT INTO book (id, name, active) VALUES (1, 'Deutsch', 1);"));
+    QVERIFY(openSample(
+        core, QStringLiteral("INSERT INTO book (id, name, active) VALUES (1, 'Deutsch', 1);")));
     const QString question = QStringLiteral("Ärger über Öl – 日本語 😀");
     const QString answer = QStringLiteral("naïve\ncafé # ça va");
     QVERIFY(core.addNivlet(core.book(0), question, answer, true));
     QVERIFY(core.addNivlet(core.book(0), QStringLiteral("ärgern"), QStringLiteral("x"), true));
-    QCOMPARE(rows("SELECT question, answer FROM nivlet WHERE id = 1"),
-             QStringList{question + "|" + answer});
+    QCOMPARE(rows(QStringLiteral("SELECT question, answer FROM nivlet WHERE id = 1")),
+             QStringList{question + QStringLiteral("|") + answer});
 
     const Found upper(core.search(QStringLiteral("Är"), nullptr, false));
     const Found lower(core.search(QStringLiteral("ä"), nullptr, false));
@@ -505,7 +512,7 @@ void TestStore::countsFollowAddAndDelete()
     NivletCore core;
     QVERIFY(openSample(core));
     Book *latin = core.findBook(1);
-    QVERIFY(core.addNivlet(latin, "amamus", "we love", true));
+    QVERIFY(core.addNivlet(latin, QStringLiteral("amamus"), QStringLiteral("we love"), true));
     QCOMPARE(latin->nivletCount, 4);
     QCOMPARE(core.totalNivletCount(), 7);
     QCOMPARE(core.countNivletsOfBook(1), 4);
@@ -526,14 +533,16 @@ void TestStore::deletingMissingIdFails()
     QVERIFY(openSample(core));
     Book *greek = core.findBook(2);
     QVERIFY(!core.deleteNivlet(1234, greek));
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not delete nivlet. error code: 12 error "
-                                      "message: no nivlet has the id 1234"});
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not delete nivlet. error code: 12 error "
+                                        "message: no nivlet has the id 1234")});
     QCOMPARE(greek->nivletCount, 2);
     QVERIFY(core.deleteNivlet(5, greek));
     QVERIFY(takeBoxes().isEmpty());
     QVERIFY(!core.deleteNivlet(5, greek));
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not delete nivlet. error code: 12 error "
-                                      "message: no nivlet has the id 5"});
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not delete nivlet. error code: 12 error "
+                                        "message: no nivlet has the id 5")});
     QCOMPARE(greek->nivletCount, 1);
     QCOMPARE(core.countNivletsOfBook(2), 1);
 }
@@ -541,18 +550,19 @@ void TestStore::deletingMissingIdFails()
 void TestStore::deleteNivletsStopsAtFirstFailure()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(sampleSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER keep_two BEFORE DELETE ON nivlet WHEN old.id = 2
         BEGIN SELECT RAISE(ABORT, 'no'); END;
-    )"));
+    )")));
     const Found latin(core.search(QString(), core.findBook(1), false));
     QVERIFY(latin.list);
     QCOMPARE(ids(*latin.list), (QList<qint64>{3, 2, 1}));
     QVERIFY(!core.deleteNivlets(*latin.list));
 
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: Could not delete nivlet. error code: 19 error message: no"});
-    QCOMPARE(rows("SELECT id FROM nivlet WHERE book_id = 1 ORDER BY id"), (QStringList{"1", "2"}));
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not delete nivlet. error code: 19 error message: no")});
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM nivlet WHERE book_id = 1 ORDER BY id")),
+             (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
     QCOMPARE(core.findBook(1)->nivletCount, 2);
     QVERIFY(core.deleteNivlets({}));
 }
@@ -568,19 +578,29 @@ void TestStore::staleness()
         bool stale;
     };
     const QList<Case> cases{
-        {"add nivlet", [&] { return core.addNivlet(core.findBook(1), "q", "a", true); }, true},
-        {"edit nivlet", [&] { return core.editNivlet(1, "amo", "I love", true); }, true},
+        {"add nivlet",
+         [&] {
+             return core.addNivlet(core.findBook(1), QStringLiteral("q"), QStringLiteral("a"),
+                                   true);
+         },
+         true},
+        {"edit nivlet",
+         [&] { return core.editNivlet(1, QStringLiteral("amo"), QStringLiteral("I love"), true); },
+         true},
         {"set rate", [&] { return core.setKnowledgeRate(1, 0.5); }, true},
         {"delete nivlet", [&] { return core.deleteNivlet(3, core.findBook(1)); }, true},
-        {"add book", [&] { return core.addBook("Empty", true) != nullptr; }, false},
+        {"add book", [&] { return core.addBook(QStringLiteral("Empty"), true) != nullptr; }, false},
         {"set options",
          [&] {
              return core.setOptions(Options{true, 600, false});
          },
          false},
         {"read options", [&] { return core.options() != nullptr; }, false},
-        {"search", [&] { return Found(core.search("a", nullptr, true)).list != nullptr; }, false},
-        {"edit book", [&] { return core.editBook(core.findBook(2), "Greek", true); }, true},
+        {"search",
+         [&] { return Found(core.search(QStringLiteral("a"), nullptr, true)).list != nullptr; },
+         false},
+        {"edit book",
+         [&] { return core.editBook(core.findBook(2), QStringLiteral("Greek"), true); }, true},
         {"delete book", [&] { return core.deleteBook(core.findBook(3)); }, true},
     };
     for (const Case &c : cases) {
@@ -597,7 +617,8 @@ void TestStore::reloadIsExplicit()
 {
     NivletCore core;
     QVERIFY(openSample(core));
-    QVERIFY(core.addNivlet(core.findBook(1), "amamus", "we love", true));
+    QVERIFY(core.addNivlet(core.findBook(1), QStringLiteral("amamus"), QStringLiteral("we love"),
+                           true));
     QVERIFY(core.setKnowledgeRate(4, 0.02));
     QCOMPARE(ids(core.activeList()->nivlets()), (QList<qint64>{5, 2, 1, 4}));
 
@@ -622,11 +643,11 @@ void TestStore::addBook()
     QCOMPARE(core.bookCount(), 4);
     QCOMPARE(book->nivletCount, 0);
     QVERIFY(!book->active);
-    QCOMPARE(rows("SELECT id, name, active FROM book WHERE name = 'Hebräisch'"),
+    QCOMPARE(rows(QStringLiteral("SELECT id, name, active FROM book WHERE name = 'Hebräisch'")),
              QStringList{QStringLiteral("%1|Hebräisch|0").arg(book->id)});
     QVERIFY(!core.activeListStale());
-    QVERIFY(core.addNivlet(book, "q", "a", true));
-    QCOMPARE(rows("SELECT book_id FROM nivlet WHERE question = 'q'"),
+    QVERIFY(core.addNivlet(book, QStringLiteral("q"), QStringLiteral("a"), true));
+    QCOMPARE(rows(QStringLiteral("SELECT book_id FROM nivlet WHERE question = 'q'")),
              QStringList{QString::number(book->id)});
 }
 
@@ -636,14 +657,15 @@ void TestStore::editBook()
     QVERIFY(openSample(core));
     QSignalSpy changed(&core, &NivletCore::booksChanged);
     Book *greek = core.findBook(2);
-    QVERIFY(core.editBook(greek, "Koine", false));
+    QVERIFY(core.editBook(greek, QStringLiteral("Koine"), false));
     QCOMPARE(changed.count(), 1);
     QVERIFY(core.activeListStale());
     QCOMPARE(greek->name, QStringLiteral("Koine"));
     QVERIFY(!greek->active);
     QCOMPARE(greek->nivletCount, 2);
-    QCOMPARE(rows("SELECT * FROM book ORDER BY id"),
-             (QStringList{"1|Latin|1", "2|Koine|0", "3|Old|0"}));
+    QCOMPARE(rows(QStringLiteral("SELECT * FROM book ORDER BY id")),
+             (QStringList{QStringLiteral("1|Latin|1"), QStringLiteral("2|Koine|0"),
+                          QStringLiteral("3|Old|0")}));
     QVERIFY(core.reloadActiveNivlets());
     QCOMPARE(ids(core.activeList()->nivlets()), (QList<qint64>{2, 1}));
 }
@@ -651,9 +673,9 @@ void TestStore::editBook()
 void TestStore::deleteBook()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(sampleSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         INSERT INTO nivlet (book_id, question) VALUES (2, 'a'), (2, 'b'), (2, 'c');
-    )"));
+    )")));
     Book *greek = core.findBook(2);
     QCOMPARE(greek->nivletCount, 5);
     QSignalSpy changed(&core, &NivletCore::booksChanged);
@@ -663,48 +685,53 @@ void TestStore::deleteBook()
     QVERIFY(!core.findBook(2));
     QCOMPARE(core.bookCount(), 2);
     QCOMPARE(core.totalNivletCount(), 4);
-    QCOMPARE(rows("SELECT id FROM book ORDER BY id"), (QStringList{"1", "3"}));
-    QCOMPARE(rows("SELECT DISTINCT book_id FROM nivlet ORDER BY book_id"),
-             (QStringList{"1", "3", "99"}));
-    QCOMPARE(rows("SELECT COUNT(*) FROM nivlet"), QStringList{"5"});
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM book ORDER BY id")),
+             (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
+    QCOMPARE(rows(QStringLiteral("SELECT DISTINCT book_id FROM nivlet ORDER BY book_id")),
+             (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("99")}));
+    QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM nivlet")), QStringList{QStringLiteral("5")});
 }
 
 void TestStore::deleteBookRollsBackWhenBookRowFails()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(sampleSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER keep_latin BEFORE DELETE ON book WHEN old.id = 1
         BEGIN SELECT RAISE(ABORT, 'keep'); END;
-    )"));
+    )")));
     QSignalSpy changed(&core, &NivletCore::booksChanged);
     const QString before = memory(core);
     const QStringList rowsBefore = allRows();
     QVERIFY(!core.deleteBook(core.findBook(1)));
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: Could not delete book. error code: 19 error message: keep"});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not delete book. error code: 19 error message: keep")});
     QCOMPARE(changed.count(), 0);
     QCOMPARE(memory(core), before);
     QCOMPARE(allRows(), rowsBefore);
     // The rollback must have ended the transaction, or this change would never be committed.
     QVERIFY(core.deleteBook(core.findBook(2)));
-    QCOMPARE(rows("SELECT id FROM book ORDER BY id"), (QStringList{"1", "3"}));
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM book ORDER BY id")),
+             (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
 }
 
 void TestStore::deleteBooksStopsAtFirstFailure()
 {
     NivletCore core;
-    QVERIFY(openSample(core, QString(sampleSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER keep_greek BEFORE DELETE ON nivlet WHEN old.book_id = 2
         BEGIN SELECT RAISE(ABORT, 'keep'); END;
-    )"));
+    )")));
     QSignalSpy changed(&core, &NivletCore::booksChanged);
     QVERIFY(!core.deleteBooks({core.findBook(1), core.findBook(2), core.findBook(3)}));
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: Could not delete book. error code: 19 error message: keep"});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not delete book. error code: 19 error message: keep")});
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(memory(core).section(' ', 0, 1), QStringLiteral("2:Greek:1:2 3:Old:0:1"));
-    QCOMPARE(rows("SELECT id FROM book ORDER BY id"), (QStringList{"2", "3"}));
-    QCOMPARE(rows("SELECT id FROM nivlet ORDER BY id"), (QStringList{"4", "5", "6", "7"}));
+    QCOMPARE(memory(core).section(QLatin1Char(' '), 0, 1), QStringLiteral("2:Greek:1:2 3:Old:0:1"));
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM book ORDER BY id")),
+             (QStringList{QStringLiteral("2"), QStringLiteral("3")}));
+    QCOMPARE(rows(QStringLiteral("SELECT id FROM nivlet ORDER BY id")),
+             (QStringList{QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
+                          QStringLiteral("7")}));
     QVERIFY(core.deleteBooks({}));
 }
 
@@ -712,16 +739,17 @@ void TestStore::booksWithSameNameAndLookupByName()
 {
     NivletCore core;
     QVERIFY(openSample(core));
-    Book *first = core.addBook("Latin", true);
+    Book *first = core.addBook(QStringLiteral("Latin"), true);
     QVERIFY(first);
     QVERIFY(first->id != core.findBook(1)->id);
-    QCOMPARE(rows("SELECT COUNT(*) FROM book WHERE name = 'Latin'"), QStringList{"2"});
-    QCOMPARE(core.findBookByName("Latin"), core.findBook(1));
-    QVERIFY(!core.findBookByName("latin"));
-    QVERIFY(!core.findBookByName("Latin "));
-    QVERIFY(!core.findBookByName(" Latin"));
+    QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM book WHERE name = 'Latin'")),
+             QStringList{QStringLiteral("2")});
+    QCOMPARE(core.findBookByName(QStringLiteral("Latin")), core.findBook(1));
+    QVERIFY(!core.findBookByName(QStringLiteral("latin")));
+    QVERIFY(!core.findBookByName(QStringLiteral("Latin ")));
+    QVERIFY(!core.findBookByName(QStringLiteral(" Latin")));
     QVERIFY(!core.findBookByName(QString()));
-    QCOMPARE(core.findBookByName("Old"), core.findBook(3));
+    QCOMPARE(core.findBookByName(QStringLiteral("Old")), core.findBook(3));
 }
 
 void TestStore::deletedBookLeavesNoDanglingPointer()
@@ -740,8 +768,9 @@ void TestStore::beginInsideOpenTransactionFails()
     QVERIFY(openSample(core));
     QCOMPARE(sqlite3_exec(core.connection(), "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
     QVERIFY(!core.deleteBook(core.findBook(3)));
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not delete book. error code: 1 error message: "
-                                      "cannot start a transaction within a transaction"});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not delete book. error code: 1 error message: "
+                              "cannot start a transaction within a transaction")});
     QCOMPARE(core.bookCount(), 3);
     // Not its own transaction, so the store must not have rolled it back.
     QCOMPARE(sqlite3_get_autocommit(core.connection()), 0);
@@ -768,7 +797,9 @@ void TestStore::recordsOutliveDeletedBook()
     QStringList names;
     for (const Nivlet *n : std::as_const(*found.list))
         names << (n->book ? n->book->name : QStringLiteral("-"));
-    QCOMPARE(names, (QStringList{"Old", "Greek", "Latin", "Latin", "Latin", "Greek"}));
+    QCOMPARE(names, (QStringList{QStringLiteral("Old"), QStringLiteral("Greek"),
+                                 QStringLiteral("Latin"), QStringLiteral("Latin"),
+                                 QStringLiteral("Latin"), QStringLiteral("Greek")}));
     // Everything read afterwards knows the book no more.
     const Found after(core.search(QString(), nullptr, false));
     QVERIFY(after.list);
@@ -781,10 +812,10 @@ void TestStore::bookChangesAreSignalled()
     NivletCore core;
     QVERIFY(openSample(core));
     QSignalSpy changed(&core, &NivletCore::booksChanged);
-    Book *added = core.addBook("Hebrew", true);
+    Book *added = core.addBook(QStringLiteral("Hebrew"), true);
     QVERIFY(added);
     QCOMPARE(changed.count(), 1);
-    QVERIFY(core.editBook(added, "Aramaic", false));
+    QVERIFY(core.editBook(added, QStringLiteral("Aramaic"), false));
     QCOMPARE(changed.count(), 2);
     QVERIFY(core.deleteBooks({added, core.findBook(3)}));
     QCOMPARE(changed.count(), 4);
@@ -794,10 +825,10 @@ void TestStore::bookChangesAreSignalled()
 void TestStore::deleteBookReportsAfterRollback()
 {
     ExposedCore core;
-    QVERIFY(openSample(core, QString(sampleSql) + R"(
+    QVERIFY(openSample(core, QString::fromUtf8(sampleSql) + QStringLiteral(R"(
         CREATE TRIGGER keep_latin BEFORE DELETE ON book WHEN old.id = 1
         BEGIN SELECT RAISE(ABORT, 'keep'); END;
-    )"));
+    )")));
     // The box runs an event loop; whatever runs in it must find the
     // transaction gone: the store's connection in autocommit mode and the
     // file free for another program to write.
@@ -814,11 +845,12 @@ void TestStore::deleteBookReportsAfterRollback()
     };
     QVERIFY(!core.deleteBook(core.findBook(1)));
     catcher->whileShown = nullptr;
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: Could not delete book. error code: 19 error message: keep"});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral(
+                              "Error: Could not delete book. error code: 19 error message: keep")});
     QCOMPARE(autocommit, QList<int>{1});
     QCOMPARE(otherWriter, QList<int>{SQLITE_OK});
-    QCOMPARE(rows("SELECT COUNT(*) FROM nivlet WHERE book_id = 1"), QStringList{"3"});
+    QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM nivlet WHERE book_id = 1")),
+             QStringList{QStringLiteral("3")});
 }
 
 void TestStore::changeOfMissingRowFails_data()
@@ -855,28 +887,29 @@ void TestStore::changeOfMissingRowFails()
     QVERIFY(openSample(core));
     QVERIFY(core.options());
     openLog();
-    QVERIFY(exec("DELETE FROM nivlet WHERE id = 4; DELETE FROM book WHERE id = 2; "
-                 "DELETE FROM options;"));
+    QVERIFY(exec(QStringLiteral("DELETE FROM nivlet WHERE id = 4; DELETE FROM book WHERE id = 2; "
+                                "DELETE FROM options;")));
     const QString before = memory(core);
     const QStringList rowsBefore = allRows();
     QSignalSpy changed(&core, &NivletCore::booksChanged);
     Book *greek = core.findBook(2);
     bool ok = true;
-    if (change == "editNivlet")
-        ok = core.editNivlet(4, "logos", "word", true);
-    else if (change == "setKnowledgeRate")
+    if (change == QStringLiteral("editNivlet"))
+        ok = core.editNivlet(4, QStringLiteral("logos"), QStringLiteral("word"), true);
+    else if (change == QStringLiteral("setKnowledgeRate"))
         ok = core.setKnowledgeRate(4, 0.5);
-    else if (change == "deleteNivlet")
+    else if (change == QStringLiteral("deleteNivlet"))
         ok = core.deleteNivlet(4, greek);
-    else if (change == "editBook")
-        ok = core.editBook(greek, "Koine", true);
-    else if (change == "deleteBook")
+    else if (change == QStringLiteral("editBook"))
+        ok = core.editBook(greek, QStringLiteral("Koine"), true);
+    else if (change == QStringLiteral("deleteBook"))
         ok = core.deleteBook(greek);
-    else if (change == "setOptions")
+    else if (change == QStringLiteral("setOptions"))
         ok = core.setOptions(Options{true, 600, false});
     QVERIFY(!ok);
-    QCOMPARE(takeBoxes(), QStringList{"Error: " + text});
-    QCOMPARE(TestSupport::readFile("nivlets.log"), "Error: " + text + "\n");
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") + text});
+    QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")),
+             QStringLiteral("Error: ") + text + QStringLiteral("\n"));
     QCOMPARE(memory(core), before);
     QCOMPARE(allRows(), rowsBefore);
     QCOMPARE(changed.count(), 0);
@@ -888,12 +921,13 @@ void TestStore::changeOfMissingRowFails()
 void TestStore::optionsAreReadOnce()
 {
     NivletCore core;
-    QVERIFY(openSample(core, "UPDATE options SET auto_ch = 1, auto_ch_interval = 1200, "
-                             "puzzle_affects_rates = 0;"));
+    QVERIFY(
+        openSample(core, QStringLiteral("UPDATE options SET auto_ch = 1, auto_ch_interval = 1200, "
+                                        "puzzle_affects_rates = 0;")));
     Options *first = core.options();
     QVERIFY(first);
-    QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=1,1200,0"));
-    QVERIFY(exec("UPDATE options SET auto_ch = 0, auto_ch_interval = 300;"));
+    QCOMPARE(memory(core).section(QLatin1Char(' '), -1), QStringLiteral("options=1,1200,0"));
+    QVERIFY(exec(QStringLiteral("UPDATE options SET auto_ch = 0, auto_ch_interval = 300;")));
     QCOMPARE(core.options(), first);
     QCOMPARE(first->autoChInterval, 1200);
     QVERIFY(first->autoCh);
@@ -907,10 +941,10 @@ void TestStore::setOptionsWritesRowAndCache()
     QVERIFY(cached);
     QVERIFY(core.setOptions(Options{true, 900 * 2, false}));
     QVERIFY(core.setOptions(Options{true, 900, false}));
-    QCOMPARE(rows("SELECT * FROM options"), QStringList{"1|900|0"});
-    QVERIFY(exec("UPDATE options SET auto_ch_interval = 60;"));
+    QCOMPARE(rows(QStringLiteral("SELECT * FROM options")), QStringList{QStringLiteral("1|900|0")});
+    QVERIFY(exec(QStringLiteral("UPDATE options SET auto_ch_interval = 60;")));
     QCOMPARE(core.options(), cached);
-    QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=1,900,0"));
+    QCOMPARE(memory(core).section(QLatin1Char(' '), -1), QStringLiteral("options=1,900,0"));
 
     NivletCore fresh;
     QVERIFY(fresh.open());
@@ -923,17 +957,18 @@ void TestStore::failedOptionsReadIsRetried()
 {
     NivletCore core;
     QVERIFY(openSample(core));
-    QVERIFY(exec("DROP TABLE options;"));
+    QVERIFY(exec(QStringLiteral("DROP TABLE options;")));
     QVERIFY(!core.options());
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not get options from database. error code: "
-                                      "1 error message: no such table: options"});
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not get options from database. error code: "
+                                        "1 error message: no such table: options")});
     QVERIFY(!core.cachedOptions());
 
     QVERIFY(exec(TestSupport::schemaStatement(QStringLiteral("options")) +
                  QStringLiteral("; INSERT INTO options VALUES (1, 3600, 0);")));
     Options *options = core.options();
     QVERIFY(options);
-    QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=1,3600,0"));
+    QCOMPARE(memory(core).section(QLatin1Char(' '), -1), QStringLiteral("options=1,3600,0"));
 }
 
 void TestStore::failedSetOptionsKeepsCache()
@@ -941,18 +976,19 @@ void TestStore::failedSetOptionsKeepsCache()
     NivletCore core;
     QVERIFY(openSample(core));
     QVERIFY(core.options());
-    QVERIFY(exec("DROP TABLE options;"));
+    QVERIFY(exec(QStringLiteral("DROP TABLE options;")));
     QVERIFY(!core.setOptions(Options{true, 60, false}));
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not set options. error code: 1 error "
-                                      "message: no such table: options"});
-    QCOMPARE(memory(core).section(' ', -1), QStringLiteral("options=0,900,1"));
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not set options. error code: 1 error "
+                                        "message: no such table: options")});
+    QCOMPARE(memory(core).section(QLatin1Char(' '), -1), QStringLiteral("options=0,900,1"));
 }
 
 void TestStore::failedOptionsReadLeavesNoCache()
 {
     NivletCore core;
-    QVERIFY(openSample(core, "UPDATE options SET auto_ch = 1;"));
-    QVERIFY(exec("DROP TABLE options;"));
+    QVERIFY(openSample(core, QStringLiteral("UPDATE options SET auto_ch = 1;")));
+    QVERIFY(exec(QStringLiteral("DROP TABLE options;")));
     // The error box runs an event loop in which a timer may ask again; it must
     // be told the truth, not handed defaults that say automatic challenges are off.
     bool asked = false;
@@ -966,7 +1002,8 @@ void TestStore::failedOptionsReadLeavesNoCache()
     QCOMPARE(askedInBox, nullptr);
     const QStringList boxes = takeBoxes();
     QCOMPARE(boxes.size(), 2);
-    QVERIFY(boxes.at(0).startsWith("Error: Could not get options from database. error code: 1 "));
+    QVERIFY(boxes.at(0).startsWith(
+        QStringLiteral("Error: Could not get options from database. error code: 1 ")));
     QCOMPARE(core.options(), nullptr);
     QCOMPARE(takeBoxes().size(), 1);
 }
@@ -974,7 +1011,7 @@ void TestStore::failedOptionsReadLeavesNoCache()
 void TestStore::optionsWithoutRowGiveDefaults()
 {
     NivletCore core;
-    QVERIFY(openSample(core, "DELETE FROM options;"));
+    QVERIFY(openSample(core, QStringLiteral("DELETE FROM options;")));
     const Options defaults;
     Options *options = core.options();
     QVERIFY(options);
@@ -986,9 +1023,11 @@ void TestStore::optionsWithoutRowGiveDefaults()
 
     // Nothing could be saved, so nothing may look saved.
     QVERIFY(!core.setOptions(Options{true, 240, true}));
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not set options. error code: 12 error "
-                                      "message: the options table holds no row"});
-    QCOMPARE(rows("SELECT COUNT(*) FROM options"), QStringList{"0"});
+    QCOMPARE(takeBoxes(),
+             QStringList{QStringLiteral("Error: Could not set options. error code: 12 error "
+                                        "message: the options table holds no row")});
+    QCOMPARE(rows(QStringLiteral("SELECT COUNT(*) FROM options")),
+             QStringList{QStringLiteral("0")});
     QCOMPARE(core.options(), options);
     QCOMPARE(options->autoChInterval, defaults.autoChInterval);
     QCOMPARE(options->autoCh, defaults.autoCh);
@@ -1012,7 +1051,8 @@ void TestStore::optionsIntervalIsBounded()
     QFETCH(QString, stored);
     QFETCH(int, expected);
     NivletCore core;
-    QVERIFY(openSample(core, "UPDATE options SET auto_ch_interval = " + stored + ";"));
+    QVERIFY(openSample(core, QStringLiteral("UPDATE options SET auto_ch_interval = ") + stored +
+                                 QStringLiteral(";")));
     QVERIFY(core.options());
     QCOMPARE(core.options()->autoChInterval, expected);
 }
@@ -1031,16 +1071,24 @@ void TestStore::lockedWritesFailAndLeaveEverything()
     };
     const QList<Case> cases{
         {"Could not add nivlet.",
-         [&] { return core.addNivlet(core.findBook(1), "amamus", "we love", true); }},
-        {"Could not edit nivlet.", [&] { return core.editNivlet(1, "amo!", "I love", false); }},
+         [&] {
+             return core.addNivlet(core.findBook(1), QStringLiteral("amamus"),
+                                   QStringLiteral("we love"), true);
+         }},
+        {"Could not edit nivlet.",
+         [&] {
+             return core.editNivlet(1, QStringLiteral("amo!"), QStringLiteral("I love"), false);
+         }},
         {"Could not set knowledge-rate for nivlet.", [&] { return core.setKnowledgeRate(2, 0.9); }},
         {"Could not delete nivlet.", [&] { return core.deleteNivlet(3, core.findBook(1)); }},
         {"Could not set options.",
          [&] {
              return core.setOptions(Options{true, 600, false});
          }},
-        {"Could not add book.", [&] { return core.addBook("Hebrew", true) != nullptr; }},
-        {"Could not edit book.", [&] { return core.editBook(core.findBook(2), "Koine", true); }},
+        {"Could not add book.",
+         [&] { return core.addBook(QStringLiteral("Hebrew"), true) != nullptr; }},
+        {"Could not edit book.",
+         [&] { return core.editBook(core.findBook(2), QStringLiteral("Koine"), true); }},
         {"Could not delete book.", [&] { return core.deleteBook(core.findBook(3)); }},
     };
     QSignalSpy changed(&core, &NivletCore::booksChanged);
@@ -1055,9 +1103,9 @@ void TestStore::lockedWritesFailAndLeaveEverything()
             QVERIFY2(!c.run(), c.failure);
         }
         const QString text = lockedText(c.failure);
-        QCOMPARE(takeBoxes(), QStringList{"Error: " + text});
-        expectedLog += "Error: " + text + "\n";
-        QCOMPARE(TestSupport::readFile("nivlets.log"), expectedLog);
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") + text});
+        expectedLog += QStringLiteral("Error: ") + text + QStringLiteral("\n");
+        QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")), expectedLog);
         QCOMPARE(memory(core), before);
         QCOMPARE(allRows(), rowsBefore);
         QCOMPARE(changed.count(), 0);
@@ -1083,27 +1131,29 @@ void TestStore::lockedReadsFail()
     {
         LockingConnection lock;
         QVERIFY(lock.locked);
-        QVERIFY(!core.search("a", nullptr, false));
-        QCOMPARE(takeBoxes(), QStringList{"Error: " + lockedText("Could not search for nivlets.")});
+        QVERIFY(!core.search(QStringLiteral("a"), nullptr, false));
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                          lockedText("Could not search for nivlets.")});
         QVERIFY(!core.getNivlet(1));
-        QCOMPARE(takeBoxes(),
-                 QStringList{"Error: " + lockedText("Could not get nivlet from database.")});
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                          lockedText("Could not get nivlet from database.")});
         QCOMPARE(core.countNivletsOfBook(1), -1);
-        QCOMPARE(takeBoxes(),
-                 QStringList{"Error: " + lockedText("Could not count nivlets for a book.")});
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                          lockedText("Could not count nivlets for a book.")});
         QVERIFY(!core.options());
-        QCOMPARE(takeBoxes(),
-                 QStringList{"Error: " + lockedText("Could not get options from database.")});
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                          lockedText("Could not get options from database.")});
         QVERIFY(!core.cachedOptions());
         QVERIFY(!core.reloadActiveNivlets());
-        QCOMPARE(takeBoxes(),
-                 QStringList{"Error: " + lockedText("Could not reload active nivlets.")});
+        QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                          lockedText("Could not reload active nivlets.")});
         QCOMPARE(core.activeNivletCount(), 0);
         QVERIFY(core.activeListStale());
     }
     QVERIFY(core.reloadActiveNivlets());
-    QCOMPARE(memory(core), QString(before).replace("stale=1", "stale=0"));
-    const Found result(core.search("a", nullptr, false));
+    QCOMPARE(memory(core),
+             QString(before).replace(QStringLiteral("stale=1"), QStringLiteral("stale=0")));
+    const Found result(core.search(QStringLiteral("a"), nullptr, false));
     QVERIFY(result.list);
     QCOMPARE(ids(*result.list), (QList<qint64>{3, 2, 1}));
     QVERIFY(core.options());
@@ -1137,7 +1187,8 @@ void TestStore::momentaryLockIsWaitedFor()
     QCOMPARE(rolledBack, SQLITE_OK);
     QVERIFY(ok);
     QVERIFY2(waited >= 100, qPrintable(QString::number(waited)));
-    QCOMPARE(rows("SELECT kn_rate FROM nivlet WHERE id = 1"), QStringList{"0.9"});
+    QCOMPARE(rows(QStringLiteral("SELECT kn_rate FROM nivlet WHERE id = 1")),
+             QStringList{QStringLiteral("0.9")});
 }
 
 void TestStore::lastingLockIsReportedAfterTheWait()
@@ -1151,8 +1202,8 @@ void TestStore::lastingLockIsReportedAfterTheWait()
     clock.start();
     QVERIFY(!core.setKnowledgeRate(1, 0.9));
     QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(takeBoxes(),
-             QStringList{"Error: " + lockedText("Could not set knowledge-rate for nivlet.")});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: ") +
+                                      lockedText("Could not set knowledge-rate for nivlet.")});
 }
 
 void TestStore::logAppendsAcrossRuns()
@@ -1160,12 +1211,12 @@ void TestStore::logAppendsAcrossRuns()
     openLog();
     logError("Could not add book.", true);
     closeLog();
-    QCOMPARE(takeBoxes(), QStringList{"Error: Could not add book."});
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: Could not add book.")});
     openLog();
     logError(QStringLiteral("second run\nwith two lines"), false);
     closeLog();
     logError("after close", false);
-    QCOMPARE(TestSupport::readFile("nivlets.log"),
+    QCOMPARE(TestSupport::readFile(QStringLiteral("nivlets.log")),
              QStringLiteral("Error: Could not add book.\nError: second run\nwith two lines\n"));
     QVERIFY(takeBoxes().isEmpty());
 }
@@ -1173,8 +1224,8 @@ void TestStore::logAppendsAcrossRuns()
 void TestStore::logBeforeOpenOnlyShowsBox()
 {
     logError(QStringLiteral("no log yet"), true);
-    QCOMPARE(takeBoxes(), QStringList{"Error: no log yet"});
-    QVERIFY(!QFile::exists("nivlets.log"));
+    QCOMPARE(takeBoxes(), QStringList{QStringLiteral("Error: no log yet")});
+    QVERIFY(!QFile::exists(QStringLiteral("nivlets.log")));
 }
 
 void TestStore::logWritesUtf8()
@@ -1185,7 +1236,7 @@ void TestStore::logWritesUtf8()
     logError(text.toUtf8().constData(), false);
     closeLog();
     const QByteArray line = "Error: " + text.toUtf8() + "\n";
-    QCOMPARE(TestSupport::readBytes("nivlets.log"), line + line);
+    QCOMPARE(TestSupport::readBytes(QStringLiteral("nivlets.log")), line + line);
 }
 
 QTEST_MAIN(TestStore)

@@ -2,8 +2,8 @@
 
 #include "nivletcore.h"
 
-BookComboBox::BookComboBox(NivletCore *core, bool withAllBooks)
-    : core(core), withAllBooks(withAllBooks)
+BookComboBox::BookComboBox(NivletCore *store, bool offerAllBooks)
+    : core(store), withAllBooks(offerAllBooks)
 {
     refresh();
 }

@@ -13,7 +13,7 @@ class BookComboBox : public QComboBox
     Q_OBJECT
 
 public:
-    BookComboBox(NivletCore *core, bool withAllBooks);
+    BookComboBox(NivletCore *store, bool offerAllBooks);
 
     void refresh();
     Book *currentBook() const;

@@ -3,10 +3,10 @@
 #include "book.h"
 #include "nivletcore.h"
 
-BooksTableModel::BooksTableModel(NivletCore *core, QObject *parent)
+BooksTableModel::BooksTableModel(NivletCore *store, QObject *parent)
     : TitledTableModel(
           {QStringLiteral("Book"), QStringLiteral("Nivlets"), QStringLiteral("Active")}, parent),
-      core(core)
+      core(store)
 {
 }
 

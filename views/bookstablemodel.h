@@ -13,7 +13,7 @@ class BooksTableModel : public TitledTableModel
     Q_OBJECT
 
 public:
-    BooksTableModel(NivletCore *core, QObject *parent);
+    BooksTableModel(NivletCore *store, QObject *parent);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

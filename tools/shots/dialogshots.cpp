@@ -50,16 +50,17 @@ int main(int argc, char *argv[])
             BooksDialog books(nullptr, &core);
             books.setupUi();
             books.findChild<NivletTableView *>()->selectRow(0);
-            ok = shoot(&books, out.filePath("books.png")) && ok;
+            ok = shoot(&books, out.filePath(QStringLiteral("books.png"))) && ok;
 
             EditBookDialog editor(nullptr, &core, core.bookCount() > 0 ? core.book(0) : nullptr);
-            ok = shoot(&editor, out.filePath("book-editor.png")) && ok;
+            ok = shoot(&editor, out.filePath(QStringLiteral("book-editor.png"))) && ok;
 
             OptionsDialog options(nullptr, &core);
-            ok = options.loadOptions() && shoot(&options, out.filePath("options.png")) && ok;
+            ok = options.loadOptions() &&
+                 shoot(&options, out.filePath(QStringLiteral("options.png"))) && ok;
 
             AboutDialog about(nullptr);
-            ok = shoot(&about, out.filePath("about.png")) && ok;
+            ok = shoot(&about, out.filePath(QStringLiteral("about.png"))) && ok;
         }
     }
     closeLog();
