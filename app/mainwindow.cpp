@@ -252,11 +252,8 @@ QLayout *MainWindow::buildTotalRow()
     totalCountLabel->setTextFormat(Qt::RichText);
     row->addWidget(totalCountLabel, 0);
     row->addStretch(1);
-    // No taller than the line of text with the margins it had, so that the
-    // result table above keeps its rows.
     QPushButton *progressButton = GuiUtil::named(
         GuiUtil::iconButton(":/chart.png", "Pro&gress...", 100), "progressButton");
-    progressButton->setMaximumHeight(totalCountLabel->sizeHint().height() + 4);
     row->addWidget(progressButton, 0);
     connect(progressButton, &QPushButton::clicked, this, &MainWindow::progress);
     return row;

@@ -140,6 +140,7 @@ bool ProgressWindow::setupUi()
     mainLayout->addWidget(buildChoiceRow());
     tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("progressTabs"));
+    tabs->setAccessibleName(QStringLiteral("Progress"));
     tabs->addTab(buildPage(nowView, nowSummary, "now", "Active cards by knowledge rate", true),
                  QStringLiteral("&Now"));
     tabs->addTab(buildPage(daysView, daysSummary, "days", "Answers per day", false),
@@ -222,6 +223,8 @@ QWidget *ProgressWindow::buildPage(QChartView *&view, QLabel *&summary, const ch
     // each bar keeping room for its name.
     if (scrolled) {
         nowArea = new QScrollArea;
+        nowArea->setObjectName(QStringLiteral("nowArea"));
+        nowArea->setAccessibleName(QString::fromUtf8(accessibleName));
         nowArea->setWidgetResizable(true);
         nowArea->setWidget(view);
         layout->addWidget(nowArea, 1);

@@ -471,6 +471,8 @@ void TestWindows::trayMenuByKeys()
     QVERIFY(QTest::qWaitForWindowExposed(menu));
     QTest::keyClick(menu, Qt::Key_Down);
     QTest::keyClick(menu, Qt::Key_Down);
+    QCOMPARE(menu->activeAction()->text(), QStringLiteral("Progress..."));
+    QTest::keyClick(menu, Qt::Key_Down);
     QCOMPARE(menu->activeAction()->menu(), ui.pauseMenu());
     QTest::keyClick(menu, Qt::Key_Right);
     // The submenu opens on its first entry.
@@ -482,7 +484,7 @@ void TestWindows::trayMenuByKeys()
     // Resume now stands below the pauses, Exit last.
     menu->popup(QPoint(100, 100));
     QVERIFY(QTest::qWaitForWindowExposed(menu));
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         QTest::keyClick(menu, Qt::Key_Down);
     QCOMPARE(menu->activeAction(), ui.resumeAction());
     QTest::keyClick(menu, Qt::Key_Return);

@@ -1,6 +1,8 @@
 #include "windowmakers.h"
 
 #include "aboutdialog.h"
+#include "activelist.h"
+#include "answerhistory.h"
 #include "booksdialog.h"
 #include "challengedialog.h"
 #include "cwpuzzle.h"
@@ -11,6 +13,7 @@
 #include "cwquestiondialog.h"
 #include "editbookdialog.h"
 #include "editnivletdialog.h"
+#include "elapsedclock.h"
 #include "errorboxpresenter.h"
 #include "knrate.h"
 #include "mainwindow.h"
@@ -19,12 +22,16 @@
 #include "nivletstablemodel.h"
 #include "nivlettableview.h"
 #include "optionsdialog.h"
+#include "progresswindow.h"
 
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QTabWidget>
 #include <QTest>
+
+#include <algorithm>
 
 using TestSupport::child;
 
@@ -102,6 +109,26 @@ std::unique_ptr<CWPuzzleDialog> puzzle(WindowFixture &fixture, bool checked)
         dialog->check();
     return dialog;
 }
+// The progress window over a few answers of today, on the page given.
+std::unique_ptr<QWidget> progressWindow(WindowFixture &fixture, int page)
+{
+    NivletCore *store = fixture.core();
+    const QList<Nivlet *> active = store->activeList()->nivlets();
+    for (int i = 0; i < std::min<int>(6, static_cast<int>(active.size())); ++i) {
+        Nivlet *n = active.at(i);
+        const bool right = i % 3 != 0;
+        store->recordAnswer(
+            {n, right ? AnswerHistory::Verdict::Right : AnswerHistory::Verdict::Wrong,
+             right ? knRateAfterCorrect(n->knRate) : knRateAfterIncorrect(n->knRate)},
+            AnswerHistory::Source::Challenge);
+    }
+    auto window =
+        std::make_unique<ProgressWindow>(nullptr, store, store->history(), WallClock::system());
+    if (!window->setupUi())
+        return nullptr;
+    child<QTabWidget>(window.get(), "progressTabs")->setCurrentIndex(page);
+    return window;
+}
 } // namespace
 
 const QList<WindowMaker> &windowMakers()
@@ -175,6 +202,14 @@ const QList<WindowMaker> &windowMakers()
              return progress;
          },
          false},
+        {QStringLiteral("progress now"),
+         [](WindowFixture &fixture) { return progressWindow(fixture, ProgressWindow::NowPage); }},
+        {QStringLiteral("progress days"),
+         [](WindowFixture &fixture) { return progressWindow(fixture, ProgressWindow::DaysPage); }},
+        {QStringLiteral("progress growth"),
+         [](WindowFixture &fixture) {
+             return progressWindow(fixture, ProgressWindow::GrowthPage);
+         }},
     };
     return makers;
 }
