@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include "elapsedclock.h"
+#include "nivlet.h"
 #include "sqlstatement.h"
 
 #include <QApplication>
@@ -200,6 +201,23 @@ template <typename T> void onModal(const std::function<void(T *)> &act, bool *se
             act(modal);
     });
 }
+
+// A search result with a plain list of its records beside it; list is null
+// when the search failed.
+struct Found
+{
+    explicit Found(std::unique_ptr<NivletRecords> found) : records(std::move(found))
+    {
+        if (!records)
+            return;
+        for (const std::unique_ptr<Nivlet> &n : *records)
+            view.append(n.get());
+        list = &view;
+    }
+    std::unique_ptr<NivletRecords> records;
+    QList<Nivlet *> view;
+    QList<Nivlet *> *list = nullptr;
+};
 
 } // namespace TestSupport
 

@@ -24,21 +24,7 @@ QString queryValue(const QString &file, const QString &sql)
     return stmt.next() ? stmt.columnText(0) : QString();
 }
 
-// A search result with a plain list of its records beside it.
-struct NivletList
-{
-    explicit NivletList(std::unique_ptr<NivletRecords> found) : records(std::move(found))
-    {
-        if (!records)
-            return;
-        for (const std::unique_ptr<Nivlet> &n : *records)
-            view.append(n.get());
-        list = &view;
-    }
-    std::unique_ptr<NivletRecords> records;
-    QList<Nivlet *> view;
-    QList<Nivlet *> *list = nullptr;
-};
+using NivletList = TestSupport::Found;
 
 struct ToolRun
 {

@@ -58,21 +58,7 @@ bool exec(const QString &sql)
 }
 
 // Owns a search result, as every caller of search must.
-// A search result with a plain list of its records beside it.
-struct Found
-{
-    explicit Found(std::unique_ptr<NivletRecords> found) : records(std::move(found))
-    {
-        if (!records)
-            return;
-        for (const std::unique_ptr<Nivlet> &n : *records)
-            view.append(n.get());
-        list = &view;
-    }
-    std::unique_ptr<NivletRecords> records;
-    QList<Nivlet *> view;
-    QList<Nivlet *> *list = nullptr;
-};
+using TestSupport::Found;
 
 QList<qint64> ids(const QList<Nivlet *> &list)
 {
